@@ -1,0 +1,64 @@
+#pragma once
+// Talorin_Core: height sampling, recursive subdivision, the generation driver
+// and the polygon-count estimate.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/bitmap.h"
+#include "core/lattice.h"
+#include "shape/shape.h"
+
+namespace talorin {
+
+// Every setting of one generation run, filled by the caller in one go.
+struct Talorin_Args {
+    double Size = 0;            // edge of the square terrain, output units
+    double MaxHeight = 0;       // z of a point whose profile value is 1
+    bool QuadMode = true;       // quads, or four triangles per leaf
+    std::uint8_t ShapeMode = 0; // 0 rise, 1 dome (mirror), 2 hill (S)
+    double CurveLevel = 1.0;    // the profile's exponent
+    const ::talorin::Bitmap* Bitmap = nullptr; // not owned; must outlive the run
+    std::int32_t Depth = 0;     // subdivision depth, >= 0
+    std::string ObjName;        // CP932 bytes
+    std::string AtrName;        // CP932 bytes
+    MeshLattice Lattice{};
+    std::int32_t PaMax = kMinPaMax;
+    bool WithUV = true;
+    bool WithShade = false;
+};
+
+// Text of the last generation failure (UTF-8); emptied at the start of every run.
+extern std::string GenerationError;
+
+inline constexpr const char* kOutOfMemoryText = "メモリーが枯渇しました。";
+
+// Rounds to the nearest integer, halves to even; throws FloatFault with the
+// invalid-operation text when x is not a number or outside the 32-bit range.
+std::int32_t RoundToInt32(double x);
+
+// The profile of mode 0, 1 or 2 on the unit box at x clamped into 0..1.
+double ShapeCurve(std::uint8_t shapeMode, double x, double e);
+
+// The height at image point (x, y): the pixel at the rounded position (taken
+// modulo width-1 and height-1, wrapped into range) through ShapeCurve, times
+// heightScale. The image must be at least 2 x 2.
+double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
+                    double heightScale, double e);
+
+// Called now and then during a run with the leaves done and the leaves in all.
+using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
+// Generates the terrain as one new object that the caller owns (FreeSuf).
+// Returns null with GenerationError set when memory runs out (nothing of the
+// run survives). Throws FloatFault for a floating-point fault (an image one
+// pixel wide or high, a Size of 0, ...) and talorin::Error for a depth below 0
+// or a missing image, leaving no shape.
+vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& args, const ProgressFn& progress = {});
+
+// 4^depth x paMax^2 quads, or four times that many triangles. Throws FloatFault
+// with the invalid-operation text when the count exceeds 2147483647.
+std::int32_t EstimatePolygonCount(std::int32_t depth, std::uint8_t quadMode, std::int32_t paMax);
+
+} // namespace talorin

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test headless:
+# the normal build (core, shape, command line, window), the core and shape
+# tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# short run of each fuzz target.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== build and test =="
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
+
+echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer) =="
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALORIN_SANITIZE=ON -DTALORIN_UI=OFF -DTALORIN_BENCH=OFF
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure --no-tests=error -j "$jobs"
+
+echo "== fuzz smoke run =="
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DTALORIN_FUZZ=ON -DTALORIN_UI=OFF -DTALORIN_BENCH=OFF
+cmake --build build-fuzz -j "$jobs"
+for f in build-fuzz/tests/*_fuzz; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  corpus="tests/fuzz/corpus/${name%_fuzz}"
+  mkdir -p build-fuzz/corpus-$name
+  "$f" -max_total_time=30 -rss_limit_mb=2048 -timeout=10 build-fuzz/corpus-$name $( [ -d "$corpus" ] && echo "$corpus" )
+done
+echo "all test stages passed"

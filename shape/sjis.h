@@ -1,0 +1,18 @@
+#pragma once
+// The one conversion between the UTF-8 of the window and the command line and
+// the Shift-JIS (CP932) bytes that files and the model hold. Uses glibc's iconv.
+
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+// UTF-8 to CP932. Throws talorin::Error naming the offending character when
+// CP932 cannot hold it, or when the text is not valid UTF-8; never substitutes.
+std::string Cp932FromUtf8(std::string_view utf8);
+
+// CP932 to UTF-8 for display. Bytes that are not valid CP932 become U+FFFD,
+// so that any name read from a file can be shown.
+std::string Utf8FromCp932(std::string_view cp932);
+
+} // namespace vesk

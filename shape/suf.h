@@ -1,0 +1,30 @@
+#pragma once
+// .suf shape files: the writer and the reader.
+
+#include <string>
+
+#include "shape/shape.h"
+
+namespace vesk {
+
+// Writes chain (may be null: an empty file) to fileName (a path in the
+// platform's encoding). Lines end in CR LF; names are written as raw bytes.
+// The file is written to a temporary file in the same folder and renamed over
+// fileName only when complete, so a failed save leaves an existing file as it
+// was. Returns true when the whole file was written; on failure returns false,
+// removes the temporary file and sets SufError to a message naming the file.
+// Clears SufError when it starts. Does not change the model.
+bool SaveSuf(const std::string& fileName, const TVESK_Object* chain);
+
+// The file's text, exactly as SaveSuf writes it (for standard output and tests).
+std::string SufText(const TVESK_Object* chain);
+
+// Reads fileName into a new chain, which the caller owns (FreeSuf). Returns
+// null with SufError empty for a file without any "obj"; null with SufError set
+// to the line-numbered message for a format, grammar or out-of-memory failure.
+// Throws talorin::Error, after releasing what was read, for a number that does
+// not convert ("'<token>' は浮動小数点数ではありません"), a file that cannot be
+// opened, or a read error. Each call keeps its own reader state.
+TVESK_Object* LoadSuf(const std::string& fileName);
+
+} // namespace vesk

@@ -1,0 +1,47 @@
+#pragma once
+// Every modal dialog, message box and the beep go through this interface, so
+// that tests can drive the windows headless with a fake in its place.
+
+#include <QString>
+#include <exception>
+#include <functional>
+
+class QWidget;
+
+struct FileDialogSpec {
+    QString filter;        // one entry, e.g. "BMPファイル (*.bmp)"
+    QString defaultSuffix; // added to a name typed without an extension
+    QString proposedName;  // file name proposed (may be a full path)
+    QString initialFolder; // empty: the platform's choice
+    bool fileMustExist = false;
+    bool confirmOverwrite = false;
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // The chosen full file name, or an empty string when the user cancels.
+    virtual QString openFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+    virtual QString saveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+    // The plain box: the text, an OK button, no icon, the application title as caption.
+    virtual void message(QWidget* parent, const QString& text) = 0;
+    // The error box for an error that escaped a handler: error icon, OK, the
+    // application title as caption. text is shown as given.
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    // The default alert beep.
+    virtual void beep() = 0;
+};
+
+// The real dialogs, on Qt's widgets.
+Dialogs& RealDialogs();
+
+// The text an error box shows for an error's message: "." appended when the
+// text ends in a character that sorts after ".".
+QString ErrorBoxText(const QString& text);
+
+// Runs one event handler; an error that escapes it (talorin::Error or any
+// std::exception) ends it and is shown in the error box. The program goes on.
+void RunHandler(Dialogs& dialogs, QWidget* parent, const std::function<void()>& handler);
+
+// The application title, the caption of every box.
+inline const QString kApplicationTitle = QStringLiteral("Talorin-地面形状生成支援プログラム");
