@@ -1,0 +1,86 @@
+#include "cli/console.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "shape/error.h"
+
+namespace talorin::cli {
+
+namespace {
+
+constexpr auto kQuietTime = std::chrono::seconds(1);
+
+// write(2) until everything is out; false on failure with errno set.
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(std::size_t(n));
+    }
+    return true;
+}
+
+} // namespace
+
+void PrintError(std::string_view text) {
+    std::string line(text);
+    for (char& c : line)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    line += '\n';
+    // Nothing sensible is left to do when stderr itself cannot be written.
+    (void)WriteAll(STDERR_FILENO, line);
+}
+
+void WriteStderr(std::string_view text) { (void)WriteAll(STDERR_FILENO, text); }
+
+void WriteStdout(std::string_view bytes) {
+    // Bypasses stdio so that nothing is buffered or translated on the way.
+    if (!WriteAll(STDOUT_FILENO, bytes))
+        throw Error(std::string("standard output: ") + std::strerror(errno));
+}
+
+TerminalProgress::TerminalProgress()
+    : m_enabled(::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()) {}
+
+TerminalProgress::~TerminalProgress() { finish(); }
+
+ProgressFn TerminalProgress::callback() {
+    if (!m_enabled)
+        return {};
+    m_start = std::chrono::steady_clock::now();
+    return [this](std::uint64_t done, std::uint64_t total) { report(done, total); };
+}
+
+void TerminalProgress::report(std::uint64_t done, std::uint64_t total) {
+    if (total == 0)
+        return;
+    const int percent = int(done >= total ? 100 : done * 100 / total);
+    if (percent == m_lastPercent)
+        return;
+    // Short runs stay silent: the line would only flicker.
+    if (!m_shown && std::chrono::steady_clock::now() - m_start < kQuietTime)
+        return;
+    m_lastPercent = percent;
+    m_shown = true;
+    const std::string line = "\rgenerating " + std::to_string(percent) + "%";
+    (void)WriteAll(STDERR_FILENO, line);
+}
+
+void TerminalProgress::finish() {
+    if (!m_shown)
+        return;
+    m_shown = false;
+    (void)WriteAll(STDERR_FILENO, "\r\x1b[K");
+}
+
+} // namespace talorin::cli

@@ -1,0 +1,45 @@
+#pragma once
+// What talorin-cli shows: messages on stderr, data on stdout, and a progress
+// line on a terminal.
+
+#include <chrono>
+#include <string_view>
+
+#include "core/terrain.h"
+
+namespace talorin::cli {
+
+// Writes text as one line on stderr: line breaks inside it become spaces, so
+// that every failure is exactly one line.
+void PrintError(std::string_view text);
+
+// Writes text to stderr as it stands (the usage text).
+void WriteStderr(std::string_view text);
+
+// Writes all of bytes to standard output unchanged (no newline translation)
+// and flushes. Throws talorin::Error when the write fails.
+void WriteStdout(std::string_view bytes);
+
+// A percentage line on stderr for runs that last more than about a second,
+// shown only when stderr is a terminal. finish() (or the destructor) erases it.
+class TerminalProgress {
+public:
+    TerminalProgress();
+    ~TerminalProgress();
+    TerminalProgress(const TerminalProgress&) = delete;
+    TerminalProgress& operator=(const TerminalProgress&) = delete;
+
+    // The callback for GenerateTerrain; empty when stderr is not a terminal.
+    ProgressFn callback();
+    void finish();
+
+private:
+    void report(std::uint64_t done, std::uint64_t total);
+
+    bool m_enabled = false;
+    bool m_shown = false;
+    int m_lastPercent = -1;
+    std::chrono::steady_clock::time_point m_start;
+};
+
+} // namespace talorin::cli

@@ -1,0 +1,301 @@
+#include "cli/options.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "core/lattice.h"
+
+namespace talorin::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: talorin-cli generate IMAGE [-o OUT] [options]   make a terrain shape from a contour image\n"
+    "       talorin-cli estimate [--depth N] [--density N] [--triangles]   print the polygon count\n"
+    "       talorin-cli list FILE.suf                      print the object names of a shape file\n"
+    "       talorin-cli resave IN.suf OUT.suf              read a shape file and write it again\n"
+    "       talorin-cli --help                             explain every option\n";
+
+constexpr const char* kHelp =
+    "talorin-cli: the terrain generator without its window.\n"
+    "\n"
+    "talorin-cli generate IMAGE [-o OUT] [options]\n"
+    "  Makes a terrain shape from a contour image (a BMP file whose pixel brightness\n"
+    "  is height) and writes it as a .suf shape file. The defaults are those the\n"
+    "  window starts with.\n"
+    "  -o FILE          output file; \"-\" writes to standard output. Default: the\n"
+    "                   image's folder and base name (up to its first \".\") + \".suf\".\n"
+    "                   A failed run writes nothing and leaves an existing file as it was.\n"
+    "  --size TEXT      edge of the square terrain, a decimal number (default 2000)\n"
+    "  --height TEXT    height of a white pixel, a decimal number (default 500)\n"
+    "  --depth N        subdivision depth, 0..20 (default 2); every level makes four\n"
+    "                   times as many polygons\n"
+    "  --density N      lattice cells per side, 4..16 (default 4)\n"
+    "  --triangles      four triangles per leaf instead of one quad\n"
+    "  --profile P      mountain profile: rise, dome or hill (default rise)\n"
+    "  --level N        how extreme the profile is, 1..100 = exponent 0.1..10.0\n"
+    "                   (default 10, exponent 1.0)\n"
+    "  --no-uv          write no UV coordinates\n"
+    "  --normals        write (zero) normal vectors\n"
+    "  --object NAME    object name (default: the image's base name)\n"
+    "  --attribute NAME attribute name every polygon carries (default BodyM)\n"
+    "                   Names must be representable in Shift-JIS (CP932).\n"
+    "  --pull X,Y       a left-button press at pixel (X, Y) of the 233 x 233 preview:\n"
+    "                   pulls the lattice's interior points toward it (denser mesh)\n"
+    "  --push X,Y       a right-button press there: pushes them away (sparser mesh)\n"
+    "                   Presses repeat and apply in the order given, to the uniform\n"
+    "                   lattice at the chosen density. X and Y are 0..232.\n"
+    "\n"
+    "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
+    "  Prints the number of polygons that generate makes with these settings.\n"
+    "\n"
+    "talorin-cli list FILE.suf\n"
+    "  Prints the object names of a shape file, one per line.\n"
+    "\n"
+    "talorin-cli resave IN.suf OUT.suf\n"
+    "  Reads a shape file and writes it again in the canonical form.\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (message on stderr), 2 usage error.\n";
+
+// Walks the arguments of one command: options with a value ("--depth 3" or
+// "--depth=3") and positional arguments, with "--" ending the options.
+class ArgCursor {
+public:
+    ArgCursor(int argc, const char* const* argv, int first) : m_argc(argc), m_argv(argv), m_next(first) {}
+
+    // Takes the next argument into arg and tells whether it is an option;
+    // false at the end. For "--name=value" arg is the name and value() gives
+    // the value.
+    bool next(std::string_view& arg, bool& option) {
+        while (m_next < m_argc) {
+            arg = m_argv[m_next++];
+            m_inlineValue.reset();
+            if (!m_endOfOptions && arg == "--") {
+                m_endOfOptions = true;
+                continue;
+            }
+            option = !m_endOfOptions && arg.size() >= 2 && arg[0] == '-';
+            if (option && arg.starts_with("--")) {
+                const auto eq = arg.find('=');
+                if (eq != std::string_view::npos) {
+                    m_inlineValue = std::string(arg.substr(eq + 1));
+                    arg = arg.substr(0, eq);
+                }
+            }
+            return true;
+        }
+        return false;
+    }
+
+    // The value of the option just taken.
+    std::string value(std::string_view option) {
+        if (m_inlineValue) {
+            std::string v = std::move(*m_inlineValue);
+            m_inlineValue.reset();
+            return v;
+        }
+        if (m_next >= m_argc)
+            throw UsageError(std::string(option) + " needs a value");
+        return m_argv[m_next++];
+    }
+
+    // A flag must not carry "=value".
+    void noValue(std::string_view option) const {
+        if (m_inlineValue)
+            throw UsageError(std::string(option) + " takes no value");
+    }
+
+private:
+    int m_argc;
+    const char* const* m_argv;
+    int m_next;
+    bool m_endOfOptions = false;
+    std::optional<std::string> m_inlineValue;
+};
+
+// The whole text as a decimal integer within [lo, hi].
+int ParseInt(std::string_view text, int lo, int hi, std::string_view what) {
+    int v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size())
+        throw UsageError(std::string(what) + ": '" + std::string(text) + "' is not an integer");
+    if (v < lo || v > hi)
+        throw UsageError(std::string(what) + " must be " + std::to_string(lo) + ".." +
+                         std::to_string(hi) + ", not " + std::to_string(v));
+    return v;
+}
+
+// "X,Y" in preview pixels.
+Press ParsePress(std::string_view text, std::uint8_t button, std::string_view what) {
+    const auto comma = text.find(',');
+    if (comma == std::string_view::npos)
+        throw UsageError(std::string(what) + " wants X,Y, not '" + std::string(text) + "'");
+    Press p;
+    p.x = ParseInt(text.substr(0, comma), 0, kPreviewWidth - 1, std::string(what) + " X");
+    p.y = ParseInt(text.substr(comma + 1), 0, kPreviewHeight - 1, std::string(what) + " Y");
+    p.button = button;
+    return p;
+}
+
+std::uint8_t ParseProfile(std::string_view text) {
+    if (text == "rise")
+        return 0;
+    if (text == "dome")
+        return 1;
+    if (text == "hill")
+        return 2;
+    throw UsageError("--profile must be rise, dome or hill, not '" + std::string(text) + "'");
+}
+
+bool IsHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+// Options shared by generate and estimate; returns false when arg is not one of them.
+bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads) {
+    if (arg == "--depth") {
+        depth = ParseInt(args.value(arg), 0, 20, arg);
+    } else if (arg == "--density") {
+        density = ParseInt(args.value(arg), kMinPaMax, kMaxPaMax, arg);
+    } else if (arg == "--triangles") {
+        args.noValue(arg);
+        quads = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+[[noreturn]] void Unknown(std::string_view arg) {
+    throw UsageError("unknown option " + std::string(arg));
+}
+
+[[noreturn]] void Extra(std::string_view arg) {
+    throw UsageError("unexpected argument '" + std::string(arg) + "'");
+}
+
+GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
+    GenerateOptions o;
+    bool haveImage = false;
+    std::string_view arg;
+    bool option = false;
+    while (args.next(arg, option)) {
+        if (!option) {
+            if (haveImage)
+                Extra(arg);
+            o.image = arg;
+            haveImage = true;
+        } else if (IsHelp(arg)) {
+            help = true;
+            return o;
+        } else if (TakeCountOption(args, arg, o.depth, o.density, o.quads)) {
+        } else if (arg == "-o") {
+            o.output = args.value(arg);
+        } else if (arg == "--size") {
+            o.sizeText = args.value(arg);
+        } else if (arg == "--height") {
+            o.heightText = args.value(arg);
+        } else if (arg == "--profile") {
+            o.shapeMode = ParseProfile(args.value(arg));
+        } else if (arg == "--level") {
+            o.level = ParseInt(args.value(arg), 1, 100, arg);
+        } else if (arg == "--no-uv") {
+            args.noValue(arg);
+            o.withUV = false;
+        } else if (arg == "--normals") {
+            args.noValue(arg);
+            o.withShade = true;
+        } else if (arg == "--object") {
+            o.objectName = args.value(arg);
+        } else if (arg == "--attribute") {
+            o.attributeName = args.value(arg);
+        } else if (arg == "--pull") {
+            o.presses.push_back(ParsePress(args.value(arg), kLeftButton, arg));
+        } else if (arg == "--push") {
+            o.presses.push_back(ParsePress(args.value(arg), kRightButton, arg));
+        } else {
+            Unknown(arg);
+        }
+    }
+    if (!haveImage)
+        throw UsageError("generate needs an image file");
+    if (o.output && o.output->empty())
+        throw UsageError("-o needs a file name");
+    return o;
+}
+
+EstimateOptions ParseEstimate(ArgCursor& args, bool& help) {
+    EstimateOptions o;
+    std::string_view arg;
+    bool option = false;
+    while (args.next(arg, option)) {
+        if (!option) {
+            Extra(arg);
+        } else if (IsHelp(arg)) {
+            help = true;
+            return o;
+        } else if (!TakeCountOption(args, arg, o.depth, o.density, o.quads)) {
+            Unknown(arg);
+        }
+    }
+    return o;
+}
+
+// Commands that take only file names.
+std::vector<std::string> ParseFiles(ArgCursor& args, std::size_t count, std::string_view command,
+                                    bool& help) {
+    std::vector<std::string> files;
+    std::string_view arg;
+    bool option = false;
+    while (args.next(arg, option)) {
+        if (option) {
+            if (!IsHelp(arg))
+                Unknown(arg);
+            help = true;
+            return files;
+        }
+        if (files.size() == count)
+            Extra(arg);
+        files.emplace_back(arg);
+    }
+    if (files.size() != count)
+        throw UsageError(std::string(command) + " needs " +
+                         (count == 1 ? "a shape file" : "an input and an output file"));
+    return files;
+}
+
+} // namespace
+
+Options ParseCommandLine(int argc, const char* const* argv) {
+    if (argc < 2)
+        throw UsageError("no command given");
+    Options o;
+    const std::string_view command = argv[1];
+    ArgCursor args(argc, argv, 2);
+    bool help = false;
+    if (IsHelp(command)) {
+        help = true;
+    } else if (command == "generate") {
+        o.command = Command::Generate;
+        o.generate = ParseGenerate(args, help);
+    } else if (command == "estimate") {
+        o.command = Command::Estimate;
+        o.estimate = ParseEstimate(args, help);
+    } else if (command == "list") {
+        o.command = Command::List;
+        if (auto files = ParseFiles(args, 1, command, help); !help)
+            o.list.file = files[0];
+    } else if (command == "resave") {
+        o.command = Command::Resave;
+        if (auto files = ParseFiles(args, 2, command, help); !help)
+            o.resave = {files[0], files[1]};
+    } else {
+        throw UsageError("unknown command '" + std::string(command) + "'");
+    }
+    if (help)
+        o.command = Command::Help;
+    return o;
+}
+
+const char* UsageText() { return kUsage; }
+const char* HelpText() { return kHelp; }
+
+} // namespace talorin::cli
