@@ -66,6 +66,14 @@ TVESK_Object* NewObject(const std::string& name);
 // object's attribute list when missing. On failure the attribute list is as before.
 TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_Object* object);
 
+// For the reader, which names a group on its own line and then makes
+// polygons in it: the first group of object named name, created in front of
+// the list when missing; null when out of memory (SufError set).
+TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& name);
+// A new unlinked polygon in group (may be null); object only names the
+// message. Null when out of memory (SufError set).
+TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group, std::uint8_t kind);
+
 // Puts polygon at the head of object's polygon list. Cannot fail.
 void AddPolygon(TVESK_Object* object, TVESK_Polygon* polygon);
 
