@@ -1,0 +1,456 @@
+// The .suf reader: a byte tokenizer over large read chunks, a comment filter,
+// and a keyword-driven parser that appends at the tails of the lists.
+//
+// The tokenizer streams: it never holds a whole line, only the current chunk
+// and, for a token cut by a chunk boundary, a copy of that token. A file that
+// is one huge line (LF-only line ends) therefore reads in linear time and in
+// constant memory besides the model.
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "shape/error.h"
+#include "shape/numtext.h"
+#include "shape/shape.h"
+#include "shape/sjis.h"
+#include "shape/suf.h"
+
+namespace vesk {
+
+namespace detail {
+// Test seam: LoadSuf with a chosen read size, so that tests can put chunk
+// boundaries everywhere in a small file.
+TVESK_Object* LoadSufWithChunkSize(const std::string& fileName, std::size_t chunkSize);
+} // namespace detail
+
+namespace {
+
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+// Messages, as CP932 bytes.
+// "行において未知の形式の形状ファイルです。"
+constexpr std::string_view kUnknownFormatText =
+    "\x8d\x73\x82\xc9\x82\xa8\x82\xa2\x82\xc4\x96\xa2\x92\x6d\x82\xcc\x8c\x60\x8e\xae\x82\xcc"
+    "\x8c\x60\x8f\xf3\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc5\x82\xb7\x81\x42";
+// "形状データの文法が"
+constexpr std::string_view kGrammarHead =
+    "\x8c\x60\x8f\xf3\x83\x66\x81\x5b\x83\x5e\x82\xcc\x95\xb6\x96\x40\x82\xaa";
+// "行において変です。"
+constexpr std::string_view kGrammarTail = "\x8d\x73\x82\xc9\x82\xa8\x82\xa2\x82\xc4\x95\xcf"
+                                          "\x82\xc5\x82\xb7\x81\x42";
+// "行目でメモリーが枯渇しました。"
+constexpr std::string_view kOutOfMemoryText =
+    "\x8d\x73\x96\xda\x82\xc5\x83\x81\x83\x82\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5"
+    "\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+
+constexpr char kCr = 13;
+constexpr char kLf = 10;
+constexpr char kEndOfFile = 26; // Ctrl-Z: nothing after it is read
+
+constexpr bool IsWhite(unsigned char c) { return c <= 32; }
+
+// Bytes that end a token: white space, control bytes and ten punctuation bytes.
+constexpr std::array<bool, 256> kDelimiters = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c <= 32; ++c)
+        table[c] = true;
+    for (unsigned char c : std::string_view(",(){}[]`\"'"))
+        table[c] = true;
+    return table;
+}();
+
+constexpr bool IsDelimiter(unsigned char c) { return kDelimiters[c]; }
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsWhite(static_cast<unsigned char>(text.front())))
+        text.remove_prefix(1);
+    while (!text.empty() && IsWhite(static_cast<unsigned char>(text.back())))
+        text.remove_suffix(1);
+    return text;
+}
+
+// The tokens of one file. Views that it returns stay valid until the next call.
+class Tokenizer {
+public:
+    Tokenizer(const std::string& fileName, std::size_t chunkSize)
+        : m_fileName(fileName), m_chunkSize(chunkSize), m_chunk(new char[chunkSize]) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(fileName, error))
+            m_file = std::fopen(fileName.c_str(), "rb");
+        if (m_file == nullptr)
+            throw talorin::Error("形状ファイル「" + fileName + "」を開けません。");
+        // The chunks are large: stdio's own buffer would only add a copy.
+        std::setvbuf(m_file, nullptr, _IONBF, 0);
+    }
+    ~Tokenizer() { Close(); }
+    Tokenizer(const Tokenizer&) = delete;
+    Tokenizer& operator=(const Tokenizer&) = delete;
+
+    // The next token with comments removed and white space trimmed; empty
+    // only at the end of the file, and from then on.
+    std::string_view ReadToken() {
+        for (;;) {
+            std::string_view token;
+            if (m_inComment) {
+                for (;;) {
+                    token = ReadRawToken();
+                    if (token.empty()) {
+                        m_inComment = false;
+                        return {};
+                    }
+                    const std::size_t q = token.find("*/");
+                    if (q != std::string_view::npos) {
+                        token.remove_prefix(q + 2);
+                        m_inComment = false;
+                        break;
+                    }
+                }
+            } else {
+                token = ReadRawToken();
+                if (token.empty())
+                    return {};
+                token = StripComment(token);
+            }
+            token = Trim(token);
+            if (!token.empty())
+                return token;
+        }
+    }
+
+    // Lines read so far, blank lines included: the line of the last token.
+    std::int64_t LineNo() const { return m_lineNo; }
+
+    // Whether the end of the file has been reached (the last token was empty).
+    bool AtEnd() const { return m_file == nullptr; }
+
+private:
+    // White space separates tokens; a punctuation delimiter stays at the end of
+    // the token it ends, or is a token of its own at the start of one. Lines
+    // end at CR (a CR LF pair is one line end); a lone LF is white space.
+    std::string_view ReadRawToken() {
+        if (m_file == nullptr)
+            return {};
+        // Skip white space, moving to the next line at each line end.
+        for (;;) {
+            if (!m_inLine && !StartLine()) {
+                Close();
+                return {};
+            }
+            if (m_pos == m_end && !Fill()) {
+                m_inLine = false;
+                continue;
+            }
+            const char c = m_chunk[m_pos];
+            if (c == kCr) {
+                ++m_pos;
+                m_pendingLf = true;
+                m_inLine = false;
+            } else if (IsWhite(static_cast<unsigned char>(c))) {
+                ++m_pos;
+            } else {
+                break;
+            }
+        }
+        m_token.clear();
+        std::size_t start = m_pos;
+        for (;;) {
+            const char* data = m_chunk.get();
+            std::size_t i = m_pos;
+            while (i < m_end && !IsDelimiter(static_cast<unsigned char>(data[i])))
+                ++i;
+            if (i < m_end) {
+                // A white-space delimiter (the line end included) is left for the
+                // next call; punctuation belongs to this token.
+                m_pos = IsWhite(static_cast<unsigned char>(data[i])) ? i : i + 1;
+                const std::string_view piece(data + start, m_pos - start);
+                if (m_token.empty())
+                    return piece;
+                m_token.append(piece);
+                return m_token;
+            }
+            m_token.append(data + start, m_end - start);
+            m_pos = m_end;
+            if (!Fill()) {
+                m_inLine = false;
+                return m_token;
+            }
+            start = 0;
+        }
+    }
+
+    // Comments run from "/*" to "*/"; only markers inside one raw token count.
+    std::string_view StripComment(std::string_view token) {
+        if (token.find('*') == std::string_view::npos)
+            return token;
+        const std::size_t p = token.find("/*");
+        if (p == std::string_view::npos)
+            return token;
+        const std::size_t q = token.find("*/");
+        if (q == std::string_view::npos) {
+            m_inComment = true;
+            return token.substr(0, p);
+        }
+        // Removes q - p + 2 bytes from p: the comment with its markers when the
+        // end marker follows; nothing when the count is 0 or less.
+        if (q + 2 <= p)
+            return token;
+        m_stripped.assign(token.substr(0, p));
+        m_stripped.append(token.substr(q + 2));
+        return m_stripped;
+    }
+
+    // Begins the next line; false at the end of the file.
+    bool StartLine() {
+        if (m_pendingLf) {
+            if (m_pos == m_end)
+                Fill();
+            if (m_pos < m_end && m_chunk[m_pos] == kLf)
+                ++m_pos;
+            m_pendingLf = false;
+        }
+        if (m_pos == m_end && !Fill())
+            return false;
+        ++m_lineNo;
+        m_inLine = true;
+        return true;
+    }
+
+    // Reads the next chunk; false when nothing is left. Throws on a read error.
+    bool Fill() {
+        if (m_ended)
+            return false;
+        m_pos = 0;
+        m_end = std::fread(m_chunk.get(), 1, m_chunkSize, m_file);
+        if (m_end < m_chunkSize) {
+            if (std::ferror(m_file))
+                throw talorin::Error("形状ファイル「" + m_fileName + "」を読み込めません。");
+            m_ended = true;
+        }
+        if (const void* stop = std::memchr(m_chunk.get(), kEndOfFile, m_end)) {
+            m_end = static_cast<std::size_t>(static_cast<const char*>(stop) - m_chunk.get());
+            m_ended = true;
+        }
+        return m_end > 0;
+    }
+
+    void Close() {
+        if (m_file != nullptr) {
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
+    }
+
+    const std::string& m_fileName;
+    const std::size_t m_chunkSize;
+    std::unique_ptr<char[]> m_chunk;
+    std::FILE* m_file = nullptr;
+    std::size_t m_pos = 0;     // next unread byte of the chunk
+    std::size_t m_end = 0;     // bytes in the chunk
+    bool m_ended = false;      // no more chunks (end of file, Ctrl-Z or a short read)
+    bool m_inLine = false;     // a line has begun and its end is not read yet
+    bool m_pendingLf = false;  // a CR ended the chunk: an LF next belongs to it
+    bool m_inComment = false;  // a comment opened in an earlier token
+    std::int64_t m_lineNo = 0; // 64 bits: a count cannot wrap around
+    std::string m_token;       // a token cut by a chunk boundary
+    std::string m_stripped;    // a token with a comment taken out of its middle
+};
+
+// A failure that LoadSuf reports through SufError.
+struct ReportedFailure {
+    std::string text;
+};
+
+class Reader {
+public:
+    Reader(const std::string& fileName, std::size_t chunkSize) : m_tokens(fileName, chunkSize) {}
+    ~Reader() { FreeSuf(m_first); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    TVESK_Object* Read() {
+        try {
+            do {
+                const std::string_view token = m_tokens.ReadToken();
+                if (token == "obj")
+                    ReadObject();
+                else if (token == "atr")
+                    ReadAttribute();
+                else if (token == "prim")
+                    ReadPrimitive();
+            } while (!m_tokens.AtEnd());
+        } catch (ReportedFailure& failure) {
+            FreeSuf(m_first);
+            SufError = std::move(failure.text);
+            return nullptr;
+        } catch (const std::bad_alloc&) {
+            FreeSuf(m_first);
+            SufError = OutOfMemoryText();
+            return nullptr;
+        }
+        return std::exchange(m_first, nullptr);
+    }
+
+private:
+    void ReadObject() {
+        TVESK_Object* object = NewObject(m_empty);
+        if (object == nullptr)
+            throw ReportedFailure{OutOfMemoryText()};
+        object->Prev = m_current;
+        if (m_current != nullptr) {
+            m_current->Next = object;
+            // Groups made for this object go in front of the earlier ones.
+            object->Attributes = m_current->Attributes;
+        } else {
+            m_first = object;
+        }
+        m_current = object;
+        m_lastPolygon = nullptr;
+        m_hasVertex = false;
+        if (m_tokens.ReadToken() != "suf")
+            throw ReportedFailure{std::to_string(m_tokens.LineNo()).append(kUnknownFormatText)};
+        object->Name = m_tokens.ReadToken();
+        m_tokens.ReadToken(); // the "{"
+    }
+
+    void ReadAttribute() {
+        if (m_current == nullptr)
+            throw GrammarFailure();
+        m_name = m_tokens.ReadToken();
+        m_group = FindOrAddAttribute(m_current, m_name);
+        if (m_group == nullptr)
+            throw ReportedFailure{OutOfMemoryText()};
+    }
+
+    // The group carries over from the previous object until this object names
+    // one, so it may be a group of an earlier object (still in this object's
+    // list, through the shared tail), or null before the file's first "atr".
+    void ReadPrimitive() {
+        if (m_current == nullptr)
+            throw GrammarFailure();
+        TVESK_Polygon* polygon = NewPolygonIn(m_current, m_group, kPoly);
+        if (polygon == nullptr)
+            throw ReportedFailure{OutOfMemoryText()};
+        AppendPolygon(m_current, m_lastPolygon, polygon);
+        const std::uint8_t kind = KindOf(m_tokens.ReadToken());
+        polygon->Kind = kind;
+        m_tokens.ReadToken(); // the "("
+        const bool hasNormal = kind == kShade || kind == kUvShade;
+        const bool hasUv = kind == kUvPoly || kind == kUvShade;
+        TVESK_Vertex* last = nullptr;
+        for (;;) {
+            const std::string_view token = m_tokens.ReadToken();
+            if (token == ")")
+                break;
+            TVESK_Vertex* vertex = NewVertex(0, 0, 0, 0, 0, 0, 0, 0);
+            if (vertex == nullptr)
+                throw ReportedFailure{OutOfMemoryText()};
+            AppendVertex(polygon, last, vertex);
+            vertex->X = ToNumber(token);
+            vertex->Y = ToNumber(m_tokens.ReadToken());
+            vertex->Z = ToNumber(m_tokens.ReadToken());
+            if (hasNormal) {
+                vertex->NX = ToNumber(m_tokens.ReadToken());
+                vertex->NY = ToNumber(m_tokens.ReadToken());
+                vertex->NZ = ToNumber(m_tokens.ReadToken());
+            }
+            if (hasUv) {
+                vertex->U = ToNumber(m_tokens.ReadToken());
+                vertex->V = ToNumber(m_tokens.ReadToken());
+            }
+            ExtendBox(*vertex);
+        }
+    }
+
+    void ExtendBox(const TVESK_Vertex& vertex) {
+        TVESK_Object& o = *m_current;
+        if (!m_hasVertex) {
+            o.MinX = o.MaxX = vertex.X;
+            o.MinY = o.MaxY = vertex.Y;
+            o.MinZ = o.MaxZ = vertex.Z;
+            m_hasVertex = true;
+            return;
+        }
+        if (o.MinX > vertex.X)
+            o.MinX = vertex.X;
+        if (o.MinY > vertex.Y)
+            o.MinY = vertex.Y;
+        if (o.MinZ > vertex.Z)
+            o.MinZ = vertex.Z;
+        if (o.MaxX < vertex.X)
+            o.MaxX = vertex.X;
+        if (o.MaxY < vertex.Y)
+            o.MaxY = vertex.Y;
+        if (o.MaxZ < vertex.Z)
+            o.MaxZ = vertex.Z;
+    }
+
+    static std::uint8_t KindOf(std::string_view word) {
+        if (word == "shade")
+            return kShade;
+        if (word == "uvpoly")
+            return kUvPoly;
+        if (word == "uvshade")
+            return kUvShade;
+        return kPoly; // "poly" and any word the reader does not know
+    }
+
+    static double ToNumber(std::string_view token) {
+        double value = 0;
+        if (!ParseSufNumber(token, value))
+            throw talorin::Error("'" + Utf8FromCp932(token) + "' は浮動小数点数ではありません");
+        return value;
+    }
+
+    ReportedFailure GrammarFailure() const {
+        std::string text(kGrammarHead);
+        text.append(std::to_string(m_tokens.LineNo())).append(kGrammarTail);
+        return ReportedFailure{std::move(text)};
+    }
+
+    std::string OutOfMemoryText() const {
+        return std::to_string(m_tokens.LineNo()).append(kOutOfMemoryText);
+    }
+
+    Tokenizer m_tokens;
+    TVESK_Object* m_first = nullptr;   // owned until Read hands it over
+    TVESK_Object* m_current = nullptr; // last object of the chain
+    TVESK_Attribute* m_group = nullptr;
+    TVESK_Polygon* m_lastPolygon = nullptr;
+    bool m_hasVertex = false; // whether the current object's box has been set
+    const std::string m_empty;
+    std::string m_name;
+};
+
+} // namespace
+
+namespace detail {
+
+TVESK_Object* LoadSufWithChunkSize(const std::string& fileName, std::size_t chunkSize) {
+    SufError.clear();
+    std::optional<Reader> reader;
+    try {
+        reader.emplace(fileName, std::max<std::size_t>(chunkSize, 1));
+    } catch (const std::bad_alloc&) {
+        SufError = std::string("0").append(kOutOfMemoryText); // no line read yet
+        return nullptr;
+    }
+    return reader->Read();
+}
+
+} // namespace detail
+
+TVESK_Object* LoadSuf(const std::string& fileName) {
+    return detail::LoadSufWithChunkSize(fileName, kChunkSize);
+}
+
+} // namespace vesk
