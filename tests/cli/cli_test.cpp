@@ -1,0 +1,711 @@
+// End-to-end tests of talorin-cli: each test writes its own small images and
+// shape files into a fresh folder, runs the binary and checks its exit status,
+// its output streams and the files it leaves behind.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "core/bitmap.h"
+#include "core/lattice.h"
+#include "core/terrain.h"
+#include "shape/shape.h"
+#include "shape/suf.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using talorin::Rgb;
+
+const Rgb kWhite{255, 255, 255};
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    ASSERT_TRUE(out.flush()) << path;
+}
+
+// A 24-bit BMP, rows stored bottom-up and padded to four bytes.
+void WriteBmp(const fs::path& path, int width, int height,
+              const std::function<Rgb(int x, int y)>& pixel) {
+    const std::uint32_t rowSize = (std::uint32_t(width) * 3 + 3) / 4 * 4;
+    const std::uint32_t dataSize = rowSize * std::uint32_t(height);
+    std::string b;
+    auto u16 = [&](std::uint32_t v) {
+        b += char(v & 0xff);
+        b += char(v >> 8 & 0xff);
+    };
+    auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xffff);
+        u16(v >> 16);
+    };
+    b += "BM";
+    u32(54 + dataSize);
+    u32(0);
+    u32(54);
+    u32(40);
+    u32(std::uint32_t(width));
+    u32(std::uint32_t(height));
+    u16(1);
+    u16(24);
+    u32(0);
+    u32(dataSize);
+    u32(2835);
+    u32(2835);
+    u32(0);
+    u32(0);
+    for (int y = height - 1; y >= 0; --y) {
+        std::string row;
+        for (int x = 0; x < width; ++x) {
+            const Rgb c = pixel(x, y);
+            row += char(c.b);
+            row += char(c.g);
+            row += char(c.r);
+        }
+        row.resize(rowSize, '\0');
+        b += row;
+    }
+    WriteFile(path, b);
+}
+
+void WriteWhiteBmp(const fs::path& path, int width, int height) {
+    WriteBmp(path, width, height, [](int, int) { return kWhite; });
+}
+
+// A value as the shape file writes it, for values with a short exact decimal form.
+std::string Num(double v) {
+    char buf[64];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
+}
+
+class Cli : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "talorin-cli-test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    fs::path path(const std::string& name) const { return m_dir / name; }
+
+    // Runs the tool with these arguments, in the test's folder unless told otherwise.
+    RunResult run(const std::vector<std::string>& args) const { return runIn(m_dir, args); }
+
+    static RunResult runIn(const fs::path& cwd, const std::vector<std::string>& args) {
+        std::vector<std::string> argvText{TALORIN_CLI_PATH};
+        argvText.insert(argvText.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : argvText)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+
+        char outName[] = "/tmp/talorin-cli-out-XXXXXX";
+        char errName[] = "/tmp/talorin-cli-err-XXXXXX";
+        const int outFd = mkstemp(outName);
+        const int errFd = mkstemp(errName);
+        RunResult r;
+        if (outFd < 0 || errFd < 0) {
+            ADD_FAILURE() << "cannot create capture files";
+            return r;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(outFd);
+        close(errFd);
+        if (rc == 0) {
+            int ws = 0;
+            if (waitpid(pid, &ws, 0) == pid && WIFEXITED(ws))
+                r.status = WEXITSTATUS(ws);
+        } else {
+            ADD_FAILURE() << "cannot start " << argv[0];
+        }
+        r.out = ReadFile(outName);
+        r.err = ReadFile(errName);
+        unlink(outName);
+        unlink(errName);
+        return r;
+    }
+
+    // Names of everything in the test's folder.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_dir;
+};
+
+// --- generate: the file's exact text ----------------------------------------
+
+// The expected file of a 5 x 5 white image at density 4, depth 0, quads, size
+// 2000, height 500: lattice steps of one pixel, 500 output units per pixel, UV
+// 63.75 per pixel. Cells are emitted row by row and listed last first; each
+// quad lists its corners D, C, B, A; image rows run along x, columns along y.
+std::string WhiteDepthZeroFile(const std::string& object, const std::string& prim,
+                               bool withUV) {
+    std::string text = "obj suf " + object + " {\r\natr BodyM\r\n";
+    for (int j = 3; j >= 0; --j) {
+        for (int i = 3; i >= 0; --i) {
+            text += "prim " + prim + " (\r\n";
+            const int corners[4][2] = {{i, j + 1}, {i + 1, j + 1}, {i + 1, j}, {i, j}};
+            for (const auto& [col, row] : corners) {
+                text += "    " + Num(row * 500.0 - 1000) + " " + Num(col * 500.0 - 1000) + " 500";
+                if (withUV)
+                    text += "  " + Num(col * 63.75) + " " + Num(row * 63.75);
+                text += "\r\n";
+            }
+            text += ")\r\n";
+        }
+    }
+    return text + "}\r\n";
+}
+
+TEST_F(Cli, GenerateWritesTheExactFileAndPrintsNothing) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(path("img.suf")), WhiteDepthZeroFile("img", "uvpoly", true));
+}
+
+TEST_F(Cli, GenerateWithoutUvWritesPolyVertices) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0", "--no-uv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(path("img.suf")), WhiteDepthZeroFile("img", "poly", false));
+}
+
+TEST_F(Cli, GenerateDepthOneMatchesTheWorkedExample) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "1", "-o", "out.suf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadFile(path("out.suf"));
+    EXPECT_TRUE(text.starts_with("obj suf img {\r\natr BodyM\r\nprim uvpoly (\r\n"
+                                 "    1000 500 500  191.25 255\r\n"
+                                 "    1000 750 500  223.125 255\r\n"
+                                 "    750 750 500  223.125 223.125\r\n"
+                                 "    750 500 500  191.25 223.125\r\n)\r\n"))
+        << text.substr(0, 300);
+    EXPECT_TRUE(text.ends_with("prim uvpoly (\r\n"
+                               "    -750 -1000 500  0 31.875\r\n"
+                               "    -750 -750 500  31.875 31.875\r\n"
+                               "    -1000 -750 500  31.875 0\r\n"
+                               "    -1000 -1000 500  0 0\r\n)\r\n}\r\n"));
+    EXPECT_EQ(Count(text, "prim uvpoly ("), 64u);
+    EXPECT_EQ(Count(text, "atr "), 1u);
+}
+
+TEST_F(Cli, GenerateTrianglesListTheLastTriangleOfTheLastLeafFirst) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0", "--triangles"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadFile(path("img.suf"));
+    // (centre, A, D) of cell (3, 3): centre (3.5, 3.5), A (3, 3), D (3, 4).
+    EXPECT_TRUE(text.starts_with("obj suf img {\r\natr BodyM\r\nprim uvpoly (\r\n"
+                                 "    750 750 500  223.125 223.125\r\n"
+                                 "    500 500 500  191.25 191.25\r\n"
+                                 "    1000 500 500  191.25 255\r\n)\r\n"))
+        << text.substr(0, 300);
+    EXPECT_EQ(Count(text, "prim uvpoly ("), 64u);
+    EXPECT_EQ(Count(text, "\r\n    "), 64u * 3);
+}
+
+TEST_F(Cli, GenerateWithNormalsWritesZeroNormals) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0", "--normals", "-o", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("obj suf img {\r\natr BodyM\r\nprim uvshade (\r\n"
+                                  "    1000 500 500  0 0 0  191.25 255\r\n"))
+        << r.out.substr(0, 200);
+}
+
+TEST_F(Cli, GenerateToStdoutWritesTheSameBytesAndNoFile) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult toFile = run({"generate", "img.bmp", "-o", "file.suf"});
+    ASSERT_EQ(toFile.status, 0) << toFile.err;
+    const RunResult toStdout = run({"generate", "img.bmp", "-o", "-"});
+    ASSERT_EQ(toStdout.status, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out, ReadFile(path("file.suf")));
+    EXPECT_EQ(Count(toStdout.out, "prim uvpoly ("), 256u); // depth 2, density 4
+    EXPECT_EQ(listing(), (std::vector<std::string>{"file.suf", "img.bmp"}));
+}
+
+TEST_F(Cli, GenerateDefaultsToTheImageBaseNameInItsFolder) {
+    fs::create_directory(path("maps"));
+    WriteWhiteBmp(path("maps") / "peak.v2.bmp", 5, 5);
+    const RunResult r = run({"generate", (path("maps") / "peak.v2.bmp").string(), "--depth", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(ReadFile(path("maps") / "peak.suf").starts_with("obj suf peak {\r\n"));
+    EXPECT_FALSE(fs::exists(path("peak.suf")));
+}
+
+TEST_F(Cli, GenerateOfAnImageWithoutFolderWritesIntoTheWorkingFolder) {
+    WriteWhiteBmp(path("flat.bmp"), 5, 5);
+    const RunResult r = run({"generate", "flat.bmp", "--depth", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::exists(path("flat.suf")));
+}
+
+TEST_F(Cli, GenerateReplacesAnExistingOutputOnSuccess) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteFile(path("img.suf"), "old");
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(path("img.suf")), WhiteDepthZeroFile("img", "uvpoly", true));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "img.suf"}));
+}
+
+TEST_F(Cli, GenerateWritesNamesAsShiftJis) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    // 富士 and 岩 in CP932.
+    const RunResult r = run({"generate", "img.bmp", "--depth", "0", "--object", "富士",
+                             "--attribute", "岩", "-o", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("obj suf \x95\x78\x8e\x6d {\r\natr \x8a\xe2\r\n"))
+        << r.out.substr(0, 40);
+}
+
+TEST_F(Cli, GenerateAcceptsTheSizeTextsTheWindowAccepts) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult plain = run({"generate", "img.bmp", "--size", "1500", "-o", "-"});
+    const RunResult spaced = run({"generate", "img.bmp", "--size", " 1.5e3 ", "-o", "-"});
+    const RunResult height = run({"generate", "img.bmp", "--height=+2.5E2", "-o", "-"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(spaced.status, 0) << spaced.err;
+    ASSERT_EQ(height.status, 0) << height.err;
+    EXPECT_EQ(plain.out, spaced.out);
+    EXPECT_TRUE(plain.out.find("    750 375 500  191.25 255\r\n") != std::string::npos);
+    EXPECT_TRUE(height.out.find("    1000 500 250  191.25 255\r\n") != std::string::npos);
+}
+
+// Every setting reaches the generator: the tool's output equals the library
+// run with the same record, on a non-square grey image where profile, level,
+// size, height, the presses' scale factors and their order all show.
+TEST_F(Cli, GenerateMatchesTheLibraryForEverySetting) {
+    auto grey = [](int x, int y) {
+        const auto g = std::uint8_t(20 + 30 * x + 11 * y);
+        return Rgb{g, std::uint8_t(g / 2), 200};
+    };
+    WriteBmp(path("grey.bmp"), 7, 5, grey);
+    const RunResult r = run({"generate", "grey.bmp", "-o", "-", "--size", "1234.5", "--height",
+                             "321", "--depth", "1", "--density", "5", "--triangles", "--profile",
+                             "hill", "--level", "23", "--no-uv", "--normals", "--object", "o",
+                             "--attribute", "a", "--pull", "100,80", "--push", "30,200",
+                             "--pull", "150,150"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    talorin::Bitmap image(7, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            image.setPixel(x, y, grey(x, y));
+    talorin::Talorin_Args args;
+    args.Size = 1234.5;
+    args.MaxHeight = 321;
+    args.QuadMode = false;
+    args.ShapeMode = 2;
+    args.CurveLevel = 2.3;
+    args.Bitmap = &image;
+    args.Depth = 1;
+    args.ObjName = "o";
+    args.AtrName = "a";
+    args.PaMax = 5;
+    args.WithUV = false;
+    args.WithShade = true;
+    args.Lattice = talorin::InitMeshLattice(image, 5);
+    const double sx = 233.0 / 7, sy = 233.0 / 5;
+    talorin::AdjustMeshDensity(args.Lattice, 5, 100, 80, talorin::kLeftButton, sx, sy);
+    talorin::AdjustMeshDensity(args.Lattice, 5, 30, 200, talorin::kRightButton, sx, sy);
+    talorin::AdjustMeshDensity(args.Lattice, 5, 150, 150, talorin::kLeftButton, sx, sy);
+    vesk::TVESK_Object* shape = talorin::GenerateTerrain(args);
+    ASSERT_NE(shape, nullptr);
+    const std::string expected = vesk::SufText(shape);
+    vesk::FreeSuf(shape);
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(Cli, PressesMoveTheLatticeInCommandLineOrder) {
+    WriteBmp(path("grey.bmp"), 9, 9, [](int x, int y) {
+        const auto g = std::uint8_t(x * 25 + y * 3);
+        return Rgb{g, g, g};
+    });
+    auto gen = [&](std::vector<std::string> presses) {
+        std::vector<std::string> args{"generate", "grey.bmp", "-o", "-", "--depth", "0"};
+        args.insert(args.end(), presses.begin(), presses.end());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out;
+    };
+    const std::string none = gen({});
+    const std::string pull = gen({"--pull", "120,100"});
+    const std::string push = gen({"--push", "120,100"});
+    const std::string pullThenPush = gen({"--pull", "120,100", "--push", "60,60"});
+    const std::string pushThenPull = gen({"--push", "60,60", "--pull", "120,100"});
+    EXPECT_NE(pull, none);
+    EXPECT_NE(push, none);
+    EXPECT_NE(pull, push);
+    EXPECT_NE(pullThenPush, pushThenPull);
+    // Border points never move: the top left cell, listed last, keeps its corner A.
+    EXPECT_TRUE(pull.ends_with("    -1000 -1000 0  0 0\r\n)\r\n}\r\n"));
+}
+
+TEST_F(Cli, SampleImageGenerates) {
+    const fs::path sample =
+        fs::path(TALORIN_TEST_DATA_DIR).parent_path().parent_path() / "samples" / "mountain.bmp";
+    const RunResult r = run({"generate", sample.string(), "-o", "mountain.suf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadFile(path("mountain.suf"));
+    EXPECT_TRUE(text.starts_with("obj suf mountain {\r\n"));
+    EXPECT_EQ(Count(text, "prim uvpoly ("), 256u);
+}
+
+// --- generate: failures -----------------------------------------------------
+
+TEST_F(Cli, SizeThatIsNotANumberFailsWithTheConversionMessage) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--size", "abc"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "'abc' は浮動小数点数ではありません\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
+}
+
+TEST_F(Cli, SizeIsConvertedBeforeHeight) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult both = run({"generate", "img.bmp", "--size", "1,000", "--height", "x"});
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.err, "'1,000' は浮動小数点数ではありません\n");
+    const RunResult empty = run({"generate", "img.bmp", "--height", ""});
+    EXPECT_EQ(empty.status, 1);
+    EXPECT_EQ(empty.err, "'' は浮動小数点数ではありません\n");
+}
+
+TEST_F(Cli, OnePixelWideImageFailsWithDivisionByZero) {
+    WriteWhiteBmp(path("thin.bmp"), 1, 5);
+    const RunResult r = run({"generate", "thin.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "0 による浮動小数点数除算\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"thin.bmp"});
+}
+
+TEST_F(Cli, ZeroSizeFailsWithInvalidOperation) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--size", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "不正な浮動小数点数演算命令\n");
+}
+
+TEST_F(Cli, RunTooLargeForMemoryFailsWithoutOutput) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "--depth", "20", "--density", "16"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "メモリーが枯渇しました。\n");
+    EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
+}
+
+TEST_F(Cli, NameThatShiftJisCannotHoldIsRefused) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult object = run({"generate", "img.bmp", "--object", "peak\xF0\x9F\x98\x80"});
+    EXPECT_EQ(object.status, 1);
+    EXPECT_TRUE(object.err.starts_with("object name: ")) << object.err;
+    EXPECT_EQ(Count(object.err, "\n"), 1u);
+    const RunResult attribute = run({"generate", "img.bmp", "--attribute", "\xED\x95\x9C"});
+    EXPECT_EQ(attribute.status, 1);
+    EXPECT_TRUE(attribute.err.starts_with("attribute name: ")) << attribute.err;
+    EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
+}
+
+TEST_F(Cli, FailedRunLeavesAnExistingOutputUntouched) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteWhiteBmp(path("thin.bmp"), 5, 1);
+    const std::string old = "obj suf keep {\r\n}\r\n";
+    WriteFile(path("out.suf"), old);
+    const std::vector<std::vector<std::string>> failing = {
+        {"generate", "img.bmp", "-o", "out.suf", "--size", "abc"},
+        {"generate", "img.bmp", "-o", "out.suf", "--object", "\xF0\x9F\x98\x80"},
+        {"generate", "thin.bmp", "-o", "out.suf"},
+        {"generate", "missing.bmp", "-o", "out.suf"},
+        {"generate", "img.bmp", "-o", "out.suf", "--depth", "20", "--density", "16"},
+    };
+    for (const auto& args : failing) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args[1] << " " << args.back();
+        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(ReadFile(path("out.suf")), old) << args.back();
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "out.suf", "thin.bmp"}));
+}
+
+TEST_F(Cli, UnreadableImagesFail) {
+    WriteFile(path("text.bmp"), "not a picture");
+    const RunResult notBmp = run({"generate", "text.bmp"});
+    EXPECT_EQ(notBmp.status, 1);
+    EXPECT_FALSE(notBmp.err.empty());
+    const RunResult missing = run({"generate", "missing.bmp"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(missing.err.empty());
+    EXPECT_EQ(listing(), std::vector<std::string>{"text.bmp"});
+}
+
+TEST_F(Cli, OutputIntoAMissingFolderFails) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r = run({"generate", "img.bmp", "-o", "nowhere/out.suf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_EQ(Count(r.err, "\n"), 1u);
+}
+
+// --- usage ------------------------------------------------------------------
+
+TEST_F(Cli, BadCommandLinesAreUsageErrors) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"generate"},
+        {"generate", "img.bmp", "other.bmp"},
+        {"generate", "img.bmp", "--depth", "21"},
+        {"generate", "img.bmp", "--depth", "-1"},
+        {"generate", "img.bmp", "--depth", "2x"},
+        {"generate", "img.bmp", "--depth", " 2"},
+        {"generate", "img.bmp", "--depth"},
+        {"generate", "img.bmp", "--density", "3"},
+        {"generate", "img.bmp", "--density", "17"},
+        {"generate", "img.bmp", "--level", "0"},
+        {"generate", "img.bmp", "--level", "101"},
+        {"generate", "img.bmp", "--profile", "flat"},
+        {"generate", "img.bmp", "--pull", "5"},
+        {"generate", "img.bmp", "--pull", "233,0"},
+        {"generate", "img.bmp", "--push", "1,-1"},
+        {"generate", "img.bmp", "--push", "1,2,3"},
+        {"generate", "img.bmp", "--no-uv=1"},
+        {"generate", "img.bmp", "--colour"},
+        {"generate", "img.bmp", "-o", ""},
+        {"estimate", "--size", "5"},
+        {"estimate", "--depth", "99999999999"},
+        {"estimate", "extra"},
+        {"list"},
+        {"list", "a.suf", "b.suf"},
+        {"resave", "a.suf"},
+        {"resave", "a.suf", "b.suf", "c.suf"},
+    };
+    for (const auto& args : bad) {
+        const RunResult r = run(args);
+        std::string line;
+        for (const auto& a : args)
+            line += "[" + a + "]";
+        EXPECT_EQ(r.status, 2) << line << "\n" << r.err;
+        EXPECT_EQ(r.out, "") << line;
+        EXPECT_NE(r.err.find("usage: talorin-cli"), std::string::npos) << line;
+    }
+    EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
+}
+
+TEST_F(Cli, HelpExplainsEveryOption) {
+    for (const char* where : {"--help", "generate"}) {
+        std::vector<std::string> args{where};
+        if (args[0] != "--help")
+            args.push_back("--help");
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        for (const char* option : {"-o FILE", "--size", "--height", "--depth", "--density",
+                                   "--triangles", "--profile", "rise", "dome", "hill", "--level",
+                                   "--no-uv", "--normals", "--object", "--attribute", "--pull",
+                                   "--push", "estimate", "list", "resave"})
+            EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST_F(Cli, DoubleDashEndsTheOptions) {
+    WriteWhiteBmp(path("-odd.bmp"), 5, 5);
+    const RunResult r = run({"generate", "--depth=0", "--", "-odd.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(path("-odd.suf")), WhiteDepthZeroFile("-odd", "uvpoly", true));
+}
+
+// --- estimate ---------------------------------------------------------------
+
+TEST_F(Cli, EstimatePrintsThePolygonCount) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "256\n"},
+        {{"--triangles"}, "1024\n"},
+        {{"--depth", "0", "--density", "5"}, "25\n"},
+        {{"--depth", "3"}, "1024\n"},
+        {{"--depth", "10", "--density", "16", "--triangles"}, "1073741824\n"},
+        {{"--depth", "11", "--density", "16"}, "1073741824\n"},
+        {{"--depth", "13", "--density", "4"}, "1073741824\n"},
+    };
+    for (const auto& [options, expected] : cases) {
+        std::vector<std::string> args{"estimate"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << expected << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+TEST_F(Cli, EstimateBeyondThirtyTwoBitsFails) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"estimate", "--depth", "11", "--density", "16", "--triangles"},
+          std::vector<std::string>{"estimate", "--depth", "12", "--density", "16"},
+          std::vector<std::string>{"estimate", "--depth", "14"}}) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args[2];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "不正な浮動小数点数演算命令\n");
+    }
+}
+
+// --- list and resave --------------------------------------------------------
+
+const std::string kThreeObjects = "obj suf alpha {\r\n"
+                                  "atr BodyM\r\n"
+                                  "prim poly (\r\n"
+                                  "    0 0 0\r\n"
+                                  "    1 0 0\r\n"
+                                  "    0 1 0\r\n"
+                                  ")\r\n"
+                                  "}\r\n"
+                                  "obj suf \x95\x78\x8e\x6d {\r\n"
+                                  "}\r\n"
+                                  "obj suf gamma {\r\n"
+                                  "atr Rock\r\n"
+                                  "prim uvpoly (\r\n"
+                                  "    1.5 -2 3  0.25 255\r\n"
+                                  ")\r\n"
+                                  "}\r\n";
+
+TEST_F(Cli, ListPrintsObjectNamesInFileOrder) {
+    WriteFile(path("three.suf"), kThreeObjects);
+    const RunResult r = run({"list", "three.suf"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "alpha\n富士\ngamma\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Cli, ListOfAFileWithoutObjectsPrintsNothing) {
+    WriteFile(path("empty.suf"), "");
+    WriteFile(path("comment.suf"), "/* nothing\r\n here */\r\n");
+    for (const char* file : {"empty.suf", "comment.suf"}) {
+        const RunResult r = run({"list", file});
+        EXPECT_EQ(r.status, 0) << file;
+        EXPECT_EQ(r.out, "") << file;
+        EXPECT_EQ(r.err, "") << file;
+    }
+}
+
+TEST_F(Cli, ListReportsReaderFailures) {
+    WriteFile(path("format.suf"), "obj suf a {\r\n}\r\nobj SUF b {\r\n}\r\n");
+    WriteFile(path("grammar.suf"), "atr BodyM\r\nobj suf a {\r\n}\r\n");
+    WriteFile(path("number.suf"), "obj suf a {\r\nprim poly (\r\n    1 2 zz\r\n)\r\n}\r\n");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"format.suf", "3行において未知の形式の形状ファイルです。\n"},
+        {"grammar.suf", "形状データの文法が1行において変です。\n"},
+        {"number.suf", "'zz' は浮動小数点数ではありません\n"},
+    };
+    for (const auto& [file, message] : cases) {
+        const RunResult r = run({"list", file});
+        EXPECT_EQ(r.status, 1) << file;
+        EXPECT_EQ(r.out, "") << file;
+        EXPECT_EQ(r.err, message) << file;
+    }
+    const RunResult missing = run({"list", "missing.suf"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(Count(missing.err, "\n"), 1u);
+}
+
+TEST_F(Cli, ResaveWritesTheCanonicalText) {
+    WriteFile(path("messy.suf"), "/* made by hand */ obj suf a {\r\n"
+                                 "  atr M\r\n"
+                                 "  prim poly ( 1 2 3\r\n"
+                                 "  4.50 5 6 )\r\n"
+                                 "}\r\n");
+    const RunResult r = run({"resave", "messy.suf", "clean.suf"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadFile(path("clean.suf")),
+              "obj suf a {\r\natr M\r\nprim poly (\r\n    1 2 3\r\n    4.5 5 6\r\n)\r\n}\r\n");
+}
+
+TEST_F(Cli, ResaveRoundTripsWrittenFiles) {
+    WriteFile(path("three.suf"), kThreeObjects);
+    WriteBmp(path("grey.bmp"), 6, 4, [](int x, int y) {
+        const auto g = std::uint8_t(40 * x + 17 * y);
+        return Rgb{g, g, 0};
+    });
+    ASSERT_EQ(run({"generate", "grey.bmp", "--depth", "1", "--pull", "90,90"}).status, 0);
+    for (const char* file : {"three.suf", "grey.suf"}) {
+        const RunResult r = run({"resave", file, "again.suf"});
+        ASSERT_EQ(r.status, 0) << file << r.err;
+        EXPECT_EQ(ReadFile(path("again.suf")), ReadFile(path(file))) << file;
+    }
+    WriteFile(path("empty.suf"), "");
+    const RunResult empty = run({"resave", "empty.suf", "again.suf"});
+    EXPECT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(ReadFile(path("again.suf")), "");
+}
+
+TEST_F(Cli, FailedResaveLeavesTheOutputUntouched) {
+    WriteFile(path("bad.suf"), "obj suf a {\r\nprim poly (\r\n    1 2\r\n");
+    WriteFile(path("three.suf"), kThreeObjects);
+    WriteFile(path("out.suf"), "old");
+    const RunResult readFails = run({"resave", "bad.suf", "out.suf"});
+    EXPECT_EQ(readFails.status, 1);
+    EXPECT_EQ(readFails.err, "'' は浮動小数点数ではありません\n");
+    EXPECT_EQ(ReadFile(path("out.suf")), "old");
+    const RunResult writeFails = run({"resave", "three.suf", "nowhere/out.suf"});
+    EXPECT_EQ(writeFails.status, 1);
+    EXPECT_EQ(Count(writeFails.err, "\n"), 1u);
+    EXPECT_GT(writeFails.err.size(), 1u);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"bad.suf", "out.suf", "three.suf"}));
+}
+
+} // namespace
