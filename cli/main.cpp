@@ -31,7 +31,8 @@ struct FreeShape {
 };
 using ShapePtr = std::unique_ptr<vesk::TVESK_Object, FreeShape>;
 
-// A name from the command line as the CP932 bytes the file holds.
+// A name from the command line as the CP932 bytes the file holds; what says
+// where it came from, for the message when CP932 cannot hold it.
 std::string NameToCp932(const std::string& utf8, const char* what) {
     try {
         return vesk::Cp932FromUtf8(utf8);
@@ -56,8 +57,9 @@ Talorin_Args MakeArgs(const GenerateOptions& o, const Bitmap& image) {
     args.CurveLevel = o.level / 10.0;
     args.Bitmap = &image;
     args.Depth = o.depth;
-    args.ObjName = NameToCp932(o.objectName.value_or(BaseFileName(o.image)), "object name");
-    args.AtrName = NameToCp932(o.attributeName, "attribute name");
+    args.ObjName = o.objectName ? NameToCp932(*o.objectName, "--object")
+                                : NameToCp932(BaseFileName(o.image), "image name (use --object)");
+    args.AtrName = NameToCp932(o.attributeName, "--attribute");
     args.PaMax = o.density;
     args.WithUV = o.withUV;
     args.WithShade = o.withShade;

@@ -454,12 +454,21 @@ TEST_F(Cli, NameThatShiftJisCannotHoldIsRefused) {
     WriteWhiteBmp(path("img.bmp"), 5, 5);
     const RunResult object = run({"generate", "img.bmp", "--object", "peak\xF0\x9F\x98\x80"});
     EXPECT_EQ(object.status, 1);
-    EXPECT_TRUE(object.err.starts_with("object name: ")) << object.err;
+    EXPECT_TRUE(object.err.starts_with("--object: ")) << object.err;
     EXPECT_EQ(Count(object.err, "\n"), 1u);
     const RunResult attribute = run({"generate", "img.bmp", "--attribute", "\xED\x95\x9C"});
     EXPECT_EQ(attribute.status, 1);
-    EXPECT_TRUE(attribute.err.starts_with("attribute name: ")) << attribute.err;
+    EXPECT_TRUE(attribute.err.starts_with("--attribute: ")) << attribute.err;
     EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
+
+    // The default object name comes from the image's name; --object overrides it.
+    WriteWhiteBmp(path("\xF0\x9F\x98\x80.bmp"), 5, 5);
+    const RunResult fromImage = run({"generate", "\xF0\x9F\x98\x80.bmp"});
+    EXPECT_EQ(fromImage.status, 1);
+    EXPECT_TRUE(fromImage.err.starts_with("image name (use --object): ")) << fromImage.err;
+    const RunResult named = run({"generate", "\xF0\x9F\x98\x80.bmp", "--object", "smile"});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(ReadFile(path("\xF0\x9F\x98\x80.suf")).starts_with("obj suf smile {"));
 }
 
 TEST_F(Cli, FailedRunLeavesAnExistingOutputUntouched) {
