@@ -296,6 +296,19 @@ TEST_F(SufReaderConversion, MissingFileOrFolderThrowsNamingIt) {
     EXPECT_THROW(LoadSuf(testing::TempDir()), talorin::Error);
 }
 
+TEST_F(SufReaderConversion, ReadErrorThrowsNamingTheFile) {
+    // Opens fine, but reading at offset 0 fails (nothing is mapped there).
+    const std::string unreadable = "/proc/self/mem";
+    if (!std::filesystem::exists(unreadable))
+        GTEST_SKIP() << "no " << unreadable;
+    try {
+        LoadSuf(unreadable);
+        ADD_FAILURE() << "no error";
+    } catch (const talorin::Error& error) {
+        EXPECT_NE(std::string(error.what()).find(unreadable), std::string::npos) << error.what();
+    }
+}
+
 TEST_F(SufReaderConversion, NextReadStartsAfresh) {
     EXPECT_EQ(ThrownText("obj suf a {\r\nprim poly (\r\n 1 x"), NotANumber("x"));
     Chain inComment(Load("obj suf a {\r\n/* never closed"));
