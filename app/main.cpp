@@ -1,0 +1,22 @@
+// The program entry: the application with its title, the main window, the
+// hidden shape-file test window, and the event loop.
+
+#include <QApplication>
+
+#include "ui/dialogs.h"
+#include "ui/mainwindow.h"
+#include "ui/testwindow.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("talorin"));
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+
+    // Created first, so closing it ends the program.
+    TTalorin_main Talorin_main(RealDialogs(), QCoreApplication::arguments());
+    // Created hidden; nothing in the program shows it.
+    TVESK VESK(RealDialogs());
+
+    Talorin_main.show();
+    return app.exec();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// A stand-in for the real dialogs in window tests: records every box and
+// dialog in order, counts beeps, and answers the file dialogs from scripts.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include "ui/dialogs.h"
+
+class FakeDialogs : public Dialogs {
+public:
+    // Answers of the next open and save dialogs, first in first out; an empty
+    // answer, or none left, is a cancelled dialog.
+    QStringList openAnswers;
+    QStringList saveAnswers;
+
+    // What the windows asked for, in order.
+    QList<FileDialogSpec> openSpecs;
+    QList<FileDialogSpec> saveSpecs;
+    QStringList messages; // plain boxes
+    QStringList errors;   // error boxes
+    int beeps = 0;
+    // Everything in the order it happened: "open", "save", "message: <text>",
+    // "error: <text>", "beep".
+    QStringList events;
+
+    QString openFile(QWidget*, const FileDialogSpec& request) override {
+        openSpecs.append(request);
+        events.append(QStringLiteral("open"));
+        return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+    }
+    QString saveFile(QWidget*, const FileDialogSpec& request) override {
+        saveSpecs.append(request);
+        events.append(QStringLiteral("save"));
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
+    }
+    void message(QWidget*, const QString& text) override {
+        messages.append(text);
+        events.append(QStringLiteral("message: ") + text);
+    }
+    void error(QWidget*, const QString& text) override {
+        errors.append(text);
+        events.append(QStringLiteral("error: ") + text);
+    }
+    void beep() override {
+        ++beeps;
+        events.append(QStringLiteral("beep"));
+    }
+
+    // Forgets what was recorded (the scripts stay).
+    void clearRecord() {
+        openSpecs.clear();
+        saveSpecs.clear();
+        messages.clear();
+        errors.clear();
+        beeps = 0;
+        events.clear();
+    }
+};
