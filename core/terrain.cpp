@@ -99,6 +99,7 @@ struct Run {
     std::uint64_t total = 0;
     std::uint64_t nextReport = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t leafLimit = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t reported = 0; // leaves at the last progress report
     const ProgressFn* progress = nullptr;
     Stop stop = Stop::None;
 };
@@ -282,9 +283,9 @@ void EmitTriangles(Run& run, MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D)
 }
 
 void ReportProgress(Run& run) {
-    if (*run.progress)
-        (*run.progress)(run.leaves, run.total);
+    run.reported = run.leaves;
     run.nextReport += kProgressStride;
+    (*run.progress)(run.leaves, run.total);
 }
 
 // Splits the cell into quarters depth times, quadrant order A, B, C, D at every
@@ -500,7 +501,7 @@ vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& callerArgs, const Progre
     case Stop::LeafLimit:
         break;
     }
-    if (progress)
+    if (progress && run.reported != run.total)
         progress(run.total, run.total);
     return object.release();
 }
