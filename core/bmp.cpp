@@ -67,13 +67,17 @@ enum Compression : std::uint32_t {
     kAlphaBitfields = 6,
 };
 
-[[noreturn]] void fail(const std::string& reason) { throw Error(reason); }
+[[noreturn]] void fail(const std::string& reason) {
+    throw Error(reason);
+}
 
 [[noreturn]] void failUnsupported(const std::string& what) {
     fail("対応していない BMP 形式です（" + what + "）");
 }
 
-std::uint16_t le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 
 std::uint32_t le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
@@ -82,7 +86,7 @@ std::uint32_t le32(const std::uint8_t* p) {
 
 // One colour channel of a 16- or 32-bit pixel, scaled to 8 bits.
 class Channel {
-public:
+  public:
     explicit Channel(std::uint32_t mask) : m_mask(mask) {
         if (mask == 0)
             return; // reads 0
@@ -104,7 +108,7 @@ public:
         return m_bits >= 8 ? std::uint8_t(v >> (m_bits - 8)) : m_widen[v];
     }
 
-private:
+  private:
     std::uint32_t m_mask;
     int m_shift = 0;
     int m_bits = 0;
@@ -193,13 +197,11 @@ void decodeUncompressed(const Header& h, const std::uint8_t* pixels, Bitmap& bit
 }
 
 // RLE rows are bottom-up; `row` counts from the bottom of the image.
-void decodeRle(const Header& h, const std::uint8_t* data, std::size_t available,
-               Bitmap& bitmap) {
+void decodeRle(const Header& h, const std::uint8_t* data, std::size_t available, Bitmap& bitmap) {
     const bool rle8 = h.compression == kRle8;
     const std::int64_t width = h.width;
     const std::int64_t rows = h.rows;
-    std::fill(bitmap.data(), bitmap.data() + std::size_t(width) * std::size_t(rows),
-              h.palette[0]);
+    std::fill(bitmap.data(), bitmap.data() + std::size_t(width) * std::size_t(rows), h.palette[0]);
 
     std::size_t pos = 0;
     std::int64_t x = 0;
@@ -306,8 +308,7 @@ Header readHeader(const std::uint8_t* data, std::size_t size, std::uint64_t& pix
     }
 
     const unsigned bits = h.bitsPerPixel;
-    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 &&
-        bits != 32)
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         failUnsupported(std::to_string(bits) + " ビット");
     const std::uint32_t c = h.compression;
     const bool bitfields = !os2 && (c == kBitfields || c == kAlphaBitfields);
@@ -351,7 +352,7 @@ Header readHeader(const std::uint8_t* data, std::size_t size, std::uint64_t& pix
 
     if (bits <= 8) {
         const std::uint64_t entrySize = core ? 3 : 4;
-        std::uint64_t entries = colorsUsed != 0 && !core ? colorsUsed : 1u << bits;
+        std::uint64_t entries = colorsUsed != 0 ? colorsUsed : 1u << bits;
         entries = std::min<std::uint64_t>(entries, 1u << bits);
         entries = std::min<std::uint64_t>(entries, (pixelOffset - tableStart) / entrySize);
         if (entries == 0)

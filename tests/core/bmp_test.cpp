@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -113,7 +114,9 @@ std::vector<Rgb> greys(int count, int step) {
     return out;
 }
 
-Bitmap decode(const Bytes& b) { return DecodeBmp(b.data(), b.size()); }
+Bitmap decode(const Bytes& b) {
+    return DecodeBmp(b.data(), b.size());
+}
 
 std::string errorOf(const Bytes& b) {
     try {
@@ -176,7 +179,8 @@ std::vector<ValidCase> validCases() {
     w.headerSize = 12, w.width = 3, w.height = 2, w.bits = 4, w.palette = greys(16, 17);
     w.pixels = padded({{0x0F, 0x80}, {0x12, 0x30}});
     add("core header, 4-bit, 3-byte palette entries", w,
-        {{Rgb{17, 17, 17}, Rgb{34, 34, 34}, Rgb{51, 51, 51}}, {kBlack, kWhite, Rgb{136, 136, 136}}});
+        {{Rgb{17, 17, 17}, Rgb{34, 34, 34}, Rgb{51, 51, 51}},
+         {kBlack, kWhite, Rgb{136, 136, 136}}});
 
     w = {};
     w.headerSize = 12, w.width = 1, w.height = 2;
@@ -203,8 +207,7 @@ std::vector<ValidCase> validCases() {
     w = {};
     w.width = 3, w.bits = 16, w.compression = 3, w.masks = {0xF800, 0x07E0, 0x001F};
     w.pixels = padded({words16({0xFFFF, 0x0400, 0x001F})});
-    add("16-bit bitfields 5-6-5 after a 40-byte header", w,
-        {{kWhite, Rgb{0, 130, 0}, kBlue}});
+    add("16-bit bitfields 5-6-5 after a 40-byte header", w, {{kWhite, Rgb{0, 130, 0}, kBlue}});
 
     w = {};
     w.width = 2, w.bits = 32;
@@ -214,8 +217,7 @@ std::vector<ValidCase> validCases() {
     w = {};
     w.width = 2, w.bits = 32, w.compression = 3, w.masks = {0x3FF00000, 0x000FFC00, 0x3FF};
     w.pixels = words32({1023u << 20 | 512u << 10 | 3u, 0xC0000000});
-    add("32-bit bitfields keep the top 8 bits of 10-bit channels", w,
-        {{Rgb{255, 128, 0}, kBlack}});
+    add("32-bit bitfields keep the top 8 bits of 10-bit channels", w, {{Rgb{255, 128, 0}, kBlack}});
 
     w = {};
     w.headerSize = 108, w.width = 1, w.bits = 32, w.compression = 3;
@@ -253,13 +255,15 @@ std::vector<ValidCase> validCases() {
     const std::vector<Rgb> rlePalette{kZero, kRed, kGreen, kBlue, kWhite};
     w = {};
     w.width = 6, w.height = 3, w.bits = 8, w.compression = 1, w.palette = rlePalette;
-    w.pixels = {3, 1,          // run of 3 red
+    // clang-format off
+    w.pixels = {3, 1,             // run of 3 red
                 0, 3, 2, 3, 4, 0, // absolute green blue white, padded to a word
-                0, 0,          // end of line
-                2, 2,          // run of 2 green
-                0, 2, 2, 1,    // delta: 2 right, 1 up
-                1, 4,          // one white at column 4 of the top row
-                0, 1};         // end of bitmap
+                0, 0,             // end of line
+                2, 2,             // run of 2 green
+                0, 2, 2, 1,       // delta: 2 right, 1 up
+                1, 4,             // one white at column 4 of the top row
+                0, 1};            // end of bitmap
+    // clang-format on
     add("RLE8 runs, absolute mode, delta; skipped pixels take entry 0", w,
         {{kZero, kZero, kZero, kZero, kWhite, kZero},
          {kGreen, kGreen, kZero, kZero, kZero, kZero},
@@ -267,12 +271,14 @@ std::vector<ValidCase> validCases() {
 
     w = {};
     w.width = 5, w.height = 3, w.bits = 4, w.compression = 2, w.palette = rlePalette;
-    w.pixels = {5, 0x12,                  // 1 2 1 2 1
-                0, 0,                     // end of line
+    // clang-format off
+    w.pixels = {5, 0x12,                   // 1 2 1 2 1
+                0, 0,                      // end of line
                 0, 5, 0x34, 0x12, 0x30, 0, // absolute 3 4 1 2 3, padded to a word
-                0, 0,                     // end of line
-                2, 0x41,                  // 4 1
-                0, 1};                    // end of bitmap
+                0, 0,                      // end of line
+                2, 0x41,                   // 4 1
+                0, 1};                     // end of bitmap
+    // clang-format on
     add("RLE4 nibble order and absolute padding", w,
         {{kWhite, kRed, kZero, kZero, kZero},
          {kBlue, kWhite, kRed, kGreen, kBlue},
@@ -456,11 +462,11 @@ TEST(BmpHostile, EveryByteOverwrittenDecodesOrThrows) {
 }
 
 class BmpFile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         m_dir = std::filesystem::temp_directory_path() /
-                ("talorin-bmp-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ("talorin-bmp-test-" + std::to_string(std::random_device{}()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
     }
@@ -496,7 +502,8 @@ TEST_F(BmpFile, LoadsTheSamePixelsAsDecoding) {
 TEST_F(BmpFile, ErrorsNameTheFileAndTheReason) {
     const std::string missing = (m_dir / "ない.bmp").string();
     EXPECT_EQ(loadError(missing), missing + " を読み込めません: ファイルを開けません");
-    EXPECT_EQ(loadError(m_dir.string()), m_dir.string() + " を読み込めません: ファイルを開けません");
+    EXPECT_EQ(loadError(m_dir.string()),
+              m_dir.string() + " を読み込めません: ファイルを開けません");
     const std::string text = write("readme.bmp", {'h', 'e', 'l', 'l', 'o'});
     EXPECT_EQ(loadError(text), text + " を読み込めません: BMP ファイルではありません");
 }
