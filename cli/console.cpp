@@ -76,6 +76,13 @@ void TerminalProgress::report(std::uint64_t done, std::uint64_t total) {
     (void)WriteAll(STDERR_FILENO, line);
 }
 
+void TerminalProgress::phase(std::string_view text) {
+    if (!m_shown)
+        return;
+    const std::string line = "\r\x1b[K" + std::string(text);
+    (void)WriteAll(STDERR_FILENO, line);
+}
+
 void TerminalProgress::finish() {
     if (!m_shown)
         return;

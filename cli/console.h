@@ -31,6 +31,9 @@ public:
 
     // The callback for GenerateTerrain; empty when stderr is not a terminal.
     ProgressFn callback();
+    // Replaces the percentage by a word for what follows (the save), but only
+    // when the line is already showing: a short run stays silent.
+    void phase(std::string_view text);
     void finish();
 
 private:

@@ -89,16 +89,18 @@ int Generate(const GenerateOptions& o) {
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
     const ShapePtr shape(GenerateTerrain(args, progress.callback()));
-    progress.finish();
     if (!shape) {
+        progress.finish();
         PrintError(GenerationError);
         return kExitFailure;
     }
     // Save it (atomically) or write it to standard output.
+    progress.phase("writing");
     const std::string out = OutputName(o);
     if (out == "-") {
         WriteStdout(vesk::SufText(shape.get()));
     } else if (!vesk::SaveSuf(out, shape.get())) {
+        progress.finish();
         PrintError(ShapeError("cannot write " + out));
         return kExitFailure;
     }
