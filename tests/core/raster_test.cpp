@@ -303,19 +303,6 @@ TEST(LatticeOverlay, CellsAreDrawnColumnByColumn) {
     EXPECT_EQ(c.at(3, 2), kBlack);
 }
 
-TEST(LatticeOverlay, ScalesEachAxisOnItsOwn) {
-    // A 466 x 233 image squeezed into the box: the lattice lands where the
-    // square image's would.
-    MeshLattice wide{};
-    for (int i = 0; i <= 4; ++i)
-        for (int j = 0; j <= 4; ++j)
-            wide[i][j] = {i * 116.25, j * 58.0};
-    Canvas squeezed(233, 233), square(233, 233);
-    DrawLatticeOverlay(squeezed.view(), wide, 4, 233.0 / 466, 1.0);
-    DrawLatticeOverlay(square.view(), UniformLattice(4, 58), 4, 1.0, 1.0);
-    EXPECT_EQ(squeezed.pixels, square.pixels);
-}
-
 // --- Graph --------------------------------------------------------------------
 
 TEST(GraphGradient, RunsFromBlackTo254In233Columns) {
