@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "shape/error.h"
@@ -92,9 +93,105 @@ bool IsExactTie(double a, int e15, Decimal& exact) {
 
 // The value rounded to 15 significant digits, halves away from zero, trailing
 // zeros dropped. a is finite and > 0.
+constexpr std::uint64_t kPow5[] = {1ULL,
+                                   5ULL,
+                                   25ULL,
+                                   125ULL,
+                                   625ULL,
+                                   3125ULL,
+                                   15625ULL,
+                                   78125ULL,
+                                   390625ULL,
+                                   1953125ULL,
+                                   9765625ULL,
+                                   48828125ULL,
+                                   244140625ULL,
+                                   1220703125ULL,
+                                   6103515625ULL,
+                                   30517578125ULL,
+                                   152587890625ULL,
+                                   762939453125ULL,
+                                   3814697265625ULL,
+                                   19073486328125ULL,
+                                   95367431640625ULL,
+                                   476837158203125ULL,
+                                   2384185791015625ULL};
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kLow15 = 100000000000000ULL;  // 10^14
+constexpr std::uint64_t kHigh15 = 1000000000000000ULL; // 10^15
+
+constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324"
+                               "25262728293031323334353637383940414243444546474849"
+                               "50515253545556575859606162636465666768697071727374"
+                               "75767778798081828384858687888990919293949596979899";
+
+// Exact rounding in integers for normal values of moderate size, which is
+// what shapes are made of: with a = M * 2^e2 and p = 15 - E, a * 10^p =
+// M * 5^p * 2^(e2 + p) fits in 128 bits, and the bits shifted out decide the
+// rounding exactly, ties included. Returns false where it does not apply.
+bool Round15Exact(double a, Decimal& d) {
+    if (!(a >= 1e-4 && a < 1e15))
+        return false;
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(a);
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | std::uint64_t{1} << 52;
+    const int e2 = static_cast<int>(bits >> 52) - 1075;
+    // a lies in [2^(e2+52), 2^(e2+53)): E is this estimate or one more.
+    // 78913 / 2^18 is log10(2) closely enough for these exponents; the shift
+    // rounds toward minus infinity.
+    int e = ((e2 + 52) * 78913 >> 18) + 1;
+    unsigned __int128 n;
+    std::uint64_t q;
+    int shift;
+    for (int attempt = 0;; ++attempt) {
+        const int p = kDigits - e;
+        if (attempt == 3 || p < 0 || p >= static_cast<int>(std::size(kPow5)))
+            return false;
+        n = static_cast<unsigned __int128>(mantissa) * kPow5[p];
+        shift = -(e2 + p);
+        if (shift <= 0 || shift >= 120)
+            return false;
+        q = static_cast<std::uint64_t>(n >> shift);
+        if (q >= kHigh15)
+            ++e;
+        else if (q < kLow15)
+            --e;
+        else
+            break;
+    }
+    const unsigned __int128 rest = n & ((static_cast<unsigned __int128>(1) << shift) - 1);
+    if (rest >= static_cast<unsigned __int128>(1) << (shift - 1))
+        ++q; // halves away from zero
+    if (q == kHigh15) {
+        q = kLow15;
+        ++e;
+    }
+    // Two digits at a time, in 32 bits: 7 high digits and 8 low ones.
+    auto* out = d.digits;
+    std::uint32_t high = static_cast<std::uint32_t>(q / 100000000);
+    std::uint32_t low = static_cast<std::uint32_t>(q % 100000000);
+    for (int i = 13; i >= 7; i -= 2) {
+        std::memcpy(out + i, kDigitPairs + 2 * (low % 100), 2);
+        low /= 100;
+    }
+    for (int i = 5; i >= 1; i -= 2) {
+        std::memcpy(out + i, kDigitPairs + 2 * (high % 100), 2);
+        high /= 100;
+    }
+    out[0] = static_cast<char>('0' + high);
+    d.count = kDigits;
+    d.exponent = e;
+    while (d.count > 1 && d.digits[d.count - 1] == '0')
+        --d.count;
+    return true;
+}
+
 Decimal Round15(double a) {
     Decimal d;
-    // Fast path: the shortest text that reads back as a. With 15 digits or
+    if (Round15Exact(a, d))
+        return d;
+    // Otherwise start from the shortest text that reads back as a. With 15 digits or
     // fewer it is the rounding itself; with 16 or 17 it is that many digits
     // correctly rounded, and rounding it again to 15 is right unless its tail
     // is exactly a half, where the exact value may lie on either side.
@@ -210,76 +307,93 @@ std::string FormatSufNumber(double v) {
 }
 
 bool ParseSufNumber(std::string_view text, double& out) {
-    std::size_t i = 0;
-    const std::size_t n = text.size();
-    auto isDigit = [&](std::size_t k) { return k < n && text[k] >= '0' && text[k] <= '9'; };
-    while (i < n && text[i] == ' ')
-        ++i;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    auto isDigit = [&](const char* c) { return c != end && *c >= '0' && *c <= '9'; };
+    while (p != end && *p == ' ')
+        ++p;
     bool negative = false;
-    if (i < n && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    const std::size_t mantissaStart = i;
-    // order: the decimal exponent of the first non-zero digit, so that the
-    // value is about 0.d times 10^order; it tells overflow from underflow.
+    if (p != end && (*p == '+' || *p == '-'))
+        negative = *p++ == '-';
+    const char* const mantissa = p;
+    // The significant digits as an integer while they fit, how many there are,
+    // and the decimal exponent of the first of them (the value is about
+    // 0.d times 10^order), which tells overflow from underflow.
+    std::uint64_t digits = 0;
+    int significant = 0;
     long long order = 0;
-    bool nonZero = false;
+    long long fraction = 0; // digits after the separator
     bool anyDigit = false;
-    for (; isDigit(i); ++i) {
+    for (; isDigit(p); ++p) {
         anyDigit = true;
-        nonZero = nonZero || text[i] != '0';
-        if (nonZero)
+        if (significant > 0 || *p != '0') {
+            if (++significant <= 19)
+                digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
             ++order;
+        }
     }
     bool point = false;
-    if (i < n && text[i] == '.') {
+    if (p != end && *p == '.') {
         point = true;
-        for (++i; isDigit(i); ++i) {
+        for (++p; isDigit(p); ++p) {
             anyDigit = true;
-            if (!nonZero && text[i] == '0')
+            ++fraction;
+            if (significant > 0 || *p != '0') {
+                if (++significant <= 19)
+                    digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+            } else {
                 --order;
-            nonZero = nonZero || text[i] != '0';
+            }
         }
     }
     if (!anyDigit && !point)
         return false;
     long long exponent = 0;
-    if (i < n && (text[i] == 'E' || text[i] == 'e')) {
-        ++i;
+    if (p != end && (*p == 'E' || *p == 'e')) {
+        ++p;
         bool negativeExponent = false;
-        if (i < n && (text[i] == '+' || text[i] == '-'))
-            negativeExponent = text[i++] == '-';
-        if (!isDigit(i))
+        if (p != end && (*p == '+' || *p == '-'))
+            negativeExponent = *p++ == '-';
+        if (!isDigit(p))
             return false;
-        for (; isDigit(i); ++i)
+        for (; isDigit(p); ++p)
             if (exponent < 1000000000)
-                exponent = exponent * 10 + (text[i] - '0');
+                exponent = exponent * 10 + (*p - '0');
         if (negativeExponent)
             exponent = -exponent;
     }
-    const std::size_t numberEnd = i;
-    while (i < n && text[i] == ' ')
-        ++i;
-    if (i != n)
+    const char* const numberEnd = p;
+    while (p != end && *p == ' ')
+        ++p;
+    if (p != end)
         return false;
 
-    if (!nonZero) { // "0", "0.0e7", or a lone "."
-        out = negative ? -0.0 : 0.0;
-        return true;
-    }
-    // from_chars takes no "+" and no lone "." mantissa; both are handled
-    // above, so only the unsigned number is handed over.
     double value = 0;
-    const char* first = text.data() + mantissaStart;
-    const auto result = std::from_chars(first, text.data() + numberEnd, value);
-    if (result.ptr != text.data() + numberEnd)
-        return false;
-    if (result.ec == std::errc::result_out_of_range) {
-        // Too large is refused; too small underflows to zero.
-        if (order + exponent > 0)
-            return false;
-        value = 0;
-    } else if (result.ec != std::errc()) {
-        return false;
+    if (significant == 0) {
+        // "0", "0.0e7", or a lone "."
+    } else {
+        // The value is digits times 10^shift.
+        const long long shift = exponent - fraction;
+        if (significant <= 15 && shift >= -22 && shift <= 22) {
+            // Both operands exact, one correctly rounded operation: the
+            // correctly rounded value, without the general parser.
+            const double w = static_cast<double>(digits);
+            value = shift < 0 ? w / kPow10[-shift] : w * kPow10[shift];
+        } else {
+            // from_chars takes no "+" and no lone "." mantissa; both are
+            // handled above, so only the unsigned number is handed over.
+            const auto result = std::from_chars(mantissa, numberEnd, value);
+            if (result.ptr != numberEnd)
+                return false;
+            if (result.ec == std::errc::result_out_of_range) {
+                // Too large is refused; too small underflows to zero.
+                if (order + exponent > 0)
+                    return false;
+                value = 0;
+            } else if (result.ec != std::errc()) {
+                return false;
+            }
+        }
     }
     out = negative ? -value : value;
     return true;

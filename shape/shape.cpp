@@ -15,6 +15,7 @@
 #include <new>
 #include <string_view>
 #include <type_traits>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #if defined(TALORIN_SANITIZE)
@@ -98,6 +99,9 @@ std::size_t Budget() { return g_budget != 0 ? g_budget : DefaultBudget(); }
 
 // --- Pools -----------------------------------------------------------------
 
+constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
+constexpr std::size_t kPageSize = 4096;
+
 struct BlockHeader {
     BlockHeader* next;
     std::size_t bytes;
@@ -161,7 +165,10 @@ public:
             BlockHeader* next = block->next;
             VESK_UNPOISON(block, block->bytes);
             g_inUse -= block->bytes;
-            std::free(block);
+            if (block->bytes >= kLargeBlock)
+                ::munmap(block, block->bytes);
+            else
+                std::free(block);
             block = next;
         }
         m_blocks = nullptr;
@@ -183,8 +190,19 @@ private:
         records = std::min(records, (budget - used) / kSlot);
         if (records == 0)
             return false;
-        const std::size_t bytes = sizeof(BlockHeader) + records * kSlot;
-        auto* block = static_cast<BlockHeader*>(std::malloc(bytes));
+        std::size_t bytes = sizeof(BlockHeader) + records * kSlot;
+        BlockHeader* block;
+        if (bytes >= kLargeBlock) {
+            // Large blocks are mapped with their pages filled in at once: one
+            // call instead of a page fault every 4 KiB while the model grows.
+            bytes -= bytes % kPageSize;
+            records = (bytes - sizeof(BlockHeader)) / kSlot;
+            void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+            block = map == MAP_FAILED ? nullptr : static_cast<BlockHeader*>(map);
+        } else {
+            block = static_cast<BlockHeader*>(std::malloc(bytes));
+        }
         if (block == nullptr)
             return false;
         block->next = m_blocks;

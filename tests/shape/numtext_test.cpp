@@ -137,9 +137,9 @@ TEST(SufNumberFormat, ExactTiesRoundAwayFromZero) {
     EXPECT_EQ(FormatSufNumber(12345678901234450.0), "1.23456789012345E16");
     // A tie whose rounding carries through every digit.
     EXPECT_EQ(FormatSufNumber(9999999999999995.0), "1E16");
-    // Small ties: 2^-k with 16 significant digits.
-    EXPECT_EQ(FormatSufNumber(std::ldexp(1.0, -20) + std::ldexp(1.0, -35)),
-              Reference(std::ldexp(1.0, -20) + std::ldexp(1.0, -35)));
+    // Ties below 0.0001, in the exponent form: 2^-22 = 2.384185791015625E-7.
+    EXPECT_EQ(FormatSufNumber(std::ldexp(1.0, -22)), "2.38418579101563E-7");
+    EXPECT_EQ(FormatSufNumber(13 * std::ldexp(1.0, -20)), "1.23977661132813E-5");
 }
 
 TEST(SufNumberFormat, AgreesWithExactRoundingOnConstructedTies) {
@@ -158,6 +158,15 @@ TEST(SufNumberFormat, AgreesWithExactRoundingOnConstructedTies) {
                 const std::string digits = ExactDigits(v);
                 ties += digits.size() == 16 && digits.back() == '5';
             }
+        }
+    }
+    // Short odd numerators reach the ties of small magnitudes.
+    for (int f = 1; f <= 90; ++f) {
+        for (int k = 1; k < 4000; k += 2) {
+            const double v = std::ldexp(static_cast<double>(k), -f);
+            ASSERT_EQ(FormatSufNumber(v), Reference(v)) << std::hexfloat << v;
+            const std::string digits = ExactDigits(v);
+            ties += digits.size() == 16 && digits.back() == '5';
         }
     }
     EXPECT_GT(ties, 100);
@@ -230,6 +239,23 @@ TEST(SufNumberParse, ReadsBackWhatIsWritten) {
         ASSERT_TRUE(ParseSufNumber(FormatSufNumber(v), back));
         EXPECT_NEAR(back, v, std::fabs(v) * 1e-14);
         EXPECT_EQ(FormatSufNumber(back), FormatSufNumber(v));
+    }
+}
+
+TEST(SufNumberParse, RoundsCorrectlyLikeTheGeneralParser) {
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> coordinate(-1000, 1000);
+    char text[64];
+    for (int i = 0; i < 20000; ++i) {
+        const double v = coordinate(random) * std::pow(10.0, static_cast<int>(i % 50) - 25);
+        const int precision = static_cast<int>(i % 18);
+        const auto format = i % 3 == 0 ? std::chars_format::fixed : std::chars_format::scientific;
+        const auto end = std::to_chars(text, text + sizeof text, v, format, precision).ptr;
+        double expected = 0;
+        std::from_chars(text, end, expected);
+        double value = 0;
+        ASSERT_TRUE(ParseSufNumber(std::string_view(text, end - text), value)) << text;
+        ASSERT_EQ(value, expected) << std::string(text, end);
     }
 }
 
