@@ -123,7 +123,7 @@ void DrawLatticeOverlay(const PixelView& view, const MeshLattice& mesh, int paMa
         for (int j = 0; j <= n; ++j)
             at[i][j] = PreviewPosition(mesh[i][j], scaleX, scaleY);
 
-    auto outline = [&](const PixelPoint (&corner)[4], std::int64_t shift, Pixel color) {
+    auto outline = [&](const PixelPoint(&corner)[4], std::int64_t shift, Pixel color) {
         for (int k = 0; k < 4; ++k) {
             const PixelPoint& from = corner[k];
             const PixelPoint& to = corner[(k + 1) % 4];

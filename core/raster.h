@@ -72,7 +72,7 @@ void DrawLine(const PixelView& view, int x0, int y0, int x1, int y1, Pixel color
 // A pen position and colour with move-to / line-to, each line ending before
 // its end point, which becomes the new position.
 class Pen {
-public:
+  public:
     explicit Pen(const PixelView& view) : m_view(view) {}
     void setColor(Pixel color) { m_color = color; }
     void moveTo(int x, int y) {
@@ -84,7 +84,7 @@ public:
         moveTo(x, y);
     }
 
-private:
+  private:
     PixelView m_view;
     Pixel m_color = kBlack;
     int m_x = 0;

@@ -69,8 +69,9 @@ TVESK::TVESK(Dialogs& dialogs, QWidget* parent) : QWidget(parent), m_dialogs(dia
     // Every click goes through RunHandler, so that an error escaping a
     // handler ends up in the error box and the window goes on.
     auto bind = [this](QPushButton* button, void (TVESK::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { RunHandler(m_dialogs, this, [this, handler] { (this->*handler)(); }); });
+        connect(button, &QPushButton::clicked, this, [this, handler] {
+            RunHandler(m_dialogs, this, [this, handler] { (this->*handler)(); });
+        });
     };
     bind(LoadTest, &TVESK::LoadTestClick);
     bind(EndButton, &TVESK::EndButtonClick);

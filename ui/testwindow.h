@@ -16,7 +16,7 @@ struct TVESK_Object;
 
 class TVESK : public QWidget {
     Q_OBJECT
-public:
+  public:
     // dialogs must outlive the window.
     explicit TVESK(Dialogs& dialogs, QWidget* parent = nullptr);
     // Releases the loaded chain, if any.
@@ -37,7 +37,7 @@ public:
     FileDialogSpec SaveDialog1;
     QPushButton* FreeSufTest = nullptr;
 
-public slots:
+  public slots:
     // Asks for a file, releases the current chain and reads the file; lists
     // the names of its objects, or the reader's message when nothing was read.
     // An error the reader throws ends the handler with no chain loaded and the
@@ -51,7 +51,7 @@ public slots:
     // Hides the window; the chain stays loaded.
     void EndButtonClick();
 
-private:
+  private:
     void addRow(const QString& text);
 
     Dialogs& m_dialogs;

@@ -15,7 +15,9 @@ using namespace talorin;
 
 namespace talorin {
 // Readable failure messages.
-void PrintTo(const PixelPoint& p, std::ostream* os) { *os << "(" << p.x << "," << p.y << ")"; }
+void PrintTo(const PixelPoint& p, std::ostream* os) {
+    *os << "(" << p.x << "," << p.y << ")";
+}
 void PrintTo(const GraphPoint& p, std::ostream* os) {
     *os << "column " << p.column << " row " << p.row;
 }
@@ -78,7 +80,9 @@ struct LineCase {
     std::vector<PixelPoint> expected;
 };
 
-void PrintTo(const LineCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LineCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BresenhamLine : public ::testing::TestWithParam<LineCase> {};
 
@@ -176,7 +180,7 @@ TEST(Stretch, SourceIndexIsTheFloorOfTheProportion) {
         EXPECT_EQ(StretchSource(d, 2, 6), grown[d]) << d;
     const int uneven[] = {0, 0, 1, 1, 2};
     for (int d = 0; d < 5; ++d)
-        EXPECT_EQ(StretchSource(d, 3, 5), uneven[d]) << d; // floor(d * 3 / 5)
+        EXPECT_EQ(StretchSource(d, 3, 5), uneven[d]) << d;  // floor(d * 3 / 5)
     EXPECT_EQ(StretchSource(99999, 100000, 100000), 99999); // no overflow in the product
 }
 
@@ -294,9 +298,9 @@ TEST(LatticeOverlay, CellsAreDrawnColumnByColumn) {
     // Cell (1,0) is drawn after cell (0,1) when i is the outer loop: its black
     // top edge runs through the red outline of (0,1), pulled up across it.
     MeshLattice mesh = UniformLattice(2, 10);
-    mesh[0][1] = {0, 4};   // top of cell (0,1) raised: its red top edge lies on row 2
+    mesh[0][1] = {0, 4}; // top of cell (0,1) raised: its red top edge lies on row 2
     mesh[1][1] = {10, 4};
-    mesh[1][0] = {-5, 2};  // cell (1,0)'s black top edge runs on row 2 over x = -5..19
+    mesh[1][0] = {-5, 2}; // cell (1,0)'s black top edge runs on row 2 over x = -5..19
     mesh[2][0] = {20, 2};
     Canvas c(25, 25);
     DrawLatticeOverlay(c.view(), mesh, 2, 1.0, 1.0);
@@ -397,5 +401,5 @@ TEST(GraphCurve, RedPointsWithShadowsTwoRightTwoBelow) {
             expected.push_back({p.column + 2, p.row + 2});
     }
     EXPECT_EQ(c.changed(), Sorted(expected)); // nothing else is drawn
-    EXPECT_EQ(c.at(6, 69), kBlack);            // shadow of column 4 on the bottom row 67
+    EXPECT_EQ(c.at(6, 69), kBlack);           // shadow of column 4 on the bottom row 67
 }

@@ -1,8 +1,8 @@
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QLabel>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -62,7 +62,7 @@ struct ShownBox {
 class PreviewsTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     // --- Preview image ---------------------------------------------------------
 
     void previewStretchesWithoutAveraging_data() {
@@ -300,8 +300,8 @@ struct MainWindowFixture {
         const QString path = dir.filePath(QStringLiteral("hill.bmp"));
         if (!image.save(path, "BMP"))
             return false;
-        window = std::make_unique<TTalorin_main>(
-            dialogs, QStringList{QStringLiteral("talorin"), path});
+        window =
+            std::make_unique<TTalorin_main>(dialogs, QStringList{QStringLiteral("talorin"), path});
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             return false;
@@ -325,10 +325,10 @@ void PreviewsTest::mainWindowWiring() {
     QCOMPARE(w.PreviewScaleX, 1.0);
     QCOMPARE(f.preview(232, 232), kBlack);
     QCOMPARE(f.preview(230, 230), kRed);
-    QCOMPARE(f.preview(56, 40), kRed);            // red shadow of the line x = 58
+    QCOMPARE(f.preview(56, 40), kRed);                  // red shadow of the line x = 58
     QCOMPARE(f.preview(100, 100), qRgb(100, 100, 200)); // the image itself
     QCOMPARE(w.BmpShow->grab().toImage().pixel(230, 230), kRed);
-    QCOMPARE(f.graph(4, 66), kRed);               // the graph painted on first show
+    QCOMPARE(f.graph(4, 66), kRed); // the graph painted on first show
     QCOMPARE(f.graph(6, 68), kBlack);
     QCOMPARE(w.ShowGraph->grab().toImage().pixel(116, 10), qRgb(127, 127, 127));
 

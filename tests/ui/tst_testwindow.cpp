@@ -49,7 +49,7 @@ int ObjectCount(const vesk::TVESK_Object* chain) {
 class TestWindowTest : public QObject {
     Q_OBJECT
 
-private:
+  private:
     QTemporaryDir m_dir;
     QString path(const QString& name) const { return m_dir.filePath(name); }
     QString writeFile(const QString& name, const QByteArray& bytes) {
@@ -69,7 +69,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
     }
 
-private slots:
+  private slots:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
 
     void startsWithItsLayout() {
@@ -111,8 +111,8 @@ private slots:
         TVESK window(dialogs);
         show(window);
         click(window.LoadTest);
-        QCOMPARE(Rows(window.ListBox1),
-                 QStringList({QStringLiteral("first"), QStringLiteral("山"), QStringLiteral("third")}));
+        QCOMPARE(Rows(window.ListBox1), QStringList({QStringLiteral("first"), QStringLiteral("山"),
+                                                     QStringLiteral("third")}));
         QCOMPARE(ObjectCount(window.testModel()), 3);
         QVERIFY(window.SaveTest->isEnabled());
         QVERIFY(dialogs.errors.isEmpty());
