@@ -1,0 +1,152 @@
+// Generation and saving of a large terrain: a 1024 x 1024 contour image at
+// density 16 and depth 6 (1,048,576 polygons). Prints the time of each step,
+// vertices per second and the peak memory of the process.
+//
+//     generate_bench [runs] [output folder | --no-save]
+//
+// Wall time suffers when other processes share the cores, so the CPU time of
+// the process (user + system, the latter mostly first touches of new pages)
+// and its page faults are shown too.
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include "core/terrain.h"
+#include "shape/suf.h"
+
+using namespace talorin;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A smooth hill with ripples, so that heights vary from pixel to pixel.
+Bitmap ContourImage(int size) {
+    Bitmap image(size, size);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
+            const double h = std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) *
+                                                                          std::cos(37 * v));
+            const auto level = std::uint8_t(std::clamp(h, 0.0, 1.0) * 255);
+            image.setPixel(x, y, {level, level, std::uint8_t(255 - level)});
+        }
+    return image;
+}
+
+rusage Usage() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage;
+}
+
+double CpuSeconds(const rusage& u) {
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Case {
+    const char* name;
+    bool quads;
+    int depth;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const std::string folder = argc > 2 ? argv[2] : "/tmp";
+    const bool save = folder != "--no-save";
+    const Bitmap image = ContourImage(1024);
+
+    Talorin_Args args;
+    args.Size = 2000;
+    args.MaxHeight = 500;
+    args.ShapeMode = 2;
+    args.CurveLevel = 2.3;
+    args.Bitmap = &image;
+    args.ObjName = "bench";
+    args.AtrName = "ground";
+    args.PaMax = 16;
+    args.Lattice = InitMeshLattice(image, args.PaMax);
+    args.WithUV = true;
+
+    const Case cases[] = {{"quads, depth 6", true, 6}, {"triangles, depth 5", false, 5}};
+    for (const Case& c : cases) {
+        args.QuadMode = c.quads;
+        args.Depth = c.depth;
+        const std::uint64_t polygons =
+            std::uint64_t(EstimatePolygonCount(c.depth, c.quads ? 1 : 0, args.PaMax));
+        const std::uint64_t vertices = polygons * (c.quads ? 4 : 3);
+
+        double best = 1e300, total = 0, freeing = 1e300, bestCpu = 1e300;
+        long faults = 0;
+        vesk::TVESK_Object* shape = nullptr;
+        for (int run = 0; run < runs; ++run) {
+            const rusage before = Usage();
+            const auto start = Clock::now();
+            shape = GenerateTerrain(args);
+            const double seconds = SecondsSince(start);
+            const rusage after = Usage();
+            if (shape == nullptr) {
+                std::fprintf(stderr, "generation failed\n");
+                return 1;
+            }
+            best = std::min(best, seconds);
+            bestCpu = std::min(bestCpu, CpuSeconds(after) - CpuSeconds(before));
+            faults += after.ru_minflt - before.ru_minflt;
+            total += seconds;
+            if (run + 1 < runs) {
+                const auto freeStart = Clock::now();
+                vesk::FreeSuf(shape);
+                freeing = std::min(freeing, SecondsSince(freeStart));
+            }
+        }
+        std::printf("%s: %llu polygons, %llu vertices\n", c.name, (unsigned long long)polygons,
+                    (unsigned long long)vertices);
+        std::printf("  generate: best %.3f s, mean %.3f s over %d runs, %.1f M vertices/s (best)\n",
+                    best, total / runs, runs, double(vertices) / best / 1e6);
+        std::printf("  generate: CPU best %.3f s, %.1f M vertices/s; %ld page faults per run\n",
+                    bestCpu, double(vertices) / bestCpu / 1e6, faults / runs);
+        if (runs > 1)
+            std::printf("  free:     %.3f s\n", freeing);
+        std::printf("  model memory: %.1f MB\n", double(vesk::MemoryInUse()) / 1e6);
+        if (!save) {
+            vesk::FreeSuf(shape);
+            continue;
+        }
+
+        const std::string file =
+            folder + "/generate_bench_" + std::to_string(::getpid()) + ".suf";
+        const auto saveStart = Clock::now();
+        const bool saved = vesk::SaveSuf(file, shape);
+        const double saveSeconds = SecondsSince(saveStart);
+        struct stat info {};
+        const bool sized = saved && ::stat(file.c_str(), &info) == 0;
+        std::remove(file.c_str());
+        if (!saved) {
+            std::fprintf(stderr, "save failed\n");
+            vesk::FreeSuf(shape);
+            return 1;
+        }
+        std::printf("  save:     %.3f s, %.1f MB, %.1f MB/s, %.1f M vertices/s\n", saveSeconds,
+                    sized ? double(info.st_size) / 1e6 : 0.0,
+                    sized ? double(info.st_size) / 1e6 / saveSeconds : 0.0,
+                    double(vertices) / saveSeconds / 1e6);
+        vesk::FreeSuf(shape);
+    }
+    std::printf("peak resident memory: %.1f MB\n", double(Usage().ru_maxrss) / 1024);
+    return 0;
+}
