@@ -41,7 +41,9 @@ void PrintError(std::string_view text) {
     (void)WriteAll(STDERR_FILENO, line);
 }
 
-void WriteStderr(std::string_view text) { (void)WriteAll(STDERR_FILENO, text); }
+void WriteStderr(std::string_view text) {
+    (void)WriteAll(STDERR_FILENO, text);
+}
 
 void WriteStdout(std::string_view bytes) {
     // Bypasses stdio so that nothing is buffered or translated on the way.
@@ -52,7 +54,9 @@ void WriteStdout(std::string_view bytes) {
 TerminalProgress::TerminalProgress()
     : m_enabled(::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()) {}
 
-TerminalProgress::~TerminalProgress() { finish(); }
+TerminalProgress::~TerminalProgress() {
+    finish();
+}
 
 ProgressFn TerminalProgress::callback() {
     if (!m_enabled)

@@ -23,7 +23,7 @@ void WriteStdout(std::string_view bytes);
 // A percentage line on stderr for runs that last more than about a second,
 // shown only when stderr is a terminal. finish() (or the destructor) erases it.
 class TerminalProgress {
-public:
+  public:
     TerminalProgress();
     ~TerminalProgress();
     TerminalProgress(const TerminalProgress&) = delete;
@@ -36,7 +36,7 @@ public:
     void phase(std::string_view text);
     void finish();
 
-private:
+  private:
     void report(std::uint64_t done, std::uint64_t total);
 
     bool m_enabled = false;

@@ -10,8 +10,10 @@ namespace talorin::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: talorin-cli generate IMAGE [-o OUT] [options]   make a terrain shape from a contour image\n"
-    "       talorin-cli estimate [--depth N] [--density N] [--triangles]   print the polygon count\n"
+    "usage: talorin-cli generate IMAGE [-o OUT] [options]   make a terrain shape from a contour "
+    "image\n"
+    "       talorin-cli estimate [--depth N] [--density N] [--triangles]   print the polygon "
+    "count\n"
     "       talorin-cli list FILE.suf                      print the object names of a shape file\n"
     "       talorin-cli resave IN.suf OUT.suf              read a shape file and write it again\n"
     "       talorin-cli --help                             explain every option\n";
@@ -60,8 +62,9 @@ constexpr const char* kHelp =
 // Walks the arguments of one command: options with a value ("--depth 3" or
 // "--depth=3") and positional arguments, with "--" ending the options.
 class ArgCursor {
-public:
-    ArgCursor(int argc, const char* const* argv, int first) : m_argc(argc), m_argv(argv), m_next(first) {}
+  public:
+    ArgCursor(int argc, const char* const* argv, int first)
+        : m_argc(argc), m_argv(argv), m_next(first) {}
 
     // Takes the next argument into arg and tells whether it is an option;
     // false at the end. For "--name=value" arg is the name and value() gives
@@ -105,7 +108,7 @@ public:
             throw UsageError(std::string(option) + " takes no value");
     }
 
-private:
+  private:
     int m_argc;
     const char* const* m_argv;
     int m_next;
@@ -147,7 +150,9 @@ std::uint8_t ParseProfile(std::string_view text) {
     throw UsageError("--profile must be rise, dome or hill, not '" + std::string(text) + "'");
 }
 
-bool IsHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+bool IsHelp(std::string_view arg) {
+    return arg == "--help" || arg == "-h";
+}
 
 // Options shared by generate and estimate; returns false when arg is not one of them.
 bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads) {
@@ -295,7 +300,11 @@ Options ParseCommandLine(int argc, const char* const* argv) {
     return o;
 }
 
-const char* UsageText() { return kUsage; }
-const char* HelpText() { return kHelp; }
+const char* UsageText() {
+    return kUsage;
+}
+const char* HelpText() {
+    return kHelp;
+}
 
 } // namespace talorin::cli

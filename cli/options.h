@@ -14,7 +14,7 @@ namespace talorin::cli {
 // A command line that does not make sense: the tool prints the text and the
 // short usage on stderr and exits with status 2.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "core/bitmap.h"
@@ -112,7 +112,7 @@ std::size_t Count(const std::string& text, const std::string& what) {
 }
 
 class Cli : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string templ = (fs::temp_directory_path() / "talorin-cli-test-XXXXXX").string();
         ASSERT_NE(mkdtemp(templ.data()), nullptr);
@@ -188,8 +188,7 @@ protected:
 // 2000, height 500: lattice steps of one pixel, 500 output units per pixel, UV
 // 63.75 per pixel. Cells are emitted row by row and listed last first; each
 // quad lists its corners D, C, B, A; image rows run along x, columns along y.
-std::string WhiteDepthZeroFile(const std::string& object, const std::string& prim,
-                               bool withUV) {
+std::string WhiteDepthZeroFile(const std::string& object, const std::string& prim, bool withUV) {
     std::string text = "obj suf " + object + " {\r\natr BodyM\r\n";
     for (int j = 3; j >= 0; --j) {
         for (int i = 3; i >= 0; --i) {
@@ -335,11 +334,12 @@ TEST_F(Cli, GenerateMatchesTheLibraryForEverySetting) {
         return Rgb{g, std::uint8_t(g / 2), 200};
     };
     WriteBmp(path("grey.bmp"), 7, 5, grey);
-    const RunResult r = run({"generate", "grey.bmp", "-o", "-", "--size", "1234.5", "--height",
-                             "321", "--depth", "1", "--density", "5", "--triangles", "--profile",
-                             "hill", "--level", "23", "--no-uv", "--normals", "--object", "o",
-                             "--attribute", "a", "--pull", "100,80", "--push", "30,200",
-                             "--pull", "150,150"});
+    const RunResult r =
+        run({"generate",    "grey.bmp",  "-o",      "-",           "--size",    "1234.5",
+             "--height",    "321",       "--depth", "1",           "--density", "5",
+             "--triangles", "--profile", "hill",    "--level",     "23",        "--no-uv",
+             "--normals",   "--object",  "o",       "--attribute", "a",         "--pull",
+             "100,80",      "--push",    "30,200",  "--pull",      "150,150"});
     ASSERT_EQ(r.status, 0) << r.err;
 
     talorin::Bitmap image(7, 5);
@@ -565,10 +565,11 @@ TEST_F(Cli, HelpExplainsEveryOption) {
         const RunResult r = run(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        for (const char* option : {"-o FILE", "--size", "--height", "--depth", "--density",
-                                   "--triangles", "--profile", "rise", "dome", "hill", "--level",
-                                   "--no-uv", "--normals", "--object", "--attribute", "--pull",
-                                   "--push", "estimate", "list", "resave"})
+        for (const char* option :
+             {"-o FILE",     "--size",    "--height",  "--depth",  "--density",
+              "--triangles", "--profile", "rise",      "dome",     "hill",
+              "--level",     "--no-uv",   "--normals", "--object", "--attribute",
+              "--pull",      "--push",    "estimate",  "list",     "resave"})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
     }
 }
