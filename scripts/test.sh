@@ -23,7 +23,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== fuzz smoke run =="
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DTALORIN_FUZZ=ON -DTALORIN_UI=OFF -DTALORIN_BENCH=OFF
-cmake --build build-fuzz -j "$jobs"
+fuzz_targets=$(for f in tests/fuzz/*_fuzz.cpp; do basename "$f" .cpp; done)
+cmake --build build-fuzz -j "$jobs" --target $fuzz_targets
 for f in build-fuzz/tests/*_fuzz; do
   [ -x "$f" ] || continue
   name=$(basename "$f")
