@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -315,3 +316,27 @@ TEST(ShapeBudget, ModelWouldFitFollowsTheBudget) {
     }
     FreeSuf(object);
 }
+
+#if defined(TALORIN_SANITIZE)
+// Pooled records are poisoned while free, so the sanitizer sees misuse of
+// records as it would with one heap allocation each.
+TEST(ShapeSanitizer, ReleasingAVertexTwiceIsReported) {
+    TVESK_Vertex* keep = NewVertex(0, 0, 0, 0, 0, 0, 0, 0); // keeps the pools' blocks
+    TVESK_Vertex* vertex = NewVertex(1, 0, 0, 0, 0, 0, 0, 0);
+    ReleaseVertex(vertex);
+    EXPECT_DEATH(ReleaseVertex(vertex), "AddressSanitizer");
+    ReleaseVertex(keep);
+}
+
+TEST(ShapeSanitizer, ReadingAFreedModelIsReported) {
+    TVESK_Vertex* keep = NewVertex(0, 0, 0, 0, 0, 0, 0, 0);
+    TVESK_Object* object = NewObject("o");
+    TVESK_Polygon* polygon = NewPolygon("g", kPoly, object);
+    AddPolygon(object, polygon);
+    TVESK_Object* stale = object;
+    FreeSuf(object);
+    EXPECT_DEATH(std::printf("%p\n", static_cast<void*>(stale->Polygons)), "AddressSanitizer");
+    EXPECT_DEATH(FreeSuf(stale), "AddressSanitizer");
+    ReleaseVertex(keep);
+}
+#endif
