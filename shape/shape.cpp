@@ -118,7 +118,8 @@ public:
     static_assert(alignof(T) <= alignof(std::max_align_t));
     static_assert(sizeof(BlockHeader) % alignof(T) == 0);
 
-    ~Pool() { ReleaseBlocks(); }
+    // No destructor: a model still alive at exit may be freed by another
+    // static object's destructor, after this pool would have been destroyed.
 
     // A slot, or null when the budget (less keepFree bytes, kept for another
     // pool in the same call) or the heap refuses.
