@@ -24,6 +24,7 @@ using MeshLattice = std::array<std::array<MeshPoint, kMaxPaMax + 1>, kMaxPaMax +
 
 // The uniform lattice of paMax x paMax cells over an image of this size, its
 // coordinates built as running sums of (width-1)/paMax and (height-1)/paMax.
+// Throws talorin::Error when paMax is outside 1..kMaxPaMax (the arrays' size).
 MeshLattice InitMeshLattice(int width, int height, int paMax);
 MeshLattice InitMeshLattice(const Bitmap& image, int paMax);
 
@@ -38,7 +39,8 @@ inline constexpr int kPreviewHeight = 233;
 // pixels: the left button pulls them toward the press, the right button pushes
 // them away (clamped to the lattice's corner rectangle), any other button does
 // nothing. scaleX and scaleY map image pixels to preview pixels (preview size
-// divided by image size). Border points never move.
+// divided by image size). Border points never move. Throws talorin::Error for
+// paMax outside 1..kMaxPaMax, FloatFault for a zero scale.
 void AdjustMeshDensity(MeshLattice& mesh, int paMax, int clickX, int clickY,
                        std::uint8_t clickButton, double scaleX, double scaleY,
                        int boxWidth = kPreviewWidth, int boxHeight = kPreviewHeight);

@@ -43,7 +43,8 @@ double ShapeCurve(std::uint8_t shapeMode, double x, double e);
 
 // The height at image point (x, y): the pixel at the rounded position (taken
 // modulo width-1 and height-1, wrapped into range) through ShapeCurve, times
-// heightScale. The image must be at least 2 x 2.
+// heightScale. Throws talorin::Error for an image smaller than 2 x 2, and
+// FloatFault for a point that cannot be rounded to a 32-bit integer.
 double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
                     double heightScale, double e);
 
@@ -52,9 +53,12 @@ using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
 // Generates the terrain as one new object that the caller owns (FreeSuf).
 // Returns null with GenerationError set when memory runs out (nothing of the
-// run survives). Throws FloatFault for a floating-point fault (an image one
-// pixel wide or high, a Size of 0, ...) and talorin::Error for a depth below 0
-// or a missing image, leaving no shape.
+// run survives); a run too large for the memory budget is refused before
+// anything is built. Throws FloatFault for a floating-point fault (an image one
+// pixel wide or high, a Size of 0, ..., or a non-finite number in args) and
+// talorin::Error for a depth below 0, a missing or empty image or a PaMax
+// outside 1..16, leaving no shape. progress gets (leaves done, leaves in all)
+// every few thousand leaves and once at the end of a successful run.
 vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& args, const ProgressFn& progress = {});
 
 // 4^depth x paMax^2 quads, or four times that many triangles. Throws FloatFault

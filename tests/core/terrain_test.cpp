@@ -339,6 +339,23 @@ TEST_F(Generation, WorkedExampleInTriangleModePolygonByPolygon) {
     EXPECT_EQ(polygons[63].vertices, (std::vector<Vertex>{c, B, A}));
 }
 
+TEST_F(Generation, CentreIsTheMeanOfTheFourCornersNotTheCrossingOfTheDiagonals) {
+    // Cell (0, 0) with corner C moved to (1.5, 1.25): the mean of its corners is
+    // (0.625, 0.5625), the middle of its diagonal A-C would be (0.75, 0.625).
+    const Bitmap image = Filled(5, 5, {255, 255, 255});
+    const Vertex centre{0.5625 * 500 - 1000, 0.625 * 500 - 1000, 500, 0, 0, 0, 39.84375, 35.859375};
+    for (const bool quads : {true, false}) {
+        Talorin_Args args = MakeArgs(image, 4, quads ? 1 : 0, quads);
+        args.Lattice[1][1] = {1.5, 1.25};
+        Shape shape(GenerateTerrain(args));
+        ASSERT_TRUE(shape);
+        // The first leaf of cell (0, 0) is last in the list: as a quad its
+        // corner C is the centre, as the triangle (c, B, A) its first vertex.
+        const Polygon last = PolygonsOf(shape.get()).back();
+        EXPECT_EQ(last.vertices[quads ? 1 : 0], centre);
+    }
+}
+
 TEST_F(Generation, KindFollowsUvAndShadeAndEveryKindStoresTheSameValues) {
     const Bitmap image = Speckled(9, 9);
     const std::tuple<bool, bool, std::uint8_t> cases[] = {{false, false, vesk::kPoly},
