@@ -11,8 +11,8 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
-#include <vector>
 #include <sys/resource.h>
+#include <vector>
 
 #include "shape/shape.h"
 #include "shape/suf.h"
@@ -82,8 +82,8 @@ TVESK_Object* Build(const Grid& grid) {
                 FreeSuf(object);
                 return nullptr;
             }
-            const int corners[4][2] = {{row, column}, {row + 1, column}, {row + 1, column + 1},
-                                       {row, column + 1}};
+            const int corners[4][2] = {
+                {row, column}, {row + 1, column}, {row + 1, column + 1}, {row, column + 1}};
             for (const auto& c : corners) {
                 TVESK_Vertex* vertex = grid.Corner(c[0], c[1]);
                 if (vertex == nullptr) {
@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
 
     const double n = static_cast<double>(kVertices);
     std::printf("model:   %llu uvpoly quads, %llu vertices\n",
-                static_cast<unsigned long long>(kQuads), static_cast<unsigned long long>(kVertices));
+                static_cast<unsigned long long>(kQuads),
+                static_cast<unsigned long long>(kVertices));
     std::printf("build:   %.3f s  %.1f M vertices/s  (processor time %.3f s, %.1f M/s)\n", build,
                 n / build / mega, buildCpu, n / buildCpu / mega);
     std::printf("save:    %.3f s  %.2f M vertex lines/s  (processor time %.3f s, %.2f M/s; "

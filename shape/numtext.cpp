@@ -85,8 +85,8 @@ bool IsExactTie(double a, int e15, Decimal& exact) {
     if (f + e15 != 16 && f + e15 != 17)
         return false;
     char buffer[40];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, a,
-                                      std::chars_format::scientific, kDigits);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, a, std::chars_format::scientific, kDigits);
     ParseScientific(buffer, result.ptr, exact);
     return f + exact.exponent == 16;
 }
@@ -116,10 +116,9 @@ constexpr std::uint64_t kPow5[] = {1ULL,
                                    95367431640625ULL,
                                    476837158203125ULL,
                                    2384185791015625ULL};
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::uint64_t kLow15 = 100000000000000ULL;  // 10^14
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kLow15 = 100000000000000ULL;   // 10^14
 constexpr std::uint64_t kHigh15 = 1000000000000000ULL; // 10^15
 
 constexpr char kDigitPairs[] = "00010203040506070809101112131415161718192021222324"
@@ -215,8 +214,8 @@ Decimal Round15(double a) {
             roundUp = tail[0] >= '5';
         } else {
             // Correct rounding of the exact value, then fix exact ties.
-            result = std::to_chars(buffer, buffer + sizeof buffer, a,
-                                   std::chars_format::scientific, kDigits - 1);
+            result = std::to_chars(buffer, buffer + sizeof buffer, a, std::chars_format::scientific,
+                                   kDigits - 1);
             ParseScientific(buffer, result.ptr, d);
             Decimal exact;
             if (IsExactTie(a, d.exponent, exact)) {

@@ -14,8 +14,8 @@
 #include <fstream>
 #include <new>
 #include <string_view>
-#include <type_traits>
 #include <sys/mman.h>
+#include <type_traits>
 #include <unistd.h>
 
 #if defined(TALORIN_SANITIZE)
@@ -95,7 +95,9 @@ std::size_t DefaultBudget() {
     return budget;
 }
 
-std::size_t Budget() { return g_budget != 0 ? g_budget : DefaultBudget(); }
+std::size_t Budget() {
+    return g_budget != 0 ? g_budget : DefaultBudget();
+}
 
 // --- Pools -----------------------------------------------------------------
 
@@ -110,7 +112,7 @@ struct BlockHeader {
 // A pool of raw slots for records of type T. It hands out storage only; the
 // callers construct and destroy the records.
 template <typename T> class Pool {
-public:
+  public:
     static constexpr std::size_t kSlot = sizeof(T);
     static constexpr std::size_t kMinRecords = 256;
     static constexpr std::size_t kMaxRecords = 65536;
@@ -179,7 +181,7 @@ public:
         m_records = 0;
     }
 
-private:
+  private:
     bool Grow(std::size_t keepFree) noexcept {
         // Blocks double with the pool up to kMaxRecords; near the budget a
         // smaller block that still fits is taken instead of failing early.
@@ -355,8 +357,7 @@ TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& nam
     return group;
 }
 
-TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group,
-                            std::uint8_t kind) {
+TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group, std::uint8_t kind) {
     void* slot = g_polygons.Allocate();
     if (slot == nullptr) {
         SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
@@ -467,11 +468,17 @@ void ReleaseVertex(TVESK_Vertex* vertex) {
 
 // --- Memory budget ---------------------------------------------------------------
 
-std::size_t MemoryBudget() { return Budget(); }
+std::size_t MemoryBudget() {
+    return Budget();
+}
 
-void SetMemoryBudget(std::size_t bytes) { g_budget = bytes; }
+void SetMemoryBudget(std::size_t bytes) {
+    g_budget = bytes;
+}
 
-std::size_t MemoryInUse() { return g_inUse; }
+std::size_t MemoryInUse() {
+    return g_inUse;
+}
 
 bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
     // Blocks shrink to fit near the budget, so a model fits when its records,
@@ -483,17 +490,15 @@ bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
             return 0;
         const double more = static_cast<double>(count - freeSlots);
         const double blocks = more / static_cast<double>(perBlock) + 1;
-        return more * static_cast<double>(slot) +
-               blocks * static_cast<double>(sizeof(BlockHeader));
+        return more * static_cast<double>(slot) + blocks * static_cast<double>(sizeof(BlockHeader));
     };
     // An estimate in double, so that huge counts cannot wrap around.
-    const double need =
-        bytesFor(polygons, g_polygons.FreeSlots(), sizeof(TVESK_Polygon),
-                 Pool<TVESK_Polygon>::kMinRecords) +
-        bytesFor(vertices, g_vertices.FreeSlots(), sizeof(TVESK_Vertex),
-                 Pool<TVESK_Vertex>::kMinRecords) +
-        bytesFor(1, g_objects.FreeSlots(), sizeof(TVESK_Object), 1) +
-        bytesFor(1, g_attributes.FreeSlots(), sizeof(AttributeRecord), 1);
+    const double need = bytesFor(polygons, g_polygons.FreeSlots(), sizeof(TVESK_Polygon),
+                                 Pool<TVESK_Polygon>::kMinRecords) +
+                        bytesFor(vertices, g_vertices.FreeSlots(), sizeof(TVESK_Vertex),
+                                 Pool<TVESK_Vertex>::kMinRecords) +
+                        bytesFor(1, g_objects.FreeSlots(), sizeof(TVESK_Object), 1) +
+                        bytesFor(1, g_attributes.FreeSlots(), sizeof(AttributeRecord), 1);
     return static_cast<double>(g_inUse) + need <= static_cast<double>(Budget());
 }
 

@@ -15,7 +15,7 @@ namespace vesk {
 namespace {
 
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {
         if (m_cd == reinterpret_cast<iconv_t>(-1))
             throw talorin::Error(std::string("文字コード変換 (") + from + " から " + to +
@@ -33,7 +33,7 @@ public:
         return result == static_cast<std::size_t>(-1) ? errno : 0;
     }
 
-private:
+  private:
     iconv_t m_cd;
 };
 

@@ -41,7 +41,7 @@ struct WriteFailed {
 // Formats a chain into a fixed buffer and passes it on to Sink (a callable
 // taking const char*, size_t) whenever it fills, and once at the end.
 template <typename Sink> class ChainWriter {
-public:
+  public:
     explicit ChainWriter(Sink& sink) : m_buffer(new char[kBufferSize]), m_sink(sink) {}
 
     void Write(const TVESK_Object* chain) {
@@ -72,7 +72,7 @@ public:
         Flush();
     }
 
-private:
+  private:
     void VertexLine(const TVESK_Vertex& v, std::uint8_t kind) {
         if (kBufferSize - m_used < kMaxVertexLine)
             Flush();

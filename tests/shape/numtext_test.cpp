@@ -26,8 +26,8 @@ std::string Reference(double v) {
     if (v == 0)
         return "0";
     char buffer[1200];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(v), std::chars_format::scientific, 800);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(v),
+                                      std::chars_format::scientific, 800);
     std::string text(buffer, result.ptr);
     const std::size_t e = text.find('e');
     int exponent = std::stoi(text.substr(e + 1)) + 1;
@@ -70,8 +70,8 @@ std::string Reference(double v) {
 // The significant digits of |v|'s exact expansion, trailing zeros dropped.
 std::string ExactDigits(double v) {
     char buffer[1200];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(v), std::chars_format::scientific, 800);
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(v),
+                                      std::chars_format::scientific, 800);
     std::string text(buffer, result.ptr);
     std::string digits = text.substr(0, 1) + text.substr(2, text.find('e') - 2);
     while (digits.size() > 1 && digits.back() == '0')
@@ -201,10 +201,21 @@ TEST(SufNumberParse, AcceptsTheNumberForms) {
         double value;
     };
     const Case cases[] = {
-        {"12.5", 12.5},      {" -0.25 ", -0.25}, {"+1e3", 1000},  {"1E-5", 1e-5},
-        {".5", 0.5},         {"5.", 5},          {"0012", 12},    {"1e+05", 1e5},
-        {"-.5e1", -5},       {"0.1", 0.1},       {"7e-400", 0},   {"0e999999999999", 0},
-        {"1e0000000000000000000002", 100},       {"  3  ", 3},    {"9007199254740993", 9007199254740992.0},
+        {"12.5", 12.5},
+        {" -0.25 ", -0.25},
+        {"+1e3", 1000},
+        {"1E-5", 1e-5},
+        {".5", 0.5},
+        {"5.", 5},
+        {"0012", 12},
+        {"1e+05", 1e5},
+        {"-.5e1", -5},
+        {"0.1", 0.1},
+        {"7e-400", 0},
+        {"0e999999999999", 0},
+        {"1e0000000000000000000002", 100},
+        {"  3  ", 3},
+        {"9007199254740993", 9007199254740992.0},
         {"1.7976931348623157e308", std::numeric_limits<double>::max()},
     };
     for (const Case& c : cases) {
@@ -222,9 +233,9 @@ TEST(SufNumberParse, AcceptsTheNumberForms) {
 
 TEST(SufNumberParse, RefusesEverythingElse) {
     for (const char* text :
-         {"", " ", "1,000", "1,5", "1e", "1e+", "e5", "--1", "+-1", "1.2.3", "1e400", "-1e400",
-          "1.8e308", "0x10", "inf", "NAN", "1 2", "\t1", "1\t", "1)", "(1", "1e5.0", "+", "-",
-          "１", "1f"}) {
+         {"",      " ",     "1,000",  "1,5",     "1e",   "1e+", "e5",  "--1", "+-1",
+          "1.2.3", "1e400", "-1e400", "1.8e308", "0x10", "inf", "NAN", "1 2", "\t1",
+          "1\t",   "1)",    "(1",     "1e5.0",   "+",    "-",   "１",  "1f"}) {
         double value = 0;
         EXPECT_FALSE(ParseSufNumber(text, value)) << "'" << text << "'";
     }

@@ -242,7 +242,8 @@ TEST(ShapeOutOfMemory, NewPolygonFailsAndLeavesGroupsAsTheyWere) {
         ++built;
     }
     EXPECT_GT(built, 0);
-    EXPECT_EQ(Utf8FromCp932(SufError), "オブジェクトhillのポリゴン作成中にメモリーが枯渇しました。");
+    EXPECT_EQ(Utf8FromCp932(SufError),
+              "オブジェクトhillのポリゴン作成中にメモリーが枯渇しました。");
     // A polygon that would need a new group fails too, without the group.
     SufError.clear();
     EXPECT_EQ(NewPolygon("Other", kPoly, object), nullptr);

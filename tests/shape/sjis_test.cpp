@@ -24,9 +24,9 @@ std::string ErrorOf(std::string_view utf8) {
 TEST(Cp932Conversion, TypicalTextHasTheWindowsBytes) {
     EXPECT_EQ(Cp932FromUtf8("Talorin"), "Talorin");
     EXPECT_EQ(Cp932FromUtf8("地面"), "\x92\x6e\x96\xca");
-    EXPECT_EQ(Cp932FromUtf8("ｱ"), "\xb1");           // half-width kana: one byte
-    EXPECT_EQ(Cp932FromUtf8("①"), "\x87\x40");       // NEC special characters
-    EXPECT_EQ(Cp932FromUtf8("髙"), "\xfb\xfc");       // IBM extensions
+    EXPECT_EQ(Cp932FromUtf8("ｱ"), "\xb1");                // half-width kana: one byte
+    EXPECT_EQ(Cp932FromUtf8("①"), "\x87\x40");            // NEC special characters
+    EXPECT_EQ(Cp932FromUtf8("髙"), "\xfb\xfc");           // IBM extensions
     EXPECT_EQ(Cp932FromUtf8("ソ表"), "\x83\x5c\x95\x5c"); // second byte 0x5C
     EXPECT_EQ(Cp932FromUtf8(std::string_view("a\0b", 3)), std::string("a\0b", 3));
     EXPECT_EQ(Cp932FromUtf8(""), "");

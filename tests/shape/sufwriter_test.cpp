@@ -47,7 +47,7 @@ void WriteFile(const fs::path& path, const std::string& text) {
 }
 
 class SufSave : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "sufwriter-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -79,28 +79,32 @@ TEST(SufText, WorkedExampleInEveryKind) {
     const std::string tail = ")\r\n}\r\n";
     Model model;
     model.chain = Hill(kUvPoly);
-    EXPECT_EQ(SufText(model.chain), head + "prim uvpoly (\r\n"
-                                           "    0 1000 250  0 127.5\r\n"
-                                           "    1000 0 12.5  127.5 0\r\n"
-                                           "    0 0 0  0 0\r\n" +
+    EXPECT_EQ(SufText(model.chain), head +
+                                        "prim uvpoly (\r\n"
+                                        "    0 1000 250  0 127.5\r\n"
+                                        "    1000 0 12.5  127.5 0\r\n"
+                                        "    0 0 0  0 0\r\n" +
                                         tail);
     model.chain->Polygons->Kind = kPoly;
-    EXPECT_EQ(SufText(model.chain), head + "prim poly (\r\n"
-                                           "    0 1000 250\r\n"
-                                           "    1000 0 12.5\r\n"
-                                           "    0 0 0\r\n" +
+    EXPECT_EQ(SufText(model.chain), head +
+                                        "prim poly (\r\n"
+                                        "    0 1000 250\r\n"
+                                        "    1000 0 12.5\r\n"
+                                        "    0 0 0\r\n" +
                                         tail);
     model.chain->Polygons->Kind = kShade;
-    EXPECT_EQ(SufText(model.chain), head + "prim shade (\r\n"
-                                           "    0 1000 250  0.25 0 1\r\n"
-                                           "    1000 0 12.5  0 -0.5 1\r\n"
-                                           "    0 0 0  0 0 1\r\n" +
+    EXPECT_EQ(SufText(model.chain), head +
+                                        "prim shade (\r\n"
+                                        "    0 1000 250  0.25 0 1\r\n"
+                                        "    1000 0 12.5  0 -0.5 1\r\n"
+                                        "    0 0 0  0 0 1\r\n" +
                                         tail);
     model.chain->Polygons->Kind = kUvShade;
-    EXPECT_EQ(SufText(model.chain), head + "prim uvshade (\r\n"
-                                           "    0 1000 250  0.25 0 1  0 127.5\r\n"
-                                           "    1000 0 12.5  0 -0.5 1  127.5 0\r\n"
-                                           "    0 0 0  0 0 1  0 0\r\n" +
+    EXPECT_EQ(SufText(model.chain), head +
+                                        "prim uvshade (\r\n"
+                                        "    0 1000 250  0.25 0 1  0 127.5\r\n"
+                                        "    1000 0 12.5  0 -0.5 1  127.5 0\r\n"
+                                        "    0 0 0  0 0 1  0 0\r\n" +
                                         tail);
 }
 
@@ -160,8 +164,8 @@ TEST(SufText, NamesAreWrittenAsRawBytes) {
     const std::string name = Cp932FromUtf8("山ソ表");
     model.chain = NewObject(name);
     AddPolygon(model.chain, Polygon(model.chain, "a b\"c", kPoly, {V(1, 2, 3)}));
-    EXPECT_EQ(SufText(model.chain), "obj suf " + name +
-                                        " {\r\natr a b\"c\r\nprim poly (\r\n    1 2 3\r\n)\r\n}\r\n");
+    EXPECT_EQ(SufText(model.chain),
+              "obj suf " + name + " {\r\natr a b\"c\r\nprim poly (\r\n    1 2 3\r\n)\r\n}\r\n");
 }
 
 TEST(SufText, ValuesUseTheNumberForms) {
