@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -300,6 +301,17 @@ void TTalorin_main::createControls() {
 
     PaMaxBar = MakeTrackBar(client, talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kMinPaMax, 1,
                             80, 4, 105, 17, QStringLiteral("全体的なメッシュの密度を変更できます"));
+
+    // One exclusive group per container. Explicit groups also keep Qt's Tab
+    // handling apart: without them it treats every auto-exclusive button below
+    // the window's client area as one group and lets Tab skip the shape buttons.
+    for (const auto& buttons : {std::pair{ModeA, ModeB}, std::pair{ShapeModeA, ShapeModeB}}) {
+        auto* group = new QButtonGroup(buttons.first->parentWidget());
+        group->addButton(buttons.first);
+        group->addButton(buttons.second);
+        if (buttons.first == ShapeModeA)
+            group->addButton(ShapeModeC);
+    }
 
     // Object names as the members are called, for tests and accessibility tools.
     const std::pair<QObject*, const char*> names[] = {

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -262,6 +263,40 @@ private slots:
         auto shown = startWithImage();
         QCOMPARE(shown->PolygoneCount->text(), QStringLiteral("256"));
         QVERIFY(shown->GraphBackgroundReady); // painted on showing
+    }
+
+    void tabOrder() {
+        auto w = startWithImage();
+        activate(*w);
+        w->SUFOutButton->setFocus();
+        QStringList visited;
+        for (int i = 0; i < 14; ++i) {
+            visited << QApplication::focusWidget()->objectName();
+            // Through the window, as the keyboard sends it: the release goes to
+            // the widget that has the focus by then.
+            QTest::keyClick(w->windowHandle(), Qt::Key_Tab);
+        }
+        // Disabled controls and the unchecked buttons of a radio group are skipped.
+        QCOMPARE(visited, (QStringList{"SUFOutButton", "InitPaMax", "CovertLevel", "ModeA", "UV",
+                                       "ObjName", "AtrName", "Size", "MaxHeight", "PolygoneDepth",
+                                       "ShapeModeA", "PaMaxBar", "SUFOutButton", "InitPaMax"}));
+    }
+
+    void radioGroupsAreIndependent() {
+        auto w = startWithImage();
+        w->ModeB->click();
+        QVERIFY(!w->ModeA->isChecked() && w->ShapeModeA->isChecked());
+        w->ShapeModeC->click();
+        QVERIFY(w->ModeB->isChecked() && !w->ShapeModeA->isChecked() && w->ShapeModeC->isChecked());
+        w->ShapeModeB->click();
+        QVERIFY(!w->ShapeModeC->isChecked() && w->ModeB->isChecked());
+    }
+
+    void clientAreaBelowMenu() {
+        auto w = startWithImage();
+        QCOMPARE(w->centralWidget()->geometry(),
+                 QRect(0, w->MainMenu1->height(), 412, 368));
+        QCOMPARE(w->size(), QSize(412, 368 + w->MainMenu1->height()));
     }
 
     void commandLineImageName_data() {
