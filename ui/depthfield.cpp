@@ -53,18 +53,26 @@ bool DepthField::ParseInteger(const QString& text, int& out) {
     return true;
 }
 
-int DepthField::clamp(int v) const { return std::clamp(v, m_minimum, m_maximum); }
+int DepthField::clamp(int v) const {
+    return std::clamp(v, m_minimum, m_maximum);
+}
 
 int DepthField::value() const {
     int v = 0;
     return ParseInteger(text(), v) ? v : m_minimum;
 }
 
-void DepthField::setValue(int value) { setText(QString::number(clamp(value))); }
+void DepthField::setValue(int value) {
+    setText(QString::number(clamp(value)));
+}
 
-QString DepthField::text() const { return lineEdit()->text(); }
+QString DepthField::text() const {
+    return lineEdit()->text();
+}
 
-void DepthField::setText(const QString& text) { lineEdit()->setText(text); }
+void DepthField::setText(const QString& text) {
+    lineEdit()->setText(text);
+}
 
 void DepthField::stepBy(int steps) {
     // From the value as read now, even when it was typed out of range.

@@ -11,7 +11,7 @@ class Dialogs;
 
 class DepthField : public QAbstractSpinBox {
     Q_OBJECT
-public:
+  public:
     DepthField(Dialogs& dialogs, int minimum, int maximum, int value, QWidget* parent = nullptr);
 
     int minimum() const { return m_minimum; }
@@ -32,17 +32,17 @@ public:
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
 
-signals:
+  signals:
     // Every change of the text: typing, the arrows, or the clamp on leaving.
     void textChanged(const QString& text);
 
-protected:
+  protected:
     StepEnabled stepEnabled() const override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
-private:
+  private:
     int clamp(int v) const;
 
     Dialogs& m_dialogs;

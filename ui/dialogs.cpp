@@ -6,7 +6,8 @@
 
 namespace {
 
-QString RunFileDialog(QWidget* parent, const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
+QString RunFileDialog(QWidget* parent, const FileDialogSpec& request,
+                      QFileDialog::AcceptMode mode) {
     // No title of its own: the platform's open and save titles show.
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
@@ -32,7 +33,7 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 }
 
 class QtDialogs final : public Dialogs {
-public:
+  public:
     QString openFile(QWidget* parent, const FileDialogSpec& request) override {
         return RunFileDialog(parent, request, QFileDialog::AcceptOpen);
     }

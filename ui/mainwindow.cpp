@@ -100,15 +100,19 @@ QFrame* MakeSunkenBox(QWidget* parent, int x, int y, int w, int h) {
     return box;
 }
 
-std::string LocalPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
+std::string LocalPath(const QString& fileName) {
+    return QFile::encodeName(fileName).toStdString();
+}
 
-QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
+QString FromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 // Busy cursor for the whole run, and a progress dialog once a run has taken
 // longer than half a second. Events are processed at most ten times a second,
 // without user input, so nothing else runs in the middle of the generation.
 class GenerationProgress {
-public:
+  public:
     explicit GenerationProgress(QWidget* parent) : m_parent(parent) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         m_clock.start();
@@ -137,7 +141,7 @@ public:
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
 
-private:
+  private:
     QWidget* m_parent;
     QElapsedTimer m_clock;
     qint64 m_lastUpdate = 0;
@@ -168,7 +172,9 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() { vesk::FreeSuf(CurrentShape); }
+TTalorin_main::~TTalorin_main() {
+    vesk::FreeSuf(CurrentShape);
+}
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
     const QString joined = arguments.mid(1).join(u' ');
@@ -202,8 +208,8 @@ void TTalorin_main::createControls() {
     Bevel1 = MakeSunkenBox(client, 8, 24, 233, 233);
     BmpShow = new PaintBox(client);
     BmpShow->setGeometry(8, 24, 233, 233);
-    BmpShow->setToolTip(QStringLiteral(
-        "読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。"));
+    BmpShow->setToolTip(
+        QStringLiteral("読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。"));
     Bevel2 = MakeSunkenBox(client, 8, 288, 233, 73);
 
     InitPaMax = new QPushButton(QStringLiteral("初期化"), client);
@@ -232,12 +238,11 @@ void TTalorin_main::createControls() {
     ModeA = new QRadioButton(QStringLiteral("四角形ポリゴンで出力"), client);
     ModeA->setGeometry(256, 8, 145, 17);
     ModeA->setChecked(true);
-    ModeA->setToolTip(QStringLiteral(
-        "すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"));
+    ModeA->setToolTip(
+        QStringLiteral("すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"));
     ModeB = new QRadioButton(QStringLiteral("三角形ポリゴンで出力"), client);
     ModeB->setGeometry(256, 24, 145, 17);
-    ModeB->setToolTip(
-        QStringLiteral("すべてを三角形で出力します  ポリゴン数はかなり増えます"));
+    ModeB->setToolTip(QStringLiteral("すべてを三角形で出力します  ポリゴン数はかなり増えます"));
 
     UV = new QCheckBox(QStringLiteral("UV 座標付加"), client);
     UV->setGeometry(256, 48, 145, 17);
@@ -256,7 +261,8 @@ void TTalorin_main::createControls() {
     Label5 = MakeLabel(client, QStringLiteral("アトリビュート名"), 256, 280, 80, 12);
     AtrName = MakeEdit(
         client, QStringLiteral("AtrName"), 256, 296, 145, 24,
-        QStringLiteral("出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"));
+        QStringLiteral(
+            "出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"));
     Label3 = MakeLabel(client, QStringLiteral("大きさ"), 256, 168, 31, 12);
     Size = MakeEdit(client, QStringLiteral("2000"), 312, 160, 65, 24,
                     QStringLiteral("出力形状の大きさです"));
@@ -314,36 +320,55 @@ void TTalorin_main::createControls() {
     }
 
     // Object names as the members are called, for tests and accessibility tools.
-    const std::pair<QObject*, const char*> names[] = {
-        {MainMenu1, "MainMenu1"},   {K1, "K1"},
-        {BmpFileOpen, "BmpFileOpen"}, {SUFOut, "SUFOut"},
-        {N1, "N1"},                 {Exit1, "Exit1"},
-        {KH1, "KH1"},               {K2, "K2"},
-        {Bevel1, "Bevel1"},         {BmpShow, "BmpShow"},
-        {Bevel2, "Bevel2"},         {InitPaMax, "InitPaMax"},
-        {SUFOutButton, "SUFOutButton"}, {CovertLevel, "CovertLevel"},
-        {Bevel3, "Bevel3"},         {Label1, "Label1"},
-        {Label2, "Label2"},         {ModeA, "ModeA"},
-        {ModeB, "ModeB"},           {UV, "UV"},
-        {Shade, "Shade"},           {Label4, "Label4"},
-        {ObjName, "ObjName"},       {Label5, "Label5"},
-        {AtrName, "AtrName"},       {Label3, "Label3"},
-        {Size, "Size"},             {Label6, "Label6"},
-        {Label7, "Label7"},         {MaxHeight, "MaxHeight"},
-        {PolygoneDepth, "PolygoneDepth"}, {Label8, "Label8"},
-        {Label9, "Label9"},         {PolygoneCount, "PolygoneCount"},
-        {ShowGraph, "ShowGraph"},   {Panel1, "Panel1"},
-        {ShapeModeA, "ShapeModeA"}, {ShapeModeB, "ShapeModeB"},
-        {ShapeModeC, "ShapeModeC"}, {PaMaxBar, "PaMaxBar"}};
+    const std::pair<QObject*, const char*> names[] = {{MainMenu1, "MainMenu1"},
+                                                      {K1, "K1"},
+                                                      {BmpFileOpen, "BmpFileOpen"},
+                                                      {SUFOut, "SUFOut"},
+                                                      {N1, "N1"},
+                                                      {Exit1, "Exit1"},
+                                                      {KH1, "KH1"},
+                                                      {K2, "K2"},
+                                                      {Bevel1, "Bevel1"},
+                                                      {BmpShow, "BmpShow"},
+                                                      {Bevel2, "Bevel2"},
+                                                      {InitPaMax, "InitPaMax"},
+                                                      {SUFOutButton, "SUFOutButton"},
+                                                      {CovertLevel, "CovertLevel"},
+                                                      {Bevel3, "Bevel3"},
+                                                      {Label1, "Label1"},
+                                                      {Label2, "Label2"},
+                                                      {ModeA, "ModeA"},
+                                                      {ModeB, "ModeB"},
+                                                      {UV, "UV"},
+                                                      {Shade, "Shade"},
+                                                      {Label4, "Label4"},
+                                                      {ObjName, "ObjName"},
+                                                      {Label5, "Label5"},
+                                                      {AtrName, "AtrName"},
+                                                      {Label3, "Label3"},
+                                                      {Size, "Size"},
+                                                      {Label6, "Label6"},
+                                                      {Label7, "Label7"},
+                                                      {MaxHeight, "MaxHeight"},
+                                                      {PolygoneDepth, "PolygoneDepth"},
+                                                      {Label8, "Label8"},
+                                                      {Label9, "Label9"},
+                                                      {PolygoneCount, "PolygoneCount"},
+                                                      {ShowGraph, "ShowGraph"},
+                                                      {Panel1, "Panel1"},
+                                                      {ShapeModeA, "ShapeModeA"},
+                                                      {ShapeModeB, "ShapeModeB"},
+                                                      {ShapeModeC, "ShapeModeC"},
+                                                      {PaMaxBar, "PaMaxBar"}};
     for (const auto& [object, name] : names)
         object->setObjectName(QString::fromLatin1(name));
 }
 
 void TTalorin_main::arrangeTabOrder() {
-    const QWidget* order[] = {SUFOutButton, InitPaMax, CovertLevel, ModeA,
-                              ModeB,        UV,        Shade,       ObjName,
-                              AtrName,      Size,      MaxHeight,   PolygoneDepth,
-                              ShapeModeA,   ShapeModeB, ShapeModeC, PaMaxBar};
+    const QWidget* order[] = {SUFOutButton, InitPaMax,  CovertLevel, ModeA,
+                              ModeB,        UV,         Shade,       ObjName,
+                              AtrName,      Size,       MaxHeight,   PolygoneDepth,
+                              ShapeModeA,   ShapeModeB, ShapeModeC,  PaMaxBar};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 }
@@ -399,8 +424,7 @@ void TTalorin_main::connectHandlers() {
             [this] { handle(&TTalorin_main::ShowGraphPaint); });
     connect(BmpShow, &PaintBox::mousePressed, this,
             [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
-                RunHandler(m_dialogs, this,
-                           [&] { BmpShowMouseDown(button, shift, x, y); });
+                RunHandler(m_dialogs, this, [&] { BmpShowMouseDown(button, shift, x, y); });
             });
 }
 
@@ -443,7 +467,9 @@ void TTalorin_main::keyPressEvent(QKeyEvent* event) {
 
 // --- Menu ----------------------------------------------------------------------
 
-void TTalorin_main::K2Click() { m_dialogs.message(this, kAboutText); }
+void TTalorin_main::K2Click() {
+    m_dialogs.message(this, kAboutText);
+}
 
 void TTalorin_main::Exit1Click() {
     vesk::FreeSuf(CurrentShape);
@@ -470,7 +496,9 @@ void TTalorin_main::FormShow() {
         close();
 }
 
-void TTalorin_main::BmpFileOpenClick() { OpenContourImage(); }
+void TTalorin_main::BmpFileOpenClick() {
+    OpenContourImage();
+}
 
 void TTalorin_main::OpenContourImage() {
     const QString fileName = m_dialogs.openFile(this, BmpOpen);
@@ -513,19 +541,33 @@ void TTalorin_main::loadImage(const QString& fileName) {
 // --- Parameter displays --------------------------------------------------------
 
 void TTalorin_main::UpdatePolygonCount() {
-    const std::int32_t count = talorin::EstimatePolygonCount(
-        PolygoneDepth->value(), ModeB->isChecked() ? 0 : 1, PaMax);
+    const std::int32_t count =
+        talorin::EstimatePolygonCount(PolygoneDepth->value(), ModeB->isChecked() ? 0 : 1, PaMax);
     PolygoneCount->setText(QString::number(count));
     PolygoneCount->adjustSize();
 }
 
-void TTalorin_main::PolygoneDepthChange() { UpdatePolygonCount(); }
-void TTalorin_main::ModeAClick() { UpdatePolygonCount(); }
-void TTalorin_main::ModeBClick() { UpdatePolygonCount(); }
-void TTalorin_main::CovertLevelChange() { drawShapeGraph(); }
-void TTalorin_main::ShapeModeAClick() { drawShapeGraph(); }
-void TTalorin_main::ShapeModeBClick() { drawShapeGraph(); }
-void TTalorin_main::ShapeModeCClick() { drawShapeGraph(); }
+void TTalorin_main::PolygoneDepthChange() {
+    UpdatePolygonCount();
+}
+void TTalorin_main::ModeAClick() {
+    UpdatePolygonCount();
+}
+void TTalorin_main::ModeBClick() {
+    UpdatePolygonCount();
+}
+void TTalorin_main::CovertLevelChange() {
+    drawShapeGraph();
+}
+void TTalorin_main::ShapeModeAClick() {
+    drawShapeGraph();
+}
+void TTalorin_main::ShapeModeBClick() {
+    drawShapeGraph();
+}
+void TTalorin_main::ShapeModeCClick() {
+    drawShapeGraph();
+}
 
 std::uint8_t TTalorin_main::shapeMode() const {
     std::uint8_t mode = 0;
@@ -559,10 +601,11 @@ void TTalorin_main::BmpShowPaint() {
         drawMeshOverlay();
 }
 
-void TTalorin_main::ShowGraphPaint() { drawShapeGraph(); }
+void TTalorin_main::ShowGraphPaint() {
+    drawShapeGraph();
+}
 
-void TTalorin_main::BmpShowMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x,
-                                     int y) {
+void TTalorin_main::BmpShowMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
     ClickX = x;
     ClickY = y;
     ClickButton = button == Qt::LeftButton    ? talorin::kLeftButton
@@ -593,8 +636,12 @@ void TTalorin_main::InitPaMaxClick() {
 
 // --- Output command --------------------------------------------------------------
 
-void TTalorin_main::SUFOutButtonClick() { OutputSUF(); }
-void TTalorin_main::SUFOutClick() { OutputSUF(); }
+void TTalorin_main::SUFOutButtonClick() {
+    OutputSUF();
+}
+void TTalorin_main::SUFOutClick() {
+    OutputSUF();
+}
 
 void TTalorin_main::OutputSUF() {
     talorin::Talorin_Args args;

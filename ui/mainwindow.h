@@ -33,7 +33,7 @@ inline const QString kAboutText =
 
 class TTalorin_main : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // arguments: the program path followed by the command-line arguments, as
     // QCoreApplication::arguments() gives them. dialogs must outlive the window.
     TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWidget* parent = nullptr);
@@ -134,12 +134,12 @@ public:
     // Generates the terrain from every control and saves it where the user says.
     void OutputSUF();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
+  private:
     void createMenu();
     void createControls();
     void arrangeTabOrder();

@@ -9,7 +9,7 @@
 #include "ui/dialogs.h"
 
 class FakeDialogs : public Dialogs {
-public:
+  public:
     // Answers of the next open and save dialogs, first in first out; an empty
     // answer, or none left, is a cancelled dialog.
     QStringList openAnswers;

@@ -72,7 +72,9 @@ void WriteBmp(const QString& path, int width, int height,
     QCOMPARE(f.write(b), b.size());
 }
 
-int Hill(int x, int y) { return (x * 7 + y * 3) % 256; }
+int Hill(int x, int y) {
+    return (x * 7 + y * 3) % 256;
+}
 
 bool SameLattice(const talorin::MeshLattice& a, const talorin::MeshLattice& b, int paMax) {
     for (int i = 0; i <= paMax; ++i)
@@ -100,7 +102,7 @@ QString LoadError(const QString& path) {
 class TestMainWindow : public QObject {
     Q_OBJECT
 
-private:
+  private:
     FakeDialogs dialogs;
     std::unique_ptr<QTemporaryDir> dir;
     QString image; // <dir>/fuji.old.bmp, 40 x 30
@@ -135,7 +137,7 @@ private:
         QVERIFY(QTest::qWaitForWindowActive(&w));
     }
 
-private slots:
+  private slots:
     void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
 
     void init() {
@@ -294,8 +296,7 @@ private slots:
 
     void clientAreaBelowMenu() {
         auto w = startWithImage();
-        QCOMPARE(w->centralWidget()->geometry(),
-                 QRect(0, w->MainMenu1->height(), 412, 368));
+        QCOMPARE(w->centralWidget()->geometry(), QRect(0, w->MainMenu1->height(), 412, 368));
         QCOMPARE(w->size(), QSize(412, 368 + w->MainMenu1->height()));
     }
 
@@ -304,7 +305,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::newRow("no argument") << QStringList{kProgram} << QString();
         QTest::newRow("one") << QStringList{kProgram, "a.bmp"} << "a.bmp";
-        QTest::newRow("two joined by a space") << QStringList{kProgram, "my", "a.bmp"} << "my a.bmp";
+        QTest::newRow("two joined by a space")
+            << QStringList{kProgram, "my", "a.bmp"} << "my a.bmp";
         QTest::newRow("blanks and controls trimmed")
             << QStringList{kProgram, " \t a b.bmp\n "} << "a b.bmp";
         QTest::newRow("empty argument") << QStringList{kProgram, ""} << QString();
@@ -467,13 +469,34 @@ private slots:
         QTest::addColumn<QString>("countTyped");
         QTest::addColumn<QString>("textAfterLeaving");
         QTest::addColumn<QString>("countAfterLeaving");
-        QTest::newRow("triangles") << true << "2" << "1024" << "2" << "1024";
-        QTest::newRow("depth 3") << false << "3" << "1024" << "3" << "1024";
-        QTest::newRow("depth 0 clamped on leaving") << false << "0" << "16" << "1" << "64";
-        QTest::newRow("decimal reads as 1") << false << "2.5" << "64" << "2.5" << "64";
-        QTest::newRow("lone minus reads as 1") << false << "-" << "64" << "-" << "64";
-        QTest::newRow("empty reads as 1") << false << "" << "64" << "" << "64";
-        QTest::newRow("signed") << false << "+1" << "64" << "+1" << "64";
+        QTest::newRow("triangles") << true << "2"
+                                   << "1024"
+                                   << "2"
+                                   << "1024";
+        QTest::newRow("depth 3") << false << "3"
+                                 << "1024"
+                                 << "3"
+                                 << "1024";
+        QTest::newRow("depth 0 clamped on leaving") << false << "0"
+                                                    << "16"
+                                                    << "1"
+                                                    << "64";
+        QTest::newRow("decimal reads as 1") << false << "2.5"
+                                            << "64"
+                                            << "2.5"
+                                            << "64";
+        QTest::newRow("lone minus reads as 1") << false << "-"
+                                               << "64"
+                                               << "-"
+                                               << "64";
+        QTest::newRow("empty reads as 1") << false << ""
+                                          << "64"
+                                          << ""
+                                          << "64";
+        QTest::newRow("signed") << false << "+1"
+                                << "64"
+                                << "+1"
+                                << "64";
     }
 
     void polygonCount() {
@@ -619,18 +642,21 @@ private slots:
         QTest::addColumn<double>("size");
         QTest::addColumn<double>("height");
         QTest::addColumn<int>("depth");
-        QTest::newRow("defaults") << "2000" << "500" << false << 0 << 10 << "2" << true << 4
-                                  << "" << 2000.0 << 500.0 << 2;
+        QTest::newRow("defaults") << "2000"
+                                  << "500" << false << 0 << 10 << "2" << true << 4 << "" << 2000.0
+                                  << 500.0 << 2;
         QTest::newRow("triangles, hill, level 1.5, no UV")
-            << "2000" << "500" << true << 2 << 15 << "1" << false << 4 << "" << 2000.0 << 500.0
-            << 1;
+            << "2000"
+            << "500" << true << 2 << 15 << "1" << false << 4 << "" << 2000.0 << 500.0 << 1;
         QTest::newRow("dome, density 5, exponent and spaces")
-            << "1.5e3" << " 250 " << false << 1 << 1 << "1" << true << 5 << "山" << 1500.0
-            << 250.0 << 1;
+            << "1.5e3"
+            << " 250 " << false << 1 << 1 << "1" << true << 5 << "山" << 1500.0 << 250.0 << 1;
         QTest::newRow("depth still typed as 0 is clamped")
-            << "100" << "10" << false << 0 << 100 << "0" << true << 4 << "" << 100.0 << 10.0 << 1;
+            << "100"
+            << "10" << false << 0 << 100 << "0" << true << 4 << "" << 100.0 << 10.0 << 1;
         QTest::newRow("depth not a number reads as 1")
-            << "100" << "10" << false << 0 << 10 << "-" << true << 4 << "" << 100.0 << 10.0 << 1;
+            << "100"
+            << "10" << false << 0 << 10 << "-" << true << 4 << "" << 100.0 << 10.0 << 1;
     }
 
     void outputWritesGeneratedShape() {
@@ -746,13 +772,21 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
-        QTest::newRow("size letters")
-            << "Size" << "abc" << "'abc' は浮動小数点数ではありません.";
-        QTest::newRow("size empty") << "Size" << "" << "'' は浮動小数点数ではありません.";
-        QTest::newRow("height with a comma")
-            << "MaxHeight" << "1,000" << "'1,000' は浮動小数点数ではありません.";
-        QTest::newRow("object name outside Shift-JIS") << "ObjName" << "😀" << "";
-        QTest::newRow("attribute name outside Shift-JIS") << "AtrName" << "한" << "";
+        QTest::newRow("size letters") << "Size"
+                                      << "abc"
+                                      << "'abc' は浮動小数点数ではありません.";
+        QTest::newRow("size empty") << "Size"
+                                    << ""
+                                    << "'' は浮動小数点数ではありません.";
+        QTest::newRow("height with a comma") << "MaxHeight"
+                                             << "1,000"
+                                             << "'1,000' は浮動小数点数ではありません.";
+        QTest::newRow("object name outside Shift-JIS") << "ObjName"
+                                                       << "😀"
+                                                       << "";
+        QTest::newRow("attribute name outside Shift-JIS") << "AtrName"
+                                                          << "한"
+                                                          << "";
     }
 
     void conversionErrorChangesNothing() {
@@ -784,9 +818,9 @@ private slots:
         auto w = startWithImage();
         vesk::SetMemoryBudget(1);
         w->SUFOutButton->click();
-        QCOMPARE(dialogs.events,
-                 (QStringList{QStringLiteral("beep"),
-                              QStringLiteral("message: ") + QString::fromUtf8(talorin::kOutOfMemoryText)}));
+        QCOMPARE(dialogs.events, (QStringList{QStringLiteral("beep"),
+                                              QStringLiteral("message: ") +
+                                                  QString::fromUtf8(talorin::kOutOfMemoryText)}));
         QVERIFY(!w->CurrentShape);
     }
 
@@ -842,13 +876,20 @@ private slots:
     void errorBoxText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("ends in a kanji") << "除算" << "除算.";
-        QTest::newRow("ends in a full stop") << "done." << "done.";
-        QTest::newRow("ends in a comma") << "a," << "a,";
-        QTest::newRow("ends in a slash") << "a/" << "a/.";
-        QTest::newRow("ends in a space") << "a " << "a ";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("ends in a supplementary character") << "a😀" << "a😀.";
+        QTest::newRow("ends in a kanji") << "除算"
+                                         << "除算.";
+        QTest::newRow("ends in a full stop") << "done."
+                                             << "done.";
+        QTest::newRow("ends in a comma") << "a,"
+                                         << "a,";
+        QTest::newRow("ends in a slash") << "a/"
+                                         << "a/.";
+        QTest::newRow("ends in a space") << "a "
+                                         << "a ";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("ends in a supplementary character") << "a😀"
+                                                           << "a😀.";
     }
 
     void errorBoxText() {
