@@ -10,7 +10,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talorin"));
-    QApplication::setApplicationDisplayName(kApplicationTitle);
+    // The title goes on every box explicitly (see Dialogs). It is not set as
+    // the display name, which X11 would append to every window caption.
 
     // Created first, so closing it ends the program.
     TTalorin_main Talorin_main(RealDialogs(), QCoreApplication::arguments());
