@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <unistd.h>
 
 #include "cli/console.h"
 #include "cli/options.h"
@@ -98,7 +99,11 @@ int Generate(const GenerateOptions& o) {
     progress.phase("writing");
     const std::string out = OutputName(o);
     if (out == "-") {
-        WriteStdout(vesk::SufText(shape.get()));
+        if (!vesk::WriteSuf(STDOUT_FILENO, "standard output", shape.get())) {
+            progress.finish();
+            PrintError(ShapeError("cannot write to standard output"));
+            return kExitFailure;
+        }
     } else if (!vesk::SaveSuf(out, shape.get())) {
         progress.finish();
         PrintError(ShapeError("cannot write " + out));

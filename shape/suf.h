@@ -16,7 +16,12 @@ namespace vesk {
 // Clears SufError when it starts. Does not change the model.
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain);
 
-// The file's text, exactly as SaveSuf writes it (for standard output and tests).
+// Writes the file's text, exactly as SaveSuf writes it, to an open descriptor
+// (standard output, a pipe) in big chunks, without holding the whole text.
+// Returns false when a write fails, with SufError naming `name`.
+bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain);
+
+// The file's text, exactly as SaveSuf writes it (for tests).
 std::string SufText(const TVESK_Object* chain);
 
 // Reads fileName into a new chain, which the caller owns (FreeSuf). Returns

@@ -256,6 +256,24 @@ std::string SufText(const TVESK_Object* chain) {
     return text;
 }
 
+bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain) {
+    SufError.clear();
+    try {
+        auto sink = [fd](const char* data, std::size_t size) {
+            if (!WriteAll(fd, data, size))
+                throw WriteFailed{errno};
+        };
+        ChainWriter<decltype(sink)> writer(sink);
+        writer.Write(chain);
+        return true;
+    } catch (const WriteFailed& failure) {
+        SetWriteError(name, failure.error);
+    } catch (const std::bad_alloc&) {
+        SetWriteError(name, ENOMEM);
+    }
+    return false;
+}
+
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain) {
     SufError.clear();
     std::string temporary;

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "shape/sjis.h"
 #include "shape/suf.h"
@@ -281,4 +282,30 @@ TEST_F(SufSave, FileNameOutsideCp932StillNamedInTheMessage) {
     const fs::path file = m_dir / "nowhere" / "é😀.suf";
     EXPECT_FALSE(SaveSuf(file.string(), nullptr));
     EXPECT_NE(Utf8FromCp932(SufError).find("??.suf に書き込めませんでした"), std::string::npos);
+}
+
+TEST(WriteSuf, StreamsTheSameBytesAsTheFileAndReportsAFailedWrite) {
+    Model model;
+    model.chain = Hill(kUvShade);
+    model.chain->Next = NewObject("second");
+    model.chain->Next->Prev = model.chain;
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_TRUE(WriteSuf(fds[1], "pipe", model.chain));
+    close(fds[1]);
+    std::string streamed;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        streamed.append(buffer, std::size_t(n));
+    close(fds[0]);
+    EXPECT_EQ(streamed, SufText(model.chain));
+    EXPECT_TRUE(SufError.empty());
+
+    // A descriptor that was closed: the write fails and the message names the output.
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_FALSE(WriteSuf(fds[1], "standard output", model.chain));
+    EXPECT_NE(Utf8FromCp932(SufError).find("standard output"), std::string::npos);
 }
