@@ -6,7 +6,7 @@
 
 namespace {
 
-QString RunFileDialog(QWidget* parent, const FileDialogSpec& request,
+QString RunFileDialog(QWidget* parent, const FileDialogRequest& request,
                       QFileDialog::AcceptMode mode) {
     // No title of its own: the platform's open and save titles show.
     QFileDialog dialog(parent);
@@ -34,10 +34,10 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 
 class QtDialogs final : public Dialogs {
   public:
-    QString openFile(QWidget* parent, const FileDialogSpec& request) override {
+    QString openFile(QWidget* parent, const FileDialogRequest& request) override {
         return RunFileDialog(parent, request, QFileDialog::AcceptOpen);
     }
-    QString saveFile(QWidget* parent, const FileDialogSpec& request) override {
+    QString saveFile(QWidget* parent, const FileDialogRequest& request) override {
         return RunFileDialog(parent, request, QFileDialog::AcceptSave);
     }
     void message(QWidget*, const QString& text) override { ShowBox(QMessageBox::NoIcon, text); }

@@ -8,7 +8,7 @@
 
 class QWidget;
 
-struct FileDialogSpec {
+struct FileDialogRequest {
     QString filter;        // one entry, e.g. "BMPファイル (*.bmp)"
     QString defaultSuffix; // added to a name typed without an extension
     QString proposedName;  // file name proposed (may be a full path)
@@ -21,8 +21,8 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // The chosen full file name, or an empty string when the user cancels.
-    virtual QString openFile(QWidget* parent, const FileDialogSpec& spec) = 0;
-    virtual QString saveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+    virtual QString openFile(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual QString saveFile(QWidget* parent, const FileDialogRequest& request) = 0;
     // The plain box: the text, an OK button, no icon, the application title as caption.
     virtual void message(QWidget* parent, const QString& text) = 0;
     // The error box for an error that escaped a handler: error icon, OK, the

@@ -56,8 +56,8 @@ class TTalorin_main : public QMainWindow {
     PaintBox* BmpShow = nullptr;
     QFrame* Bevel2 = nullptr;
     // The two file dialogs, described by what they are opened with.
-    FileDialogSpec BmpOpen;
-    FileDialogSpec SufSave;
+    FileDialogRequest BmpOpen;
+    FileDialogRequest SufSave;
     QPushButton* InitPaMax = nullptr;
     QPushButton* SUFOutButton = nullptr;
     QSlider* CovertLevel = nullptr;

@@ -30,11 +30,11 @@ class TVESK : public QWidget {
 
     // Components, in the order the window declares them.
     QPushButton* LoadTest = nullptr;
-    FileDialogSpec OpenDialog1;
+    FileDialogRequest OpenDialog1;
     QListWidget* ListBox1 = nullptr;
     QPushButton* EndButton = nullptr;
     QPushButton* SaveTest = nullptr;
-    FileDialogSpec SaveDialog1;
+    FileDialogRequest SaveDialog1;
     QPushButton* FreeSufTest = nullptr;
 
   public slots:

@@ -16,8 +16,8 @@ class FakeDialogs : public Dialogs {
     QStringList saveAnswers;
 
     // What the windows asked for, in order.
-    QList<FileDialogSpec> openSpecs;
-    QList<FileDialogSpec> saveSpecs;
+    QList<FileDialogRequest> openRequests;
+    QList<FileDialogRequest> saveRequests;
     QStringList messages; // plain boxes
     QStringList errors;   // error boxes
     int beeps = 0;
@@ -25,13 +25,13 @@ class FakeDialogs : public Dialogs {
     // "error: <text>", "beep".
     QStringList events;
 
-    QString openFile(QWidget*, const FileDialogSpec& request) override {
-        openSpecs.append(request);
+    QString openFile(QWidget*, const FileDialogRequest& request) override {
+        openRequests.append(request);
         events.append(QStringLiteral("open"));
         return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
     }
-    QString saveFile(QWidget*, const FileDialogSpec& request) override {
-        saveSpecs.append(request);
+    QString saveFile(QWidget*, const FileDialogRequest& request) override {
+        saveRequests.append(request);
         events.append(QStringLiteral("save"));
         return saveAnswers.isEmpty() ? QString() : saveAnswers.takeFirst();
     }
@@ -50,8 +50,8 @@ class FakeDialogs : public Dialogs {
 
     // Forgets what was recorded (the scripts stay).
     void clearRecord() {
-        openSpecs.clear();
-        saveSpecs.clear();
+        openRequests.clear();
+        saveRequests.clear();
         messages.clear();
         errors.clear();
         beeps = 0;

@@ -335,7 +335,7 @@ class TestMainWindow : public QObject {
         QDir::setCurrent(previous);
         const QString folder = relative ? QString() : dir->path() + QLatin1Char('/');
 
-        QVERIFY(dialogs.openSpecs.isEmpty());
+        QVERIFY(dialogs.openRequests.isEmpty());
         QVERIFY(dialogs.errors.isEmpty());
         QVERIFY(w->isVisible());
         QVERIFY(w->ImageLoaded);
@@ -367,9 +367,9 @@ class TestMainWindow : public QObject {
         QFETCH(QStringList, arguments);
         dialogs.openAnswers = {image};
         auto w = start(arguments);
-        QCOMPARE(dialogs.openSpecs.size(), 1);
-        QCOMPARE(dialogs.openSpecs[0].filter, QStringLiteral("BMPファイル (*.bmp)"));
-        QVERIFY(dialogs.openSpecs[0].proposedName.isEmpty());
+        QCOMPARE(dialogs.openRequests.size(), 1);
+        QCOMPARE(dialogs.openRequests[0].filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QVERIFY(dialogs.openRequests[0].proposedName.isEmpty());
         QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty());
         QVERIFY(w->isVisible() && w->ImageLoaded);
         QCOMPARE(w->ObjName->text(), QStringLiteral("fuji"));
@@ -414,7 +414,7 @@ class TestMainWindow : public QObject {
         QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
         w->ObjName->setText(QStringLiteral("mine"));
         const talorin::MeshLattice edited = w->Mesh;
-        const FileDialogSpec save = w->SufSave;
+        const FileDialogRequest save = w->SufSave;
         const QString bad = path(QStringLiteral("bad.bmp"));
         QFile f(bad);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -424,8 +424,8 @@ class TestMainWindow : public QObject {
 
         w->BmpFileOpen->trigger();
 
-        QCOMPARE(dialogs.openSpecs.size(), 1);
-        QCOMPARE(dialogs.openSpecs[0].proposedName, image);
+        QCOMPARE(dialogs.openRequests.size(), 1);
+        QCOMPARE(dialogs.openRequests[0].proposedName, image);
         QCOMPARE(dialogs.errors, unreadable ? QStringList{LoadError(bad)} : QStringList{});
         QCOMPARE(w->ContourImage.width(), 40);
         QVERIFY(SameLattice(w->Mesh, edited, 4));
@@ -692,9 +692,9 @@ class TestMainWindow : public QObject {
 
         QVERIFY(dialogs.errors.isEmpty());
         QCOMPARE(dialogs.beeps, 0);
-        QCOMPARE(dialogs.saveSpecs.size(), 1);
-        QCOMPARE(dialogs.saveSpecs[0].proposedName, QStringLiteral("fuji.suf"));
-        QCOMPARE(dialogs.saveSpecs[0].initialFolder, dir->path() + QLatin1Char('/'));
+        QCOMPARE(dialogs.saveRequests.size(), 1);
+        QCOMPARE(dialogs.saveRequests[0].proposedName, QStringLiteral("fuji.suf"));
+        QCOMPARE(dialogs.saveRequests[0].initialFolder, dir->path() + QLatin1Char('/'));
         QVERIFY(w->CurrentShape);
 
         const talorin::Bitmap bitmap = talorin::LoadBmpFile(image.toStdString());
@@ -726,13 +726,13 @@ class TestMainWindow : public QObject {
         activate(*w);
         dialogs.saveAnswers = {QString(), QString(), QString()};
         w->SUFOut->trigger();
-        QCOMPARE(dialogs.saveSpecs.size(), 1);
+        QCOMPARE(dialogs.saveRequests.size(), 1);
         w->Size->setFocus();
         QTest::keyClick(w->Size, Qt::Key_Return);
-        QCOMPARE(dialogs.saveSpecs.size(), 2);
+        QCOMPARE(dialogs.saveRequests.size(), 2);
         w->PolygoneDepth->setFocus();
         QTest::keyClick(w->PolygoneDepth, Qt::Key_Enter, Qt::KeypadModifier);
-        QCOMPARE(dialogs.saveSpecs.size(), 3);
+        QCOMPARE(dialogs.saveRequests.size(), 3);
         QCOMPARE(dialogs.beeps, 0);
     }
 
@@ -742,14 +742,14 @@ class TestMainWindow : public QObject {
         QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
         w->InitPaMax->setFocus();
         QTest::keyClick(w->InitPaMax, Qt::Key_Return);
-        QVERIFY(dialogs.saveSpecs.isEmpty());
+        QVERIFY(dialogs.saveRequests.isEmpty());
         QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 4), 4));
     }
 
     void enterDoesNothingBeforeAnImage() {
         TTalorin_main w(dialogs, {kProgram});
         QTest::keyClick(w.Size, Qt::Key_Return);
-        QVERIFY(dialogs.saveSpecs.isEmpty());
+        QVERIFY(dialogs.saveRequests.isEmpty());
         QVERIFY(!w.CurrentShape);
     }
 
@@ -761,9 +761,9 @@ class TestMainWindow : public QObject {
         QVERIFY(QFile::exists(first));
         w->SUFOutButton->click();
         QVERIFY(w->CurrentShape);
-        QCOMPARE(dialogs.saveSpecs.size(), 2);
+        QCOMPARE(dialogs.saveRequests.size(), 2);
         // The second save proposes the file chosen at the first.
-        QCOMPARE(dialogs.saveSpecs[1].proposedName, first);
+        QCOMPARE(dialogs.saveRequests[1].proposedName, first);
         QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 2); // the image and first.suf
         QVERIFY(dialogs.errors.isEmpty() && dialogs.messages.isEmpty());
     }

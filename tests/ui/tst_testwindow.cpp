@@ -116,8 +116,8 @@ class TestWindowTest : public QObject {
         QCOMPARE(ObjectCount(window.testModel()), 3);
         QVERIFY(window.SaveTest->isEnabled());
         QVERIFY(dialogs.errors.isEmpty());
-        QCOMPARE(dialogs.openSpecs.size(), 1);
-        QCOMPARE(dialogs.openSpecs[0].filter, QStringLiteral("形状ファイル (*.suf)"));
+        QCOMPARE(dialogs.openRequests.size(), 1);
+        QCOMPARE(dialogs.openRequests[0].filter, QStringLiteral("形状ファイル (*.suf)"));
     }
 
     void readerFailureShowsItsMessageAsTheOnlyRow() {
@@ -188,9 +188,9 @@ class TestWindowTest : public QObject {
         click(window.SaveTest);
         QCOMPARE(readFile(target), kThreeObjects);
         QCOMPARE(window.ListBox1->count(), 3); // success leaves the list alone
-        QCOMPARE(dialogs.saveSpecs.size(), 1);
-        QCOMPARE(dialogs.saveSpecs[0].filter, QStringLiteral("形状ファイル (*.suf)"));
-        QCOMPARE(dialogs.saveSpecs[0].defaultSuffix, QStringLiteral("suf"));
+        QCOMPARE(dialogs.saveRequests.size(), 1);
+        QCOMPARE(dialogs.saveRequests[0].filter, QStringLiteral("形状ファイル (*.suf)"));
+        QCOMPARE(dialogs.saveRequests[0].defaultSuffix, QStringLiteral("suf"));
     }
 
     void saveAfterAFailedLoadWritesAnEmptyFile() {
@@ -246,7 +246,7 @@ class TestWindowTest : public QObject {
         click(window.LoadTest); // cancelled
         QVERIFY(!window.SaveTest->isEnabled());
         QCOMPARE(window.ListBox1->count(), 0);
-        QCOMPARE(dialogs.openSpecs.size(), 1);
+        QCOMPARE(dialogs.openRequests.size(), 1);
 
         dialogs.openAnswers << writeFile("three.suf", kThreeObjects);
         click(window.LoadTest);
@@ -255,7 +255,7 @@ class TestWindowTest : public QObject {
         QCOMPARE(window.testModel(), model);
         QCOMPARE(window.ListBox1->count(), 3);
         click(window.SaveTest); // cancelled
-        QCOMPARE(dialogs.saveSpecs.size(), 1);
+        QCOMPARE(dialogs.saveRequests.size(), 1);
         QCOMPARE(window.testModel(), model);
         QCOMPARE(window.ListBox1->count(), 3);
         QVERIFY(window.SaveTest->isEnabled());
