@@ -318,6 +318,19 @@ TVESK_Object* NewObject(const std::string& name) {
     return nullptr;
 }
 
+// A polygon in the slot, or null with the message when there was no slot.
+static TVESK_Polygon* PlacePolygon(void* slot, const TVESK_Object* object, TVESK_Attribute* group,
+                                   std::uint8_t kind) {
+    if (slot == nullptr) {
+        SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
+        return nullptr;
+    }
+    auto* polygon = new (slot) TVESK_Polygon();
+    polygon->Attribute = group;
+    polygon->Kind = kind;
+    return polygon;
+}
+
 TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_Object* object) {
     TVESK_Attribute* group = FindAttribute(object, atrName);
     // When a group must be made too, keep room for it in the budget, so that
@@ -334,14 +347,7 @@ TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_O
             object->Attributes = group;
         }
     }
-    if (slot == nullptr) {
-        SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
-        return nullptr;
-    }
-    auto* polygon = new (slot) TVESK_Polygon();
-    polygon->Attribute = group;
-    polygon->Kind = kind;
-    return polygon;
+    return PlacePolygon(slot, object, group, kind);
 }
 
 TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& name) {
@@ -359,14 +365,7 @@ TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& nam
 
 TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group, std::uint8_t kind) {
     void* slot = g_polygons.Allocate();
-    if (slot == nullptr) {
-        SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
-        return nullptr;
-    }
-    auto* polygon = new (slot) TVESK_Polygon();
-    polygon->Attribute = group;
-    polygon->Kind = kind;
-    return polygon;
+    return PlacePolygon(slot, object, group, kind);
 }
 
 void AddPolygon(TVESK_Object* object, TVESK_Polygon* polygon) {
