@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/bmp24.h"
 #include "core/bitmap.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
@@ -51,47 +52,9 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     ASSERT_TRUE(out.flush()) << path;
 }
 
-// A 24-bit BMP, rows stored bottom-up and padded to four bytes.
 void WriteBmp(const fs::path& path, int width, int height,
               const std::function<Rgb(int x, int y)>& pixel) {
-    const std::uint32_t rowSize = (std::uint32_t(width) * 3 + 3) / 4 * 4;
-    const std::uint32_t dataSize = rowSize * std::uint32_t(height);
-    std::string b;
-    auto u16 = [&](std::uint32_t v) {
-        b += char(v & 0xff);
-        b += char(v >> 8 & 0xff);
-    };
-    auto u32 = [&](std::uint32_t v) {
-        u16(v & 0xffff);
-        u16(v >> 16);
-    };
-    b += "BM";
-    u32(54 + dataSize);
-    u32(0);
-    u32(54);
-    u32(40);
-    u32(std::uint32_t(width));
-    u32(std::uint32_t(height));
-    u16(1);
-    u16(24);
-    u32(0);
-    u32(dataSize);
-    u32(2835);
-    u32(2835);
-    u32(0);
-    u32(0);
-    for (int y = height - 1; y >= 0; --y) {
-        std::string row;
-        for (int x = 0; x < width; ++x) {
-            const Rgb c = pixel(x, y);
-            row += char(c.b);
-            row += char(c.g);
-            row += char(c.r);
-        }
-        row.resize(rowSize, '\0');
-        b += row;
-    }
-    WriteFile(path, b);
+    WriteFile(path, testsupport::Bmp24Bytes(width, height, pixel));
 }
 
 void WriteWhiteBmp(const fs::path& path, int width, int height) {

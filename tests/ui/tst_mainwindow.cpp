@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "tests/support/bmp24.h"
 #include "core/bmp.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
@@ -34,42 +35,16 @@ namespace {
 
 const QString kProgram = QStringLiteral("/opt/my tools/talorin");
 
-void Put16(QByteArray& b, unsigned v) {
-    b.append(char(v & 0xff)).append(char(v >> 8 & 0xff));
-}
-void Put32(QByteArray& b, unsigned v) {
-    Put16(b, v & 0xffff);
-    Put16(b, v >> 16);
-}
-
-// A bottom-up 24-bit BMP whose pixels have grey level grey(x, y).
+// A 24-bit BMP whose pixels have grey level grey(x, y).
 void WriteBmp(const QString& path, int width, int height,
               const std::function<int(int, int)>& grey) {
-    const int rowSize = (width * 3 + 3) & ~3;
-    QByteArray b("BM");
-    Put32(b, 54 + rowSize * height);
-    Put32(b, 0);
-    Put32(b, 54);
-    Put32(b, 40);
-    Put32(b, width);
-    Put32(b, height);
-    Put16(b, 1);
-    Put16(b, 24);
-    Put32(b, 0);
-    Put32(b, rowSize * height);
-    Put32(b, 2835);
-    Put32(b, 2835);
-    Put32(b, 0);
-    Put32(b, 0);
-    for (int y = height - 1; y >= 0; --y) {
-        QByteArray row(rowSize, '\0');
-        for (int x = 0; x < width; ++x)
-            row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = char(grey(x, y));
-        b.append(row);
-    }
+    const std::string bytes = testsupport::Bmp24Bytes(width, height, [&](int x, int y) {
+        const auto g = std::uint8_t(grey(x, y));
+        return talorin::Rgb{g, g, g};
+    });
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(b), b.size());
+    QCOMPARE(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
 }
 
 int Hill(int x, int y) {
