@@ -2,10 +2,15 @@
 // Exit status: 0 success, 1 a failure the system reports (message on stderr),
 // 2 a usage error.
 
+#include <cerrno>
 #include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/console.h"
@@ -79,9 +84,37 @@ std::string OutputName(const GenerateOptions& o) {
     return o.output.value_or(FolderPart(o.image) + BaseFileName(o.image) + ".suf");
 }
 
+// Whether two names reach the same file (through links or other spellings too).
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// Writes chain to the file out; false with the library's message in SufError.
+// A device or a pipe that exists (/dev/null, a named pipe) is written into
+// directly: the atomic save would rename its temporary file over the node and
+// leave a plain file in its place. Anything else is saved atomically.
+bool SaveShape(const std::string& out, const vesk::TVESK_Object* chain) {
+    struct stat st;
+    if (::stat(out.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
+        return vesk::SaveSuf(out, chain);
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw Error("cannot write " + out + ": " + std::strerror(errno));
+    const bool written = vesk::WriteSuf(fd, out, chain);
+    const int closeError = ::close(fd) == 0 ? 0 : errno;
+    if (written && closeError != 0)
+        throw Error("cannot write " + out + ": " + std::strerror(closeError));
+    return written;
+}
+
 int Generate(const GenerateOptions& o) {
     // Read the contour image.
     const Bitmap image = LoadBmpFile(o.image);
+    // An output that is the image itself would destroy the input.
+    const std::string out = OutputName(o);
+    if (out != "-" && SameFile(out, o.image))
+        throw Error(out + ": this is the contour image; name another output with -o");
     // Convert the settings into the generation record.
     Talorin_Args args = MakeArgs(o, image);
     // Lay the uniform lattice and apply the presses to it.
@@ -97,14 +130,13 @@ int Generate(const GenerateOptions& o) {
     }
     // Save it (atomically) or write it to standard output.
     progress.phase("writing");
-    const std::string out = OutputName(o);
     if (out == "-") {
         if (!vesk::WriteSuf(STDOUT_FILENO, "standard output", shape.get())) {
             progress.finish();
             PrintError(ShapeError("cannot write to standard output"));
             return kExitFailure;
         }
-    } else if (!vesk::SaveSuf(out, shape.get())) {
+    } else if (!SaveShape(out, shape.get())) {
         progress.finish();
         PrintError(ShapeError("cannot write " + out));
         return kExitFailure;
@@ -141,7 +173,7 @@ int List(const ListOptions& o) {
 
 int Resave(const ResaveOptions& o) {
     const ShapePtr chain = ReadShape(o.input);
-    if (!vesk::SaveSuf(o.output, chain.get())) {
+    if (!SaveShape(o.output, chain.get())) {
         PrintError(ShapeError("cannot write " + o.output));
         return kExitFailure;
     }

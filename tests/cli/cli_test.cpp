@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -455,6 +456,31 @@ TEST_F(Cli, FailedRunLeavesAnExistingOutputUntouched) {
     EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "out.suf", "thin.bmp"}));
 }
 
+TEST_F(Cli, GenerateNeverWritesOverItsOwnImage) {
+    // A picture whose name ends in .suf would get its own name as the default
+    // output; -o may name the image directly or through a link.
+    WriteWhiteBmp(path("peak.suf"), 5, 5);
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    fs::create_symlink("img.bmp", path("alias.bmp"));
+    const std::string peak = ReadFile(path("peak.suf"));
+    const std::string img = ReadFile(path("img.bmp"));
+    const std::vector<std::vector<std::string>> clashing = {
+        {"generate", "peak.suf", "--depth", "0"},
+        {"generate", "img.bmp", "--depth", "0", "-o", "img.bmp"},
+        {"generate", "img.bmp", "--depth", "0", "-o", "./alias.bmp"},
+        {"generate", "alias.bmp", "--depth", "0", "-o", path("img.bmp").string()},
+    };
+    for (const auto& args : clashing) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << args[1] << " " << args.back();
+        EXPECT_NE(r.err.find("contour image"), std::string::npos) << r.err;
+        EXPECT_EQ(Count(r.err, "\n"), 1u);
+    }
+    EXPECT_EQ(ReadFile(path("peak.suf")), peak);
+    EXPECT_EQ(ReadFile(path("img.bmp")), img);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"alias.bmp", "img.bmp", "peak.suf"}));
+}
+
 TEST_F(Cli, UnreadableImagesFail) {
     WriteFile(path("text.bmp"), "not a picture");
     const RunResult notBmp = run({"generate", "text.bmp"});
@@ -664,6 +690,36 @@ TEST_F(Cli, ResaveRoundTripsWrittenFiles) {
     const RunResult empty = run({"resave", "empty.suf", "again.suf"});
     EXPECT_EQ(empty.status, 0) << empty.err;
     EXPECT_EQ(ReadFile(path("again.suf")), "");
+}
+
+// What a named pipe holds now, read without waiting.
+std::string Drain(int fd) {
+    std::string bytes;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+        bytes.append(buf, std::size_t(n));
+    return bytes;
+}
+
+TEST_F(Cli, OutputIntoANamedPipeGoesThroughThePipe) {
+    // A pipe or a device (/dev/null) is written into, not replaced by a file.
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteFile(path("three.suf"), kThreeObjects);
+    ASSERT_EQ(mkfifo(path("pipe.suf").c_str(), 0600), 0);
+    // Holding both ends keeps the tool's open from waiting for a reader.
+    const int fd = open(path("pipe.suf").c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const RunResult generated = run({"generate", "img.bmp", "--depth", "0", "-o", "pipe.suf"});
+    EXPECT_EQ(generated.status, 0) << generated.err;
+    EXPECT_EQ(Drain(fd), WhiteDepthZeroFile("img", "uvpoly", true));
+    const RunResult resaved = run({"resave", "three.suf", "pipe.suf"});
+    EXPECT_EQ(resaved.status, 0) << resaved.err;
+    EXPECT_EQ(Drain(fd), kThreeObjects);
+    close(fd);
+    struct stat st;
+    ASSERT_EQ(lstat(path("pipe.suf").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "pipe.suf", "three.suf"}));
 }
 
 TEST_F(Cli, FailedResaveLeavesTheOutputUntouched) {
