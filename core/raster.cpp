@@ -47,12 +47,16 @@ void drawLine64(const PixelView& view, std::int64_t x0, std::int64_t y0, std::in
     if (tBegin >= tEnd)
         return;
 
-    // Minor offset at step t: floor((2 t dMinor + dMajor - 1) / (2 dMajor)), the
-    // nearest integer to t dMinor / dMajor with a tie going toward the start.
+    // Minor offset at step t: the nearest integer to t dMinor / dMajor. A tie
+    // (an exact half) goes to the smaller screen coordinate, up or left, so a
+    // line covers the same pixels in either direction: toward the start when
+    // the minor coordinate grows (floor((2 t dMinor + dMajor - 1) / (2 dMajor))),
+    // away from it when it shrinks (floor((2 t dMinor + dMajor) / (2 dMajor))).
     // Kept as quotient q and remainder r of that division, advanced per step.
     const std::int64_t den = 2 * dMajor;
     const std::int64_t inc = 2 * dMinor; // <= den, so q grows by at most 1 per step
-    const __int128 num = __int128(2) * tBegin * dMinor + dMajor - 1;
+    const std::int64_t tieBias = stepMinor > 0 ? 1 : 0;
+    const __int128 num = __int128(2) * tBegin * dMinor + dMajor - tieBias;
     std::int64_t q = std::int64_t(num / den);
     std::int64_t r = std::int64_t(num % den);
     for (std::int64_t t = tBegin; t < tEnd; ++t) {

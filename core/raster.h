@@ -64,9 +64,10 @@ void CopyRect(const PixelView& target, const ConstPixelView& source, int width, 
 // The rule is Bresenham's: the axis with the larger extent (x when the extents
 // are equal) is the major axis and advances one pixel per step; at step t the
 // minor coordinate is the start's moved by round(t * dMinor / dMajor), with a
-// tie (an exact half) going back toward the start. So (0,0)->(4,1) draws
-// (0,0) (1,0) (2,0) (3,1), and its reverse (4,1)->(0,0) draws (4,1) (3,1) (2,1)
-// (1,0): the rule is the same in every direction, mirrored.
+// tie (an exact half) going to the smaller coordinate: up for a flat line,
+// left for a steep one, whichever way the line runs. So (0,0)->(4,1) draws
+// (0,0) (1,0) (2,0) (3,1), and its reverse (4,1)->(0,0) draws (4,1) (3,1) (2,0)
+// (1,0): both directions cover the same pixels apart from the end points.
 void DrawLine(const PixelView& view, int x0, int y0, int x1, int y1, Pixel color);
 
 // A pen position and colour with move-to / line-to, each line ending before

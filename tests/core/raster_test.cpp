@@ -99,10 +99,16 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"ShallowLeftUp", 5, 2, 0, 0, {{5, 2}, {4, 2}, {3, 1}, {2, 1}, {1, 0}}},
         LineCase{"SteepLeftDown", 3, 0, 1, 5, {{3, 0}, {3, 1}, {2, 2}, {2, 3}, {1, 4}}},
         LineCase{"SteepRightUp", 1, 6, 3, 1, {{1, 6}, {1, 5}, {2, 4}, {2, 3}, {3, 2}}},
-        // Exact halves go back toward the start, in either direction.
-        LineCase{"TieTowardStart", 0, 0, 4, 1, {{0, 0}, {1, 0}, {2, 0}, {3, 1}}},
-        LineCase{"TieTowardStartReversed", 4, 1, 0, 0, {{4, 1}, {3, 1}, {2, 1}, {1, 0}}},
-        LineCase{"SteepTie", 0, 0, 1, 4, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
+        // Exact halves go up on flat lines and left on steep ones, whichever
+        // way the line runs (the tie is at the third pixel of each).
+        LineCase{"FlatTieRightDownGoesUp", 0, 0, 4, 1, {{0, 0}, {1, 0}, {2, 0}, {3, 1}}},
+        LineCase{"FlatTieLeftUpGoesUp", 4, 1, 0, 0, {{4, 1}, {3, 1}, {2, 0}, {1, 0}}},
+        LineCase{"FlatTieRightUpGoesUp", 0, 1, 4, 0, {{0, 1}, {1, 1}, {2, 0}, {3, 0}}},
+        LineCase{"FlatTieLeftDownGoesUp", 4, 0, 0, 1, {{4, 0}, {3, 0}, {2, 0}, {1, 1}}},
+        LineCase{"SteepTieDownRightGoesLeft", 0, 0, 1, 4, {{0, 0}, {0, 1}, {0, 2}, {1, 3}}},
+        LineCase{"SteepTieUpLeftGoesLeft", 1, 4, 0, 0, {{1, 4}, {1, 3}, {0, 2}, {0, 1}}},
+        LineCase{"SteepTieDownLeftGoesLeft", 1, 0, 0, 4, {{1, 0}, {1, 1}, {0, 2}, {0, 3}}},
+        LineCase{"SteepTieUpRightGoesLeft", 0, 4, 1, 0, {{0, 4}, {0, 3}, {0, 2}, {1, 1}}},
         LineCase{"Diagonal", 0, 0, 3, 3, {{0, 0}, {1, 1}, {2, 2}}},
         LineCase{"DiagonalBack", 3, 3, 0, 0, {{3, 3}, {2, 2}, {1, 1}}},
         LineCase{"Horizontal", 0, 3, 4, 3, {{0, 3}, {1, 3}, {2, 3}, {3, 3}}},
@@ -111,6 +117,25 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"OnePixel", 7, 7, 8, 7, {{7, 7}}},
         LineCase{"ZeroLengthDrawsNothing", 5, 5, 5, 5, {}}),
     [](const ::testing::TestParamInfo<LineCase>& info) { return std::string(info.param.name); });
+
+TEST(LineDirection, BothDirectionsCoverTheSamePixelsApartFromTheEnds) {
+    // Lattice edges shared by two cells are drawn once each way; they must
+    // still show as one line. Every line between points of a 9 x 9 grid.
+    for (int a = 0; a < 81; ++a) {
+        for (int b = 0; b < 81; ++b) {
+            if (a == b)
+                continue;
+            const int x0 = a % 9, y0 = a / 9, x1 = b % 9, y1 = b / 9;
+            Canvas forward(10, 10), backward(10, 10);
+            DrawLine(forward.view(), x0, y0, x1, y1, kBlack);
+            DrawLine(backward.view(), x1, y1, x0, y0, kBlack);
+            forward.pixels[std::size_t(y1 * forward.stride + x1)] = kBlack;
+            backward.pixels[std::size_t(y0 * backward.stride + x0)] = kBlack;
+            ASSERT_EQ(forward.changed(), backward.changed())
+                << x0 << "," << y0 << " <-> " << x1 << "," << y1;
+        }
+    }
+}
 
 TEST(LineClipping, ClippedLineIsTheVisiblePartOfTheWholeLine) {
     // The same lines drawn into a large buffer (shifted inside it) and into a
