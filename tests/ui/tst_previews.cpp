@@ -280,6 +280,8 @@ class PreviewsTest : public QObject {
     // --- In the main window ---------------------------------------------------------
 
     void mainWindowWiring();
+    void shapeButtonRedrawsTheGraphOfItsOwnMode_data();
+    void shapeButtonRedrawsTheGraphOfItsOwnMode();
 };
 
 namespace {
@@ -386,6 +388,37 @@ void PreviewsTest::mainWindowWiring() {
     QCOMPARE(f.graph(116, 35), kRed);
     QCOMPARE(f.graph(156, 2), kRed);
     QVERIFY(f.dialogs.errors.isEmpty());
+}
+
+void PreviewsTest::shapeButtonRedrawsTheGraphOfItsOwnMode_data() {
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    for (int from = 0; from < 3; ++from)
+        for (int to = 0; to < 3; ++to)
+            if (from != to)
+                QTest::addRow("%c to %c", 'A' + from, 'A' + to) << from << to;
+}
+
+void PreviewsTest::shapeButtonRedrawsTheGraphOfItsOwnMode() {
+    // The handler of the newly checked button must already see the old one
+    // unchecked, or it would draw the old mode's curve.
+    QFETCH(int, from);
+    QFETCH(int, to);
+    MainWindowFixture f;
+    QVERIFY(f.start());
+    TTalorin_main& w = *f.window;
+    QRadioButton* const buttons[] = {w.ShapeModeA, w.ShapeModeB, w.ShapeModeC};
+    w.CovertLevel->setValue(100); // the three modes differ at level 100
+    QTest::mouseClick(buttons[from], Qt::LeftButton);
+    QTest::mouseClick(buttons[to], Qt::LeftButton);
+    QVERIFY(buttons[to]->isChecked());
+
+    QImage background;
+    MakeGraphBackground(background, 233, 73);
+    ShownBox expected(233, 73);
+    expected.box.canvas() = w.ShowGraph->canvas().copy(); // same untouched last row and column
+    DrawShapeGraph(expected.box, background, std::uint8_t(to), 10.0);
+    QCOMPARE(w.ShowGraph->canvas(), expected.box.canvas());
 }
 
 QTEST_MAIN(PreviewsTest)
