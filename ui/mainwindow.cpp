@@ -20,6 +20,7 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -307,6 +308,14 @@ void TTalorin_main::createControls() {
 
     PaMaxBar = MakeTrackBar(client, talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kMinPaMax, 1,
                             80, 4, 105, 17, QStringLiteral("全体的なメッシュの密度を変更できます"));
+
+    // Frames and labels only decorate: they lie beneath every control, or the
+    // right-hand frame would take the clicks and the hint of the output button
+    // it surrounds (and 四方 the last column of the size field).
+    for (QWidget* decoration :
+         std::initializer_list<QWidget*>{Label1, Label2, Label3, Label4, Label5, Label6, Label7,
+                                         Label8, Label9, PolygoneCount, Bevel3, Bevel2, Bevel1})
+        decoration->lower();
 
     // One exclusive group per container. Explicit groups also keep Qt's Tab
     // handling apart: without them it treats every auto-exclusive button below

@@ -139,6 +139,7 @@ class TestMainWindow : public QObject {
         row("PaMaxBar", {80, 4, 105, 17}, "", "全体的なメッシュの密度を変更できます");
         row("InitPaMax", {192, 4, 49, 17}, "初期化",
             "メッシュの形を初期化します  わけがわかんなくなったら押しましょう。");
+        row("Bevel1", {8, 24, 233, 233}, "", "");
         row("BmpShow", {8, 24, 233, 233}, "",
             "読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。");
         row("Label2", {8, 272, 57, 12}, "山のかたち", "");
@@ -147,7 +148,9 @@ class TestMainWindow : public QObject {
         row("ShapeModeA", {0, 0, 17, 17}, "", "山の形(富士山のようなかたち）");
         row("ShapeModeB", {16, 0, 17, 17}, "ShapeModeB", "山の形（ドーム）");
         row("ShapeModeC", {32, 0, 17, 17}, "ShapeModeC", "山の形（丘）");
+        row("Bevel2", {8, 288, 233, 73}, "", "");
         row("ShowGraph", {8, 288, 233, 73}, "", "山の形を横から見た図です");
+        row("Bevel3", {248, 0, 161, 361}, "", "");
         row("ModeA", {256, 8, 145, 17}, "四角形ポリゴンで出力",
             "すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません");
         row("ModeB", {256, 24, 145, 17}, "三角形ポリゴンで出力",
@@ -191,6 +194,34 @@ class TestMainWindow : public QObject {
             QCOMPARE(edit->text(), text);
         else if (auto* depth = qobject_cast<DepthField*>(control))
             QCOMPARE(depth->text(), text);
+    }
+
+    // The mouse reaches the control under it, for clicks and hints alike: the
+    // frames and labels that surround or touch a control lie beneath it.
+    void controlsUnderTheMouse_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QPoint>("point"); // in the client area; null: the control's centre
+        for (const char* name :
+             {"PaMaxBar", "InitPaMax", "BmpShow", "CovertLevel", "ShapeModeA", "ShapeModeB",
+              "ShapeModeC", "ShowGraph", "ModeA", "ModeB", "UV", "Shade", "PolygoneDepth", "Size",
+              "MaxHeight", "ObjName", "AtrName", "SUFOutButton"})
+            QTest::newRow(name) << QString::fromLatin1(name) << QPoint();
+        QTest::newRow("Size, last column beside its label")
+            << QStringLiteral("Size") << QPoint(376, 172);
+    }
+
+    void controlsUnderTheMouse() {
+        QFETCH(QString, name);
+        QFETCH(QPoint, point);
+        auto w = startWithImage();
+        auto* control = w->findChild<QWidget*>(name);
+        QVERIFY(control);
+        QWidget* client = w->centralWidget();
+        if (point.isNull())
+            point = control->mapTo(client, control->rect().center());
+        QWidget* hit = client->childAt(point);
+        QVERIFY2(hit == control || control->isAncestorOf(hit),
+                 qPrintable(hit ? hit->objectName() : QStringLiteral("nothing")));
     }
 
     void windowAndMenu() {
