@@ -11,7 +11,9 @@ namespace vesk {
 // platform's encoding). Lines end in CR LF; names are written as raw bytes.
 // The file is written to a temporary file in the same folder and renamed over
 // fileName only when complete, so a failed save leaves an existing file as it
-// was. Returns true when the whole file was written; on failure returns false,
+// was; an existing file that may not be written is refused, not replaced. A
+// device or a pipe is written through itself.
+// Returns true when the whole file was written; on failure returns false,
 // removes the temporary file and sets SufError to a message naming the file.
 // Clears SufError when it starts. Does not change the model.
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain);

@@ -281,14 +281,36 @@ bool SaveSuf(const std::string& fileName, const TVESK_Object* chain) {
     int error = 0;
     try {
         const std::string target = ResolveTarget(fileName);
+        // A file that may not be written is refused, as opening it for writing
+        // would be: a rename through its folder would go around its mode.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+            SetWriteError(fileName, errno);
+            return false;
+        }
+        // A device or a pipe is written through itself: renaming a file over
+        // it would replace it instead of writing to it.
+        struct stat st;
+        const bool exists = ::stat(target.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+            fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+            if (fd < 0)
+                throw WriteFailed{errno};
+            const bool written = WriteSuf(fd, fileName, chain);
+            const int closed = ::close(fd);
+            fd = -1;
+            if (!written)
+                return false;
+            if (closed != 0)
+                throw WriteFailed{errno};
+            return true;
+        }
         fd = CreateTemporary(FolderOf(target), temporary);
         if (fd < 0) {
             SetWriteError(fileName, errno);
             return false;
         }
         // Replacing a file keeps its permissions; a new file gets the usual ones.
-        struct stat st;
-        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        if (exists && S_ISREG(st.st_mode))
             ::fchmod(fd, st.st_mode & 07777);
 
         auto sink = [fd](const char* data, std::size_t size) {

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "shape/sjis.h"
@@ -276,6 +280,79 @@ TEST_F(SufSave, SymbolicLinkKeepsPointingAtTheNewFile) {
     EXPECT_TRUE(SaveSuf(link.string(), model.chain));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadFile(real), SufText(model.chain));
+}
+
+TEST_F(SufSave, PipeIsWrittenThroughNotReplaced) {
+    Model model;
+    model.chain = Hill(kUvPoly);
+    const fs::path pipePath = m_dir / "pipe.suf";
+    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+    // The reading end is open first, so that the save does not wait for one.
+    const int reader = open(pipePath.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(SaveSuf(pipePath.string(), model.chain));
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
+        received.append(buffer, std::size_t(n));
+    close(reader);
+    EXPECT_EQ(received, SufText(model.chain));
+    EXPECT_TRUE(fs::is_fifo(pipePath));
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+using SufSaveDeathTest = SufSave;
+
+// Whether a root process may become the unprivileged user 65534 (a user
+// namespace may map no such user).
+static bool CanDropPrivileges() {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(setgid(65534) == 0 && setuid(65534) == 0 ? 0 : 1);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+TEST_F(SufSaveDeathTest, ReadOnlyFileIsNotReplaced) {
+    // Root may write any file, so the save runs in a child process as an
+    // unprivileged user; the child reports what did not hold and exits 1.
+    if (geteuid() == 0 && !CanDropPrivileges())
+        GTEST_SKIP() << "root cannot become an unprivileged user here";
+    const fs::path file = m_dir / "locked.suf";
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0) {
+                fs::permissions(m_dir, fs::perms::all);
+                if (setgid(65534) != 0 || setuid(65534) != 0)
+                    std::exit(2);
+            }
+            WriteFile(file, "protected shape");
+            fs::permissions(file,
+                            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            Model model;
+            model.chain = Hill(kPoly);
+            bool held = true;
+            if (SaveSuf(file.string(), model.chain)) {
+                std::fputs("saved over a read-only file\n", stderr);
+                held = false;
+            }
+            if (ReadFile(file) != "protected shape") {
+                std::fputs("the read-only file changed\n", stderr);
+                held = false;
+            }
+            if (Utf8FromCp932(SufError) !=
+                "ファイル " + file.string() + " に書き込めませんでした: アクセスが拒否されました") {
+                std::fprintf(stderr, "message: %s\n", Utf8FromCp932(SufError).c_str());
+                held = false;
+            }
+            if (EntryCount() != 1) {
+                std::fputs("a temporary file was left\n", stderr);
+                held = false;
+            }
+            std::exit(held ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST_F(SufSave, FileNameOutsideCp932StillNamedInTheMessage) {
