@@ -2,15 +2,11 @@
 // Exit status: 0 success, 1 a failure the system reports (message on stderr),
 // 2 a usage error.
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <new>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/console.h"
@@ -90,24 +86,6 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-// Writes chain to the file out; false with the library's message in SufError.
-// A device or a pipe that exists (/dev/null, a named pipe) is written into
-// directly: the atomic save would rename its temporary file over the node and
-// leave a plain file in its place. Anything else is saved atomically.
-bool SaveShape(const std::string& out, const vesk::TVESK_Object* chain) {
-    struct stat st;
-    if (::stat(out.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))
-        return vesk::SaveSuf(out, chain);
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw Error("cannot write " + out + ": " + std::strerror(errno));
-    const bool written = vesk::WriteSuf(fd, out, chain);
-    const int closeError = ::close(fd) == 0 ? 0 : errno;
-    if (written && closeError != 0)
-        throw Error("cannot write " + out + ": " + std::strerror(closeError));
-    return written;
-}
-
 int Generate(const GenerateOptions& o) {
     // Read the contour image.
     const Bitmap image = LoadBmpFile(o.image);
@@ -136,7 +114,7 @@ int Generate(const GenerateOptions& o) {
             PrintError(ShapeError("cannot write to standard output"));
             return kExitFailure;
         }
-    } else if (!SaveShape(out, shape.get())) {
+    } else if (!vesk::SaveSuf(out, shape.get())) {
         progress.finish();
         PrintError(ShapeError("cannot write " + out));
         return kExitFailure;
@@ -173,7 +151,7 @@ int List(const ListOptions& o) {
 
 int Resave(const ResaveOptions& o) {
     const ShapePtr chain = ReadShape(o.input);
-    if (!SaveShape(o.output, chain.get())) {
+    if (!vesk::SaveSuf(o.output, chain.get())) {
         PrintError(ShapeError("cannot write " + o.output));
         return kExitFailure;
     }
