@@ -2,26 +2,48 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
 
-QString RunFileDialog(QWidget* parent, const FileDialogRequest& request,
-                      QFileDialog::AcceptMode mode) {
-    // No title of its own: the platform's open and save titles show.
-    QFileDialog dialog(parent);
-    dialog.setAcceptMode(mode);
-    dialog.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog.setNameFilter(request.filter);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-    if (!request.initialFolder.isEmpty())
-        dialog.setDirectory(request.initialFolder);
-    if (!request.proposedName.isEmpty())
-        dialog.selectFile(request.proposedName);
-    if (dialog.exec() != QDialog::Accepted)
+// Qt's own dialog accepts a name in a folder that does not exist; this one
+// keeps the dialog open and says so when the request wants the folder to exist.
+class FileDialog final : public QFileDialog {
+  public:
+    FileDialog(QWidget* parent, bool folderMustExist)
+        : QFileDialog(parent), m_folderMustExist(folderMustExist) {}
+
+  protected:
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (m_folderMustExist && !files.isEmpty()) {
+            const QString folder = QFileInfo(files.first()).absolutePath();
+            if (!QFileInfo(folder).isDir()) {
+                // Not modal for the program: the dialog's own loop goes on under it.
+                auto* box =
+                    new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                    QFileDialog::tr("%1\nDirectory not found.\nPlease verify the "
+                                                    "correct directory name was given.")
+                                        .arg(folder),
+                                    QMessageBox::Ok, this);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->open();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+  private:
+    bool m_folderMustExist;
+};
+
+QString RunFileDialog(QWidget* parent, const FileDialogRequest& request, bool save) {
+    const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(parent, request, save);
+    if (dialog->exec() != QDialog::Accepted)
         return {};
-    const QStringList files = dialog.selectedFiles();
+    const QStringList files = dialog->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -35,10 +57,10 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 class QtDialogs final : public Dialogs {
   public:
     QString openFile(QWidget* parent, const FileDialogRequest& request) override {
-        return RunFileDialog(parent, request, QFileDialog::AcceptOpen);
+        return RunFileDialog(parent, request, false);
     }
     QString saveFile(QWidget* parent, const FileDialogRequest& request) override {
-        return RunFileDialog(parent, request, QFileDialog::AcceptSave);
+        return RunFileDialog(parent, request, true);
     }
     void message(QWidget*, const QString& text) override { ShowBox(QMessageBox::NoIcon, text); }
     void error(QWidget*, const QString& text) override { ShowBox(QMessageBox::Critical, text); }
@@ -50,6 +72,22 @@ class QtDialogs final : public Dialogs {
 Dialogs& RealDialogs() {
     static QtDialogs dialogs;
     return dialogs;
+}
+
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request,
+                                            bool save) {
+    // No title of its own: the platform's open and save titles show.
+    auto dialog = std::make_unique<FileDialog>(parent, request.folderMustExist);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog->setNameFilter(request.filter);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    if (!request.initialFolder.isEmpty())
+        dialog->setDirectory(request.initialFolder);
+    if (!request.proposedName.isEmpty())
+        dialog->selectFile(request.proposedName);
+    return dialog;
 }
 
 QString ErrorBoxText(const QString& text) {

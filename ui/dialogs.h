@@ -5,7 +5,9 @@
 #include <QString>
 #include <exception>
 #include <functional>
+#include <memory>
 
+class QFileDialog;
 class QWidget;
 
 struct FileDialogRequest {
@@ -14,6 +16,7 @@ struct FileDialogRequest {
     QString proposedName;  // file name proposed (may be a full path)
     QString initialFolder; // empty: the platform's choice
     bool fileMustExist = false;
+    bool folderMustExist = false; // a name in a folder that does not exist is refused
     bool confirmOverwrite = false;
 };
 
@@ -34,6 +37,10 @@ public:
 
 // The real dialogs, on Qt's widgets.
 Dialogs& RealDialogs();
+
+// The real file dialog for a request, not yet shown (RealDialogs runs it).
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request,
+                                            bool save);
 
 // The text an error box shows for an error's message: "." appended when the
 // text ends in a character that sorts after ".".

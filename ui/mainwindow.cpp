@@ -160,8 +160,10 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     BmpOpen.filter = kBmpFilter;
     BmpOpen.defaultSuffix = QStringLiteral("bmp");
     BmpOpen.fileMustExist = true;
+    BmpOpen.folderMustExist = true;
     SufSave.filter = kSufFilter;
     SufSave.defaultSuffix = QStringLiteral("suf");
+    SufSave.folderMustExist = true;
     SufSave.confirmOverwrite = true;
 
     createMenu();

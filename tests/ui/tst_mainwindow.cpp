@@ -6,10 +6,12 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -242,9 +244,13 @@ class TestMainWindow : public QObject {
         QCOMPARE(w.BmpOpen.filter, QStringLiteral("BMPファイル (*.bmp)"));
         QCOMPARE(w.BmpOpen.defaultSuffix, QStringLiteral("bmp"));
         QVERIFY(w.BmpOpen.fileMustExist);
+        QVERIFY(w.BmpOpen.folderMustExist);
+        QVERIFY(!w.BmpOpen.confirmOverwrite);
         QCOMPARE(w.SufSave.filter, QStringLiteral("Quiro形状ファイル (*.suf)"));
         QCOMPARE(w.SufSave.defaultSuffix, QStringLiteral("suf"));
         QVERIFY(w.SufSave.confirmOverwrite);
+        QVERIFY(w.SufSave.folderMustExist);
+        QVERIFY(!w.SufSave.fileMustExist);
     }
 
     void startState() {
@@ -875,6 +881,53 @@ class TestMainWindow : public QObject {
         w->Exit1->trigger();
         QVERIFY(!w->isVisible());
         QVERIFY(dialogs.events.isEmpty());
+    }
+
+    // --- The real file dialogs ------------------------------------------------
+
+    // Presses the dialog's accept as its Open or Save button does.
+    static void acceptName(QFileDialog& dialog, const QString& fileName) {
+        dialog.selectFile(fileName);
+        QVERIFY(QMetaObject::invokeMethod(&dialog, "accept"));
+    }
+
+    void realSaveDialog() {
+        auto w = startWithImage();
+        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->SufSave, true);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("Quiro形状ファイル (*.suf)")});
+        QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        QCOMPARE(QDir(dialog->directory()), QDir(dir->path()));
+        QCOMPARE(dialog->selectedFiles(), QStringList{path(QStringLiteral("fuji.suf"))});
+        dialog->show();
+
+        // A folder that does not exist: the dialog stays open and says so.
+        acceptName(*dialog, path(QStringLiteral("missing/out.suf")));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+        auto* warning = dialog->findChild<QMessageBox*>();
+        QVERIFY(warning && warning->isVisible());
+        QVERIFY(warning->text().contains(path(QStringLiteral("missing"))));
+        warning->close();
+
+        // A name typed without an extension gets ".suf".
+        acceptName(*dialog, path(QStringLiteral("out")));
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(dialog->selectedFiles(), QStringList{path(QStringLiteral("out.suf"))});
+    }
+
+    void realOpenDialog() {
+        auto w = startWithImage();
+        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->BmpOpen, false);
+        QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+        QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("BMPファイル (*.bmp)")});
+        QCOMPARE(dialog->defaultSuffix(), QStringLiteral("bmp"));
+        QCOMPARE(dialog->selectedFiles(), QStringList{image});
+        dialog->show();
+        acceptName(*dialog, path(QStringLiteral("missing/x.bmp")));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
 
     // --- Helpers of the window module -----------------------------------------
