@@ -1,10 +1,7 @@
 // The .suf writer.
 //
-// Text is formatted into one large buffer that is handed out in big chunks.
-// SaveSuf writes those chunks to a temporary file in the target's folder and
-// renames it over the target only when every write, the flush and the close
-// have succeeded, so that a failed save never leaves a cut-off file behind or
-// destroys the previous one.
+// Text is formatted into one large buffer that is handed out in big chunks to
+// a sink: a string, a descriptor, or an atomic save (shape/atomicsave.h).
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "shape/atomicsave.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
@@ -32,11 +30,6 @@ constexpr std::size_t kMaxVertexLine = 4 + 8 * kMaxNumberText + 9 + 2;
 
 constexpr std::string_view kPrimLines[] = {"prim poly (\r\n", "prim shade (\r\n",
                                            "prim uvpoly (\r\n", "prim uvshade (\r\n"};
-
-// Thrown by a sink that cannot take more text; carries the errno.
-struct WriteFailed {
-    int error;
-};
 
 // Formats a chain into a fixed buffer and passes it on to Sink (a callable
 // taking const char*, size_t) whenever it fills, and once at the end.
@@ -128,124 +121,6 @@ template <typename Sink> class ChainWriter {
     Sink& m_sink;
 };
 
-std::string ReasonText(int error) {
-    switch (error) {
-    case ENOENT:
-        return "フォルダーが見つかりません";
-    case EACCES:
-    case EPERM:
-        return "アクセスが拒否されました";
-    case ENOSPC:
-        return "ディスクの空き容量が足りません";
-    case EDQUOT:
-        return "ディスク容量の割り当てを超えました";
-    case EFBIG:
-        return "ファイルが大きすぎます";
-    case EROFS:
-        return "読み取り専用の場所です";
-    case EISDIR:
-        return "同じ名前のフォルダーがあります";
-    case ENOTDIR:
-        return "パスの途中にフォルダーでないものがあります";
-    case ENAMETOOLONG:
-        return "ファイル名が長すぎます";
-    case EIO:
-        return "入出力エラーが起きました";
-    case ENOMEM:
-        return "メモリーが足りません";
-    default:
-        return std::strerror(error);
-    }
-}
-
-// The file name as CP932 for the message; characters that CP932 lacks
-// become "?", since a message about a failure must not fail itself.
-std::string NameForMessage(const std::string& fileName) {
-    try {
-        return Cp932FromUtf8(fileName);
-    } catch (const talorin::Error&) {
-    }
-    std::string out;
-    for (std::size_t i = 0; i < fileName.size();) {
-        std::size_t length = 1;
-        const auto lead = static_cast<unsigned char>(fileName[i]);
-        if (lead >= 0xF0)
-            length = 4;
-        else if (lead >= 0xE0)
-            length = 3;
-        else if (lead >= 0xC0)
-            length = 2;
-        length = std::min(length, fileName.size() - i);
-        try {
-            out += Cp932FromUtf8(std::string_view(fileName).substr(i, length));
-        } catch (const talorin::Error&) {
-            out += '?';
-        }
-        i += length;
-    }
-    return out;
-}
-
-void SetWriteError(const std::string& fileName, int error) noexcept {
-    try {
-        SufError = Cp932FromUtf8("ファイル ") + NameForMessage(fileName) +
-                   Cp932FromUtf8(" に書き込めませんでした: " + ReasonText(error));
-    } catch (...) {
-        SufError.clear();
-    }
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// The file that a save replaces: a symbolic link is followed, so that the
-// file it points to is replaced and the link stays.
-std::string ResolveTarget(const std::string& fileName) {
-    struct stat st;
-    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(fileName.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return fileName;
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-// Creates a new, unique temporary file in folder; returns its descriptor or
-// -1 with errno set.
-int CreateTemporary(const std::string& folder, std::string& path) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = folder + "/.talorin-" + std::to_string(::getpid()) + "-" +
-               std::to_string(++counter) + ".tmp";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
 } // namespace
 
 std::string SufText(const TVESK_Object* chain) {
@@ -257,94 +132,17 @@ std::string SufText(const TVESK_Object* chain) {
 }
 
 bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain) {
-    SufError.clear();
-    try {
-        auto sink = [fd](const char* data, std::size_t size) {
-            if (!WriteAll(fd, data, size))
-                throw WriteFailed{errno};
-        };
-        ChainWriter<decltype(sink)> writer(sink);
+    return WriteThrough(fd, name, [chain](const ByteSink& sink) {
+        ChainWriter<const ByteSink> writer(sink);
         writer.Write(chain);
-        return true;
-    } catch (const WriteFailed& failure) {
-        SetWriteError(name, failure.error);
-    } catch (const std::bad_alloc&) {
-        SetWriteError(name, ENOMEM);
-    }
-    return false;
+    });
 }
 
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain) {
-    SufError.clear();
-    std::string temporary;
-    int fd = -1;
-    int error = 0;
-    try {
-        const std::string target = ResolveTarget(fileName);
-        // A file that may not be written is refused, as opening it for writing
-        // would be: a rename through its folder would go around its mode.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
-            SetWriteError(fileName, errno);
-            return false;
-        }
-        // A device or a pipe is written through itself: renaming a file over
-        // it would replace it instead of writing to it.
-        struct stat st;
-        const bool exists = ::stat(target.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-            fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd < 0)
-                throw WriteFailed{errno};
-            const bool written = WriteSuf(fd, fileName, chain);
-            const int closed = ::close(fd);
-            fd = -1;
-            if (!written)
-                return false;
-            if (closed != 0)
-                throw WriteFailed{errno};
-            return true;
-        }
-        fd = CreateTemporary(FolderOf(target), temporary);
-        if (fd < 0) {
-            SetWriteError(fileName, errno);
-            return false;
-        }
-        // Replacing a file keeps its permissions; a new file gets the usual ones.
-        if (exists && S_ISREG(st.st_mode))
-            ::fchmod(fd, st.st_mode & 07777);
-
-        auto sink = [fd](const char* data, std::size_t size) {
-            if (!WriteAll(fd, data, size))
-                throw WriteFailed{errno};
-        };
-        ChainWriter<decltype(sink)> writer(sink);
+    return SaveAtomically(fileName, [chain](const ByteSink& sink) {
+        ChainWriter<const ByteSink> writer(sink);
         writer.Write(chain);
-        if (::fsync(fd) != 0)
-            throw WriteFailed{errno};
-        const int closed = ::close(fd);
-        fd = -1;
-        if (closed != 0)
-            throw WriteFailed{errno};
-        if (::rename(temporary.c_str(), target.c_str()) != 0)
-            throw WriteFailed{errno};
-        // Make the rename itself durable; the file is complete either way.
-        const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
-        }
-        return true;
-    } catch (const WriteFailed& failure) {
-        error = failure.error;
-    } catch (const std::bad_alloc&) {
-        error = ENOMEM;
-    }
-    if (fd >= 0)
-        ::close(fd);
-    if (!temporary.empty())
-        ::unlink(temporary.c_str());
-    SetWriteError(fileName, error);
-    return false;
+    });
 }
 
 } // namespace vesk
