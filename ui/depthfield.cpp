@@ -85,8 +85,19 @@ QAbstractSpinBox::StepEnabled DepthField::stepEnabled() const {
     return StepUpEnabled | StepDownEnabled;
 }
 
-QValidator::State DepthField::validate(QString&, int&) const {
-    // Any text may stand while typing; keyPressEvent filters the characters.
+QValidator::State DepthField::validate(QString& input, int&) const {
+    // Any text of number characters may stand while typing (also out of range
+    // or not a number yet). Typed characters are refused with a beep in
+    // keyPressEvent; this catches the rest: pasted or dropped text. A text
+    // that is already there (set by the program) is not an edit.
+    if (input == text())
+        return QValidator::Acceptable;
+    for (const QChar c : input) {
+        if (!IsNumberChar(c)) {
+            m_dialogs.beep();
+            return QValidator::Invalid;
+        }
+    }
     return QValidator::Acceptable;
 }
 
@@ -133,6 +144,10 @@ void DepthField::focusOutEvent(QFocusEvent* event) {
     // A menu popping up or another window coming to the front does not leave the field.
     if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
         return;
+    commit();
+}
+
+void DepthField::commit() {
     int v = 0;
     if (ParseInteger(text(), v) && clamp(v) != v)
         setText(QString::number(clamp(v)));

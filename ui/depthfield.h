@@ -29,6 +29,10 @@ class DepthField : public QAbstractSpinBox {
     // An optional sign and decimal digits, nothing else, within 32 bits.
     static bool ParseInteger(const QString& text, int& out);
 
+    // Replaces a number typed outside the range by the nearest bound, as
+    // leaving the field does; any other text stays.
+    void commit();
+
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
 
