@@ -45,6 +45,7 @@ class DepthField : public QAbstractSpinBox {
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     int clamp(int v) const;
@@ -52,4 +53,5 @@ class DepthField : public QAbstractSpinBox {
     Dialogs& m_dialogs;
     int m_minimum;
     int m_maximum;
+    QString m_shownText; // the text as last accepted
 };

@@ -674,7 +674,13 @@ void TTalorin_main::UpdatePolygonCount() {
                                             m_document.density()};
     std::int32_t count = 0;
     try {
-        count = m_document.polygonCount();
+        // A negative depth is no depth at all: the field turns it into its
+        // minimum, and the count shows the depth that will be used.
+        if (m_document.depth() < talorin::kMinDepth)
+            count = talorin::EstimatePolygonCount(
+                talorin::kDepthFieldMinimum, m_document.quadMode() ? 1 : 0, m_document.density());
+        else
+            count = m_document.polygonCount();
     } catch (const talorin::FloatFault&) {
         // Told once per change of the inputs, not again for every keystroke
         // or click that leaves them as they are.

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -64,6 +66,13 @@ bool SameLattice(const talorin::MeshLattice& a, const talorin::MeshLattice& b, i
 
 talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
+}
+
+int CountPolygons(const vesk::TVESK_Object* object) {
+    int n = 0;
+    for (const vesk::TVESK_Polygon* p = object->Polygons; p; p = p->Next)
+        ++n;
+    return n;
 }
 
 QString LoadError(const QString& path) {
@@ -660,6 +669,273 @@ class TestMainWindow : public QObject {
         c.CovertLevel->setValue(10);
         // At level 1 every profile is the same straight line.
         QCOMPARE(c.ShowGraph->canvas(), level10);
+    }
+
+    // --- Undo and redo through the window -----------------------------------------
+
+    void editMenuSitsBetweenFileAndHelp() {
+        TTalorin_main w(dialogs, {kProgram});
+        const Controls c(w);
+        const QList<QAction*> menus = c.MainMenu1->actions();
+        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus[0]->menu(), c.K1);
+        QCOMPARE(menus[1]->menu(), c.EditMenu);
+        QCOMPARE(menus[2]->menu(), c.KH1);
+        QCOMPARE(c.EditMenu->title(), QStringLiteral("編集(&E)"));
+        QCOMPARE(c.UndoAction->text(), QStringLiteral("元に戻す(&U)"));
+        QCOMPARE(c.RedoAction->text(), QStringLiteral("やり直し(&R)"));
+        QCOMPARE(c.UndoAction->shortcuts(),
+                 QList<QKeySequence>{QKeySequence(QStringLiteral("Ctrl+Z"))});
+        QCOMPARE(c.RedoAction->shortcuts(),
+                 (QList<QKeySequence>{QKeySequence(QStringLiteral("Ctrl+Y")),
+                                      QKeySequence(QStringLiteral("Ctrl+Shift+Z"))}));
+        QVERIFY(!c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+    }
+
+    // A click, a density change and the reset, taken back one by one with the
+    // keyboard and brought back again: each step shows exactly what was there.
+    void undoAndRedoWithTheKeyboard() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        struct Seen {
+            talorin::MeshLattice lattice;
+            int bar;
+            QString count;
+            QImage preview;
+        };
+        const auto seen = [&] {
+            return Seen{w->document().lattice(), c.PaMaxBar->value(), c.PolygoneCount->text(),
+                        c.BmpShow->canvas().copy()};
+        };
+        const auto same = [](const Seen& a, const Seen& b) {
+            return a.lattice == b.lattice && a.bar == b.bar && a.count == b.count &&
+                   a.preview == b.preview;
+        };
+        std::vector<Seen> states{seen()};
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        states.push_back(seen());
+        c.PaMaxBar->setValue(7);
+        states.push_back(seen());
+        QTest::mouseClick(c.BmpShow, Qt::RightButton, {}, QPoint(60, 140));
+        states.push_back(seen());
+        c.InitPaMax->click();
+        states.push_back(seen());
+        QCOMPARE(states[2].count, QStringLiteral("784"));
+        QVERIFY(c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+
+        c.SUFOutButton->setFocus();
+        for (int i = int(states.size()) - 2; i >= 0; --i) {
+            QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+            QVERIFY2(same(seen(), states[std::size_t(i)]), qPrintable(QString::number(i)));
+        }
+        QVERIFY(!c.UndoAction->isEnabled() && c.RedoAction->isEnabled());
+        QTest::keyClick(w.get(), Qt::Key_Y, Qt::ControlModifier);
+        QVERIFY(same(seen(), states[1]));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(same(seen(), states[2]));
+        QCOMPARE(w->document().density(), 7);
+        QVERIFY(dialogs.events.isEmpty());
+    }
+
+    void undoIsThroughTheMenuToo() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const talorin::MeshLattice uniform = w->document().lattice();
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        c.UndoAction->trigger();
+        QCOMPARE(w->document().lattice(), uniform);
+        c.RedoAction->trigger();
+        QVERIFY(w->document().lattice() != uniform);
+    }
+
+    void loadingAnotherImageClearsTheHistory() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        c.UndoAction->trigger();
+        QVERIFY(c.RedoAction->isEnabled());
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        dialogs.openAnswers = {image};
+        c.BmpFileOpen->trigger();
+        QVERIFY(!c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+        const talorin::MeshLattice uniform = w->document().lattice();
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->document().lattice(), uniform);
+    }
+
+    // Edits made on the document by another view show in the controls.
+    void controlsFollowTheDocument() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        w->document().setDepth(3);
+        w->document().setQuadMode(false);
+        w->document().setDensity(5);
+        w->document().setSizeText("1234");
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("3"));
+        QVERIFY(c.ModeB->isChecked() && !c.ModeA->isChecked());
+        QCOMPARE(c.PaMaxBar->value(), 5);
+        QCOMPARE(c.Size->text(), QStringLiteral("1234"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("6400"));
+    }
+
+    // --- Found by trying the window ------------------------------------------------
+
+    void tenDigitCountIsShownWhole() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const QRect shortCount = c.PolygoneCount->geometry();
+        const QFont shortFont = c.PolygoneCount->font();
+        QCOMPARE(shortFont.pixelSize(), 16);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setText(QStringLiteral("10"));
+        c.ModeB->click();
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1073741824"));
+        const QRect frame = w->findChild<QFrame*>(QStringLiteral("Bevel3"))->geometry();
+        const QRect label = c.PolygoneCount->geometry();
+        QCOMPARE(label.topLeft(), shortCount.topLeft());
+        QVERIFY2(label.right() < frame.right() - 1, qPrintable(QString::number(label.right())));
+        QVERIFY(QFontMetrics(c.PolygoneCount->font()).horizontalAdvance(c.PolygoneCount->text()) <=
+                label.width());
+        // Shorter counts get the layout's font back.
+        c.PolygoneDepth->setText(QStringLiteral("1"));
+        QCOMPARE(c.PolygoneCount->font(), shortFont);
+        QCOMPARE(c.PolygoneCount->x(), shortCount.x());
+    }
+
+    void keyboardStartsOnTheOutputButton() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        QCOMPARE(QApplication::focusWidget(), c.SUFOutButton);
+        const QImage graph = c.ShowGraph->canvas().copy();
+        QTest::keyClick(w->windowHandle(), Qt::Key_Right);
+        QTest::keyClick(w->windowHandle(), Qt::Key_Left);
+        QCOMPARE(c.CovertLevel->value(), 10);
+        QCOMPARE(c.ShowGraph->canvas(), graph);
+    }
+
+    void wheelOverTrackBarNeedsFocus_data() {
+        QTest::addColumn<QString>("bar");
+        QTest::newRow("density") << "PaMaxBar";
+        QTest::newRow("level") << "CovertLevel";
+    }
+
+    void wheelOverTrackBarNeedsFocus() {
+        QFETCH(QString, bar);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        auto* slider = w->findChild<QSlider*>(bar);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        const talorin::MeshLattice edited = w->document().lattice();
+        const int before = slider->value();
+        const auto turn = [&] {
+            const QPoint at = slider->rect().center();
+            QWheelEvent wheel(at, slider->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(slider, &wheel);
+        };
+        c.SUFOutButton->setFocus();
+        turn();
+        QCOMPARE(slider->value(), before);
+        QCOMPARE(w->document().lattice(), edited);
+        slider->setFocus();
+        turn();
+        QVERIFY(slider->value() != before);
+    }
+
+    void pasteIntoDepthFieldIsFiltered_data() {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("word") << "cone"
+                              << "2" << 1;
+        QTest::newRow("digits with a letter") << "1x"
+                                              << "2" << 1;
+        QTest::newRow("digits") << "3"
+                                << "3" << 0;
+    }
+
+    void pasteIntoDepthFieldIsFiltered() {
+        QFETCH(QString, clip);
+        QFETCH(QString, text);
+        QFETCH(int, beeps);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PolygoneDepth->setFocus();
+        QApplication::clipboard()->setText(clip);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(c.PolygoneDepth->text(), text);
+        QCOMPARE(w->document().depth(), text.toInt());
+        QCOMPARE(dialogs.beeps, beeps);
+    }
+
+    // The count shows the depth a run will use: a negative depth is clamped
+    // to 1, when the field is left and when Enter runs the output at once.
+    void clampedDepthShowsItsCount_data() {
+        QTest::addColumn<bool>("enter");
+        QTest::newRow("leaving the field") << false;
+        QTest::newRow("Enter in the field") << true;
+    }
+
+    void clampedDepthShowsItsCount() {
+        QFETCH(bool, enter);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PolygoneDepth->setFocus();
+        typeDepth(*w, QStringLiteral("-3"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
+        dialogs.saveAnswers = {QString()};
+        if (enter)
+            QTest::keyClick(c.PolygoneDepth, Qt::Key_Return);
+        else
+            c.Size->setFocus();
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("1"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
+        if (enter)
+            QCOMPARE(CountPolygons(w->currentShape()), 64);
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void overflowIsReportedOncePerChange() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setFocus();
+        typeDepth(*w, QStringLiteral("12"));
+        QCOMPARE(dialogs.errors.size(), 1);
+        // Keystrokes that leave the value as it is: a sign, a leading zero.
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Home);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Plus);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Backspace);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_0);
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("012"));
+        QCOMPARE(dialogs.errors.size(), 1);
+        // A real change is told again.
+        c.ModeB->click();
+        QCOMPARE(dialogs.errors.size(), 2);
+        // The label keeps the last count it could show (depth "" read as 1).
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1024"));
+    }
+
+    void depthFieldIsDrawnAtItsLayoutHeight() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const QImage field = c.PolygoneDepth->grab().toImage();
+        QCOMPARE(field.height(), 26);
+        const QRgb outside = w->centralWidget()->grab().toImage().pixel(300, 110);
+        // The frame's top and bottom lines lie on the first and last rows,
+        // the black inside right next to them.
+        const int x = 20;
+        QVERIFY(field.pixel(x, 0) != outside);
+        QVERIFY(field.pixel(x, 25) != outside);
+        QCOMPARE(field.pixel(x, 1), qRgb(0, 0, 0));
+        QCOMPARE(field.pixel(x, 24), qRgb(0, 0, 0));
     }
 
     // --- Output ---------------------------------------------------------------
