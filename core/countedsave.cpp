@@ -26,7 +26,7 @@ void Drain(int fd) {
 } // namespace
 
 bool SaveCounted(const std::string& fileName, const std::function<bool(int fd)>& writeTo,
-                 std::atomic<std::uint64_t>& written) {
+                 const std::function<void(std::uint64_t written)>& onWritten) {
     // The writer starts only inside the producer, once the save has begun:
     // the save and a failing writer both set the library's message, and they
     // must not do so at the same time.
@@ -35,6 +35,7 @@ bool SaveCounted(const std::string& fileName, const std::function<bool(int fd)>&
         if (::pipe2(fds, O_CLOEXEC) != 0)
             throw vesk::WriteFailed{errno};
         const int readEnd = fds[0];
+        std::uint64_t written = 0;
         bool writerOk = false;
         std::thread writer([&writeTo, &writerOk, writeEnd = fds[1]] {
             writerOk = writeTo(writeEnd);
@@ -57,7 +58,9 @@ bool SaveCounted(const std::string& fileName, const std::function<bool(int fd)>&
                     throw vesk::WriteFailed{errno};
                 }
                 sink(buffer, std::size_t(n));
-                written.fetch_add(std::uint64_t(n), std::memory_order_relaxed);
+                written += std::uint64_t(n);
+                if (onWritten)
+                    onWritten(written);
             }
         } catch (...) {
             finish();
