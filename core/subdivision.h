@@ -127,10 +127,9 @@ bool WalkLattice(const MeshLattice& lattice, int paMax, int depth, Visit&& visit
     const std::uint32_t side = std::uint32_t{1} << depth;
     for (int j = 0; j < paMax; ++j)
         for (int i = 0; i < paMax; ++i)
-            if (!detail::WalkCellImpl<kChecked>(lattice[i][j], lattice[i + 1][j],
-                                                lattice[i + 1][j + 1], lattice[i][j + 1], depth,
-                                                std::uint32_t(i) * side, std::uint32_t(j) * side,
-                                                visit))
+            if (!detail::WalkCellImpl<kChecked>(
+                    lattice[i][j], lattice[i + 1][j], lattice[i + 1][j + 1], lattice[i][j + 1],
+                    depth, std::uint32_t(i) * side, std::uint32_t(j) * side, visit))
                 return false;
     return true;
 }

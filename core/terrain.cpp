@@ -30,7 +30,9 @@ inline double RoundHalfEven(double x) {
 }
 
 // False for not-a-number too.
-inline bool FitsInt32(double whole) { return whole >= -2147483648.0 && whole <= 2147483647.0; }
+inline bool FitsInt32(double whole) {
+    return whole >= -2147483648.0 && whole <= 2147483647.0;
+}
 
 // The truncating remainder of value by divisor (> 0), moved into 0..divisor-1.
 // A negative remainder (an interior point pulled past the left or top border)
@@ -220,8 +222,7 @@ class MeshBuilder {
 
     std::uint32_t corner(const MeshVertex& v, std::uint64_t x, std::uint64_t y) {
         std::uint32_t& slot = m_grid[std::size_t(y * m_gridSide + x)];
-        if (slot != kNoVertex &&
-            std::memcmp(&m_mesh.Vertices[slot], &v, sizeof(MeshVertex)) == 0)
+        if (slot != kNoVertex && std::memcmp(&m_mesh.Vertices[slot], &v, sizeof(MeshVertex)) == 0)
             return slot;
         slot = add(v);
         return slot;
@@ -326,8 +327,8 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     CheckDensity(args.PaMax);
     // The window's fields only give finite numbers; anything else would turn
     // into a fault later anyway, so refuse it before building.
-    bool finite = std::isfinite(args.Size) && std::isfinite(args.MaxHeight) &&
-                  std::isfinite(args.CurveLevel);
+    bool finite =
+        std::isfinite(args.Size) && std::isfinite(args.MaxHeight) && std::isfinite(args.CurveLevel);
     for (int i = 0; i <= args.PaMax; ++i)
         for (int j = 0; j <= args.PaMax; ++j)
             finite = finite && std::isfinite(args.Lattice[i][j].X) &&

@@ -16,15 +16,15 @@ namespace talorin {
 
 // Every setting of one generation run, filled by the caller in one go.
 struct Talorin_Args {
-    double Size = 0;            // edge of the square terrain, output units
-    double MaxHeight = 0;       // z of a point whose profile value is 1
-    bool QuadMode = true;       // quads, or four triangles per leaf
-    std::uint8_t ShapeMode = 0; // 0 rise, 1 dome (mirror), 2 hill (S)
-    double CurveLevel = 1.0;    // the profile's exponent
+    double Size = 0;                           // edge of the square terrain, output units
+    double MaxHeight = 0;                      // z of a point whose profile value is 1
+    bool QuadMode = true;                      // quads, or four triangles per leaf
+    std::uint8_t ShapeMode = 0;                // 0 rise, 1 dome (mirror), 2 hill (S)
+    double CurveLevel = 1.0;                   // the profile's exponent
     const ::talorin::Bitmap* Bitmap = nullptr; // not owned; must outlive the run
-    std::int32_t Depth = 0;     // subdivision depth, >= 0
-    std::string ObjName;        // CP932 bytes
-    std::string AtrName;        // CP932 bytes
+    std::int32_t Depth = 0;                    // subdivision depth, >= 0
+    std::string ObjName;                       // CP932 bytes
+    std::string AtrName;                       // CP932 bytes
     MeshLattice Lattice{};
     std::int32_t PaMax = kMinPaMax;
     bool WithUV = true;

@@ -20,14 +20,14 @@ enum class ErrorKind {
 inline constexpr const char* kOutOfMemoryText = "メモリーが枯渇しました。";
 
 class Error : public std::runtime_error {
-public:
+  public:
     // An error of kind BadInput.
     explicit Error(const std::string& text) : Error(ErrorKind::BadInput, text) {}
     Error(ErrorKind kind, const std::string& text) : std::runtime_error(text), m_kind(kind) {}
 
     ErrorKind kind() const noexcept { return m_kind; }
 
-private:
+  private:
     ErrorKind m_kind;
 };
 
@@ -35,7 +35,7 @@ private:
 // out-of-range conversion to a 32-bit integer). C++ does not trap these, so the
 // code that can cause one checks for it and throws this with the exact text.
 class FloatFault : public Error {
-public:
+  public:
     explicit FloatFault(const std::string& text) : Error(ErrorKind::FloatFault, text) {}
 };
 

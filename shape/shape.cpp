@@ -530,7 +530,6 @@ bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
     return static_cast<double>(g_inUse) + need <= static_cast<double>(Budget());
 }
 
-
 std::size_t AvailableMemory() {
     if (const auto& source = AvailableSource())
         return source();
