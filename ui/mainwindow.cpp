@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -14,7 +13,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -22,15 +20,19 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "core/bmp.h"
+#include "core/countedsave.h"
 #include "core/names.h"
+#include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"
@@ -145,45 +147,9 @@ void SyncChecked(QAbstractButton* button, bool checked) {
     button->setChecked(checked);
 }
 
-// Busy cursor for the whole run, and a progress dialog once a run has taken
-// longer than half a second. Events are processed at most ten times a second,
-// without user input, so nothing else runs in the middle of the generation.
-class GenerationProgress {
-  public:
-    explicit GenerationProgress(QWidget* parent) : m_parent(parent) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_clock.start();
-    }
-    ~GenerationProgress() { QApplication::restoreOverrideCursor(); }
-    GenerationProgress(const GenerationProgress&) = delete;
-    GenerationProgress& operator=(const GenerationProgress&) = delete;
-
-    void operator()(std::uint64_t done, std::uint64_t total) {
-        const qint64 now = m_clock.elapsed();
-        if (now - m_lastUpdate < 100)
-            return;
-        m_lastUpdate = now;
-        if (!m_dialog && now >= 500) {
-            m_dialog = std::make_unique<QProgressDialog>(
-                QStringLiteral("地形形状を生成しています…"), QString(), 0, 1000, m_parent);
-            m_dialog->setWindowTitle(kApplicationTitle);
-            m_dialog->setWindowModality(Qt::WindowModal);
-            m_dialog->setMinimumDuration(0);
-            m_dialog->setAutoClose(false);
-            m_dialog->setAutoReset(false);
-            m_dialog->show();
-        }
-        if (m_dialog && total > 0)
-            m_dialog->setValue(int(std::min<std::uint64_t>(done, total) * 1000 / total));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-
-  private:
-    QWidget* m_parent;
-    QElapsedTimer m_clock;
-    qint64 m_lastUpdate = 0;
-    std::unique_ptr<QProgressDialog> m_dialog;
-};
+const QString kGeneratingText = QStringLiteral("地形形状を生成しています…");
+const QString kSavingText = QStringLiteral("ファイルに書き込んでいます…");
+const QString kFreeingText = QStringLiteral("前の形状を解放しています…");
 
 } // namespace
 
@@ -211,9 +177,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() {
-    vesk::FreeSuf(CurrentShape);
-}
+TTalorin_main::~TTalorin_main() = default;
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
     const QString joined = arguments.mid(1).join(u' ');
@@ -565,8 +529,11 @@ void TTalorin_main::showEvent(QShowEvent* event) {
 }
 
 void TTalorin_main::closeEvent(QCloseEvent* event) {
-    // A generation keeps the window's state busy until it returns.
-    if (m_generating) {
+    // While work runs the window stays: a generation is cancelled, a save
+    // finishes, and then the window closes (OutputSUF does it).
+    if (m_run) {
+        m_closeRequested = true;
+        m_run->cancel();
         event->ignore();
         return;
     }
@@ -595,7 +562,7 @@ void TTalorin_main::K2Click() {
 }
 
 void TTalorin_main::Exit1Click() {
-    vesk::FreeSuf(CurrentShape);
+    releaseShape();
     close();
 }
 
@@ -793,24 +760,48 @@ void TTalorin_main::OutputSUF() {
     // would, so that the count shows the depth the run uses.
     PolygoneDepth->commit();
     const talorin::Talorin_Args args = m_document.makeArgs();
+    // Keeps the image that args refers to alive for the worker thread.
     const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
+    // A close asked for while this runs takes effect when it has ended.
+    struct CloseWhenAsked {
+        TTalorin_main& window;
+        ~CloseWhenAsked() {
+            if (window.m_closeRequested)
+                window.close();
+        }
+    } closeWhenAsked{*this};
 
-    vesk::FreeSuf(CurrentShape);
-    {
-        GenerationProgress progress(this);
-        m_generating = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{m_generating};
-        CurrentShape = talorin::GenerateTerrain(
-            args, [&progress](std::uint64_t done, std::uint64_t total) { progress(done, total); });
-    }
-    if (!CurrentShape) {
+    // The previous shape stays until the new one is complete: a cancelled run
+    // leaves it as it was.
+    std::unique_ptr<talorin::TerrainMesh> mesh;
+    try {
+        runInBackground({kGeneratingText, true, false}, [&](WorkProgress& progress) {
+            mesh = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
+                args, [&progress](std::uint64_t done, std::uint64_t total) {
+                    return progress.report(done, total);
+                }));
+        });
+    } catch (const talorin::Error& e) {
+        if (e.kind() == talorin::ErrorKind::Cancelled)
+            return; // nothing changed, nothing to tell
+        releaseShape();
+        // Running out of memory is told with a beep; every other error goes
+        // on to the error box.
+        if (e.kind() != talorin::ErrorKind::OutOfMemory)
+            throw;
         m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        m_dialogs.message(this, FromUtf8(e.what()));
+        return;
+    } catch (const std::bad_alloc&) {
+        releaseShape();
+        m_dialogs.beep();
+        m_dialogs.message(this, FromUtf8(talorin::kOutOfMemoryText));
         return;
     }
+    std::swap(CurrentShape, mesh);
+    freeInBackground(std::move(mesh));
+    if (m_closeRequested)
+        return;
 
     const QString fileName = m_dialogs.saveFile(this, SufSave);
     if (fileName.isEmpty())
@@ -818,6 +809,36 @@ void TTalorin_main::OutputSUF() {
     // The next save proposes the file chosen now.
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
-    if (!vesk::SaveSuf(LocalPath(fileName), CurrentShape))
+    const std::string path = LocalPath(fileName);
+    const talorin::TerrainMesh& shape = *CurrentShape;
+    bool saved = false;
+    runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
+        saved = talorin::SaveCounted(
+            path, [&](int fd) { return talorin::WriteSufMesh(fd, path, shape); },
+            [&progress](std::uint64_t written) { progress.report(written, 0); });
+    });
+    if (!saved)
         m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));
+}
+
+void TTalorin_main::runInBackground(const WorkOptions& options,
+                                    const std::function<void(WorkProgress&)>& work) {
+    WorkProgress progress;
+    m_run = &progress;
+    struct Clear {
+        WorkProgress*& run;
+        ~Clear() { run = nullptr; }
+    } clear{m_run};
+    RunInBackground(this, options, progress, work);
+}
+
+void TTalorin_main::freeInBackground(std::unique_ptr<talorin::TerrainMesh> shape) {
+    if (!shape)
+        return;
+    // A big mesh takes a while to give back; the busy cursor covers it.
+    runInBackground({kFreeingText, false, false}, [&shape](WorkProgress&) { shape.reset(); });
+}
+
+void TTalorin_main::releaseShape() {
+    freeInBackground(std::move(CurrentShape));
 }

@@ -8,13 +8,17 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <tuple>
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
 #include "core/terraindocument.h"
+#include "core/terrainmesh.h"
 #include "shape/shape.h"
+#include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
 
 class QAction;
@@ -56,7 +60,7 @@ class TTalorin_main : public QMainWindow {
     const FileDialogRequest& saveRequest() const { return SufSave; }
 
     // The last generated shape, or null. The window owns it.
-    const vesk::TVESK_Object* currentShape() const { return CurrentShape; }
+    const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -114,7 +118,7 @@ class TTalorin_main : public QMainWindow {
 
     // --- State of the window; owned by it -----------------------------------
     talorin::TerrainDocument m_document;
-    vesk::TVESK_Object* CurrentShape = nullptr; // the last generated shape, or null
+    std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
     QImage PreviewImage;
     QImage GraphBackground;
     bool GraphBackgroundReady = false;
@@ -153,6 +157,14 @@ class TTalorin_main : public QMainWindow {
     // Generates the terrain from the document and saves it where the user says.
     void OutputSUF();
 
+    // Runs work on a worker thread while the window waits (see RunInBackground);
+    // a close meanwhile cancels it.
+    void runInBackground(const WorkOptions& options,
+                         const std::function<void(WorkProgress&)>& work);
+    // Frees a shape off the UI thread.
+    void freeInBackground(std::unique_ptr<talorin::TerrainMesh> shape);
+    void releaseShape();
+
     void createMenu();
     void createControls();
     void arrangeTabOrder();
@@ -176,7 +188,10 @@ class TTalorin_main : public QMainWindow {
     Dialogs& m_dialogs;
     QStringList m_arguments;
     bool m_shown = false;
-    bool m_generating = false;
+    // The work running now (generation, save, freeing), or null.
+    WorkProgress* m_run = nullptr;
+    // The window was asked to close while work ran.
+    bool m_closeRequested = false;
     // The estimate inputs (depth, kind, density) whose overflow was reported last.
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;

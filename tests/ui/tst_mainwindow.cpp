@@ -68,13 +68,6 @@ talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
 }
 
-int CountPolygons(const vesk::TVESK_Object* object) {
-    int n = 0;
-    for (const vesk::TVESK_Polygon* p = object->Polygons; p; p = p->Next)
-        ++n;
-    return n;
-}
-
 QString LoadError(const QString& path) {
     try {
         talorin::LoadBmpFile(path.toStdString());
@@ -897,7 +890,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("1"));
         QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
         if (enter)
-            QCOMPARE(CountPolygons(w->currentShape()), 64);
+            QCOMPARE(w->currentShape()->polygonCount(), std::size_t(64));
         QVERIFY(dialogs.errors.isEmpty());
     }
 
@@ -1024,7 +1017,7 @@ class TestMainWindow : public QObject {
         args.PaMax = paMax;
         args.WithUV = uv;
         args.WithShade = false;
-        vesk::TVESK_Object* expected = talorin::GenerateTerrain(args);
+        vesk::TVESK_Object* expected = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
         QVERIFY(expected);
         const QByteArray expectedText = QByteArray::fromStdString(vesk::SufText(expected));
         vesk::FreeSuf(expected);
@@ -1120,7 +1113,7 @@ class TestMainWindow : public QObject {
         auto w = startWithImage();
         const Controls c(*w);
         generateUnsaved(*w);
-        const vesk::TVESK_Object* const previous = w->currentShape();
+        const talorin::TerrainMesh* const previous = w->currentShape();
         w->findChild<QLineEdit*>(field)->setText(text);
         if (field == QStringLiteral("Size"))
             c.MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
