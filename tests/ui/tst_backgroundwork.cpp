@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "duringrun.h"
 #include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
 
@@ -36,18 +37,6 @@ class PaintCounter final : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override { ++paints; }
 };
-
-// Runs action every 20 ms during a run until it returns true.
-void During(QObject* context, const std::function<bool()>& action) {
-    auto* timer = new QTimer(context);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, action] {
-        if (action()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(20);
-}
 
 QProgressDialog* DialogOf(QWidget& owner) {
     return owner.findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
