@@ -177,7 +177,10 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() = default;
+TTalorin_main::~TTalorin_main() {
+    // A run cancelled just before the window closed may still be unwinding.
+    JoinAbandonedWork();
+}
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
     const QString joined = arguments.mid(1).join(u' ');
@@ -760,7 +763,6 @@ void TTalorin_main::OutputSUF() {
     // would, so that the count shows the depth the run uses.
     PolygoneDepth->commit();
     const talorin::Talorin_Args args = m_document.makeArgs();
-    // Keeps the image that args refers to alive for the worker thread.
     const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
     // A close asked for while this runs takes effect when it has ended.
     struct CloseWhenAsked {
@@ -772,12 +774,18 @@ void TTalorin_main::OutputSUF() {
     } closeWhenAsked{*this};
 
     // The previous shape stays until the new one is complete: a cancelled run
-    // leaves it as it was.
-    std::unique_ptr<talorin::TerrainMesh> mesh;
+    // leaves it as it was. The run owns what it uses, since a cancelled run
+    // may be left to unwind on its own.
+    struct Generation {
+        talorin::Talorin_Args args;
+        std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
+        std::unique_ptr<talorin::TerrainMesh> mesh;
+    };
+    const auto run = std::make_shared<Generation>(Generation{args, image, nullptr});
     try {
-        runInBackground({kGeneratingText, true, false}, [&](WorkProgress& progress) {
-            mesh = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
-                args, [&progress](std::uint64_t done, std::uint64_t total) {
+        runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
+            run->mesh = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
+                run->args, [&progress](std::uint64_t done, std::uint64_t total) {
                     return progress.report(done, total);
                 }));
         });
@@ -798,8 +806,9 @@ void TTalorin_main::OutputSUF() {
         m_dialogs.message(this, FromUtf8(talorin::kOutOfMemoryText));
         return;
     }
-    std::swap(CurrentShape, mesh);
-    freeInBackground(std::move(mesh));
+    std::unique_ptr<talorin::TerrainMesh> previous =
+        std::exchange(CurrentShape, std::move(run->mesh));
+    freeInBackground(std::move(previous));
     if (m_closeRequested)
         return;
 
@@ -823,8 +832,8 @@ void TTalorin_main::OutputSUF() {
 
 void TTalorin_main::runInBackground(const WorkOptions& options,
                                     const std::function<void(WorkProgress&)>& work) {
-    WorkProgress progress;
-    m_run = &progress;
+    const auto progress = std::make_shared<WorkProgress>();
+    m_run = progress.get();
     struct Clear {
         WorkProgress*& run;
         ~Clear() { run = nullptr; }
