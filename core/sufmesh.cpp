@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -34,19 +35,59 @@ constexpr std::size_t kMaxVertexLine = 4 + 8 * vesk::kMaxNumberText + 9 + 2;
 constexpr std::size_t kChunkBits = 12;
 constexpr std::size_t kChunkVertices = std::size_t{1} << kChunkBits;
 
-constexpr std::string_view kPrimLines[] = {"prim poly (\r\n", "prim shade (\r\n",
-                                           "prim uvpoly (\r\n", "prim uvshade (\r\n"};
+// Padded to whole copy blocks for CopyLine; the views end at the line's end.
+constexpr char kPrimText[4][32] = {"prim poly (\r\n", "prim shade (\r\n", "prim uvpoly (\r\n",
+                                   "prim uvshade (\r\n"};
+constexpr std::string_view kPrimLines[] = {kPrimText[0], kPrimText[1], kPrimText[2], kPrimText[3]};
+// Polygons with more corners than this are copied through the buffer's checks
+// line by line (the buffer holds a polygon of this many corners at once).
+constexpr std::size_t kMaxBufferedCorners = 64;
 
-// The vertex line of v for a polygon of this kind; returns its length.
-std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, char* out) {
+// Recently formatted numbers by their bits. A terrain has few distinct
+// heights (one per brightness), and on a uniform lattice few distinct x, y, u
+// and v values, so most numbers are copied instead of formatted again. The
+// key is the exact bit pattern, so the text is always that of the value.
+class NumberCache {
+  public:
+    std::size_t format(double v, char* out) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Entry& entry = m_entries[(bits ^ (bits >> 29) ^ (bits >> 47)) * 0x9E3779B97F4A7C15u >>
+                                 (64 - kEntryBits)];
+        if (entry.length == 0 || entry.bits != bits) {
+            entry.length = static_cast<std::uint8_t>(vesk::FormatSufNumber(v, entry.text));
+            entry.bits = bits;
+        }
+        std::memcpy(out, entry.text, sizeof entry.text); // whole entry: one fixed-size copy
+        return entry.length;
+    }
+
+  private:
+    static constexpr int kEntryBits = 13;
+    struct Entry {
+        std::uint64_t bits = 0;
+        std::uint8_t length = 0; // 0: empty
+        char text[vesk::kMaxNumberText];
+    };
+    std::vector<Entry> m_entries = std::vector<Entry>(std::size_t{1} << kEntryBits);
+};
+
+// Room a formatted number may take in the output, beyond its length, for
+// NumberCache's fixed-size copy.
+constexpr std::size_t kNumberSlack = vesk::kMaxNumberText;
+
+// The vertex line of v for a polygon of this kind; returns its length. out
+// must have room for kMaxVertexLine + kNumberSlack bytes.
+std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, NumberCache& numbers,
+                             char* out) {
     char* p = out;
     std::memcpy(p, "    ", 4);
     p += 4;
-    p += vesk::FormatSufNumber(v.X, p);
+    p += numbers.format(v.X, p);
     *p++ = ' ';
-    p += vesk::FormatSufNumber(v.Y, p);
+    p += numbers.format(v.Y, p);
     *p++ = ' ';
-    p += vesk::FormatSufNumber(v.Z, p);
+    p += numbers.format(v.Z, p);
     if (kind == vesk::kShade || kind == vesk::kUvShade) {
         // The generator's normals are always zero.
         std::memcpy(p, "  0 0 0", 7);
@@ -55,14 +96,30 @@ std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, char* out) 
     if (kind == vesk::kUvPoly || kind == vesk::kUvShade) {
         *p++ = ' ';
         *p++ = ' ';
-        p += vesk::FormatSufNumber(v.U, p);
+        p += numbers.format(v.U, p);
         *p++ = ' ';
-        p += vesk::FormatSufNumber(v.V, p);
+        p += numbers.format(v.V, p);
     }
     *p++ = '\r';
     *p++ = '\n';
     return static_cast<std::size_t>(p - out);
 }
+
+// Lines are copied in whole blocks of this many bytes: a few fixed-size
+// moves instead of a call per line. Both the lines' storage and the output
+// buffer keep this much room after their last byte.
+constexpr std::size_t kCopyBlock = 16;
+
+inline char* CopyLine(char* to, std::string_view line) {
+    for (std::size_t k = 0; k < line.size(); k += kCopyBlock)
+        std::memcpy(to + k, line.data() + k, kCopyBlock);
+    return to + line.size();
+}
+
+struct FreeText {
+    void operator()(char* text) const { std::free(text); }
+};
+using Text = std::unique_ptr<char, FreeText>;
 
 // Every vertex's line, formatted once. Line v lives in chunk v >> kChunkBits
 // and ends at m_ends[v] within it.
@@ -72,19 +129,18 @@ class VertexLines {
         : m_ends(mesh.Vertices.size()),
           m_chunks((mesh.Vertices.size() + kChunkVertices - 1) / kChunkVertices) {
         std::atomic<std::size_t> next{0};
-        std::exception_ptr failure;
         std::atomic<bool> failed{false};
         auto work = [&](std::exception_ptr& error) {
             try {
-                std::unique_ptr<char[]> scratch(new char[kChunkVertices * kMaxVertexLine]);
+                NumberCache numbers;
                 for (std::size_t c = next++; c < m_chunks.size() && !failed; c = next++)
-                    formatChunk(mesh, kind, c, scratch.get());
+                    formatChunk(mesh, kind, c, numbers);
             } catch (...) {
                 error = std::current_exception();
                 failed = true;
             }
         };
-        std::exception_ptr helperFailure;
+        std::exception_ptr failure, helperFailure;
         std::thread helper;
         if (m_chunks.size() >= 4 && std::thread::hardware_concurrency() > 1) {
             try {
@@ -109,21 +165,30 @@ class VertexLines {
     }
 
   private:
-    void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c, char* scratch) {
+    // Formats straight into a block of the largest size the chunk may take,
+    // then gives back what it did not use.
+    void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c,
+                     NumberCache& numbers) {
         const std::size_t first = c * kChunkVertices;
         const std::size_t last = std::min(first + kChunkVertices, mesh.Vertices.size());
+        Text text(static_cast<char*>(
+            std::malloc((last - first) * kMaxVertexLine + kNumberSlack + kCopyBlock)));
+        if (!text)
+            throw std::bad_alloc();
         std::size_t used = 0;
         for (std::size_t v = first; v < last; ++v) {
-            used += FormatVertexLine(mesh.Vertices[v], kind, scratch + used);
+            used += FormatVertexLine(mesh.Vertices[v], kind, numbers, text.get() + used);
             m_ends[v] = static_cast<std::uint32_t>(used);
         }
-        std::unique_ptr<char[]> text(new char[used]);
-        std::memcpy(text.get(), scratch, used);
+        if (char* shrunk = static_cast<char*>(std::realloc(text.get(), used + kCopyBlock))) {
+            (void)text.release();
+            text.reset(shrunk);
+        }
         m_chunks[c] = std::move(text);
     }
 
     std::vector<std::uint32_t> m_ends;
-    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<Text> m_chunks;
 };
 
 // Collects text in a fixed buffer and passes it on to the sink whenever it fills.
@@ -182,14 +247,19 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
         const std::uint32_t* corners = mesh.corners(p);
         const std::size_t count = mesh.cornerCount(p);
-        out.text(prim);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::string_view line = lines.line(corners[k]);
-            char* to = out.reserve(line.size());
-            std::memcpy(to, line.data(), line.size());
-            out.commit(to + line.size());
+        if (count > kMaxBufferedCorners) { // not made by the generator; copied line by line
+            out.text(prim);
+            for (std::size_t k = 0; k < count; ++k)
+                out.text(lines.line(corners[k]));
+            out.text(")\r\n");
+            continue;
         }
-        out.text(")\r\n");
+        char* to = out.reserve(prim.size() + count * kMaxVertexLine + 3 + kCopyBlock);
+        to = CopyLine(to, prim);
+        for (std::size_t k = 0; k < count; ++k)
+            to = CopyLine(to, lines.line(corners[k]));
+        std::memcpy(to, ")\r\n", 3);
+        out.commit(to + 3);
     }
     out.text("}\r\n");
     out.flush();
