@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "shape/atomicsave.h"
+#include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/shape.h"
 
@@ -43,42 +44,13 @@ constexpr std::string_view kPrimLines[] = {kPrimText[0], kPrimText[1], kPrimText
 // line by line (the buffer holds a polygon of this many corners at once).
 constexpr std::size_t kMaxBufferedCorners = 64;
 
-// Recently formatted numbers by their bits. A terrain has few distinct
-// heights (one per brightness), and on a uniform lattice few distinct x, y, u
-// and v values, so most numbers are copied instead of formatted again. The
-// key is the exact bit pattern, so the text is always that of the value.
-class NumberCache {
-  public:
-    std::size_t format(double v, char* out) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        Entry& entry = m_entries[(bits ^ (bits >> 29) ^ (bits >> 47)) * 0x9E3779B97F4A7C15u >>
-                                 (64 - kEntryBits)];
-        if (entry.length == 0 || entry.bits != bits) {
-            entry.length = static_cast<std::uint8_t>(vesk::FormatSufNumber(v, entry.text));
-            entry.bits = bits;
-        }
-        std::memcpy(out, entry.text, sizeof entry.text); // whole entry: one fixed-size copy
-        return entry.length;
-    }
-
-  private:
-    static constexpr int kEntryBits = 13;
-    struct Entry {
-        std::uint64_t bits = 0;
-        std::uint8_t length = 0; // 0: empty
-        char text[vesk::kMaxNumberText];
-    };
-    std::vector<Entry> m_entries = std::vector<Entry>(std::size_t{1} << kEntryBits);
-};
-
 // Room a formatted number may take in the output, beyond its length, for
-// NumberCache's fixed-size copy.
+// the fixed-size copy of vesk::NumberCache.
 constexpr std::size_t kNumberSlack = vesk::kMaxNumberText;
 
 // The vertex line of v for a polygon of this kind; returns its length. out
 // must have room for kMaxVertexLine + kNumberSlack bytes.
-std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, NumberCache& numbers,
+std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, vesk::NumberCache& numbers,
                              char* out) {
     char* p = out;
     std::memcpy(p, "    ", 4);
@@ -126,13 +98,13 @@ using Text = std::unique_ptr<char, FreeText>;
 class VertexLines {
   public:
     VertexLines(const TerrainMesh& mesh, std::uint8_t kind)
-        : m_ends(mesh.Vertices.size()),
+        : m_ends(CheckedLineCount(mesh, kind)),
           m_chunks((mesh.Vertices.size() + kChunkVertices - 1) / kChunkVertices) {
         std::atomic<std::size_t> next{0};
         std::atomic<bool> failed{false};
         auto work = [&](std::exception_ptr& error) {
             try {
-                NumberCache numbers;
+                vesk::NumberCache numbers;
                 for (std::size_t c = next++; c < m_chunks.size() && !failed; c = next++)
                     formatChunk(mesh, kind, c, numbers);
             } catch (...) {
@@ -165,10 +137,20 @@ class VertexLines {
     }
 
   private:
+    // The vertex count, once the lines are known to fit into memory (about
+    // 20 bytes a number; refused as std::bad_alloc, which the save reports).
+    static std::size_t CheckedLineCount(const TerrainMesh& mesh, std::uint8_t kind) {
+        const int numbers = 3 + (kind & 1) * 3 + (kind >> 1) * 2;
+        const double bytes = double(mesh.Vertices.size()) * (20.0 * numbers + 10);
+        if (!vesk::MemoryClaim(std::uint64_t(bytes)).fits())
+            throw std::bad_alloc();
+        return mesh.Vertices.size();
+    }
+
     // Formats straight into a block of the largest size the chunk may take,
     // then gives back what it did not use.
     void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c,
-                     NumberCache& numbers) {
+                     vesk::NumberCache& numbers) {
         const std::size_t first = c * kChunkVertices;
         const std::size_t last = std::min(first + kChunkVertices, mesh.Vertices.size());
         Text text(static_cast<char*>(

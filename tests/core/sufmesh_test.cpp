@@ -210,3 +210,18 @@ TEST(WriteSufMesh, StreamsTheSameBytesAndReportsAFailedWrite) {
     EXPECT_FALSE(WriteSufMesh(fds[1], "standard output", mesh));
     EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("standard output"), std::string::npos);
 }
+
+TEST_F(SufMeshSave, LinesThatDoNotFitIntoMemoryFailTheSaveAndKeepTheOldFile) {
+    const Bitmap image = Speckled(33, 33);
+    const TerrainMesh mesh = GenerateTerrainMesh(Args(image, 4, 3, true, true, false));
+    const fs::path file = m_dir / "kept.suf";
+    std::ofstream(file) << "old";
+    vesk::SetAvailableMemorySource([] { return std::size_t{10000}; });
+    const bool saved = SaveSufMesh(file.string(), mesh);
+    vesk::SetAvailableMemorySource({});
+    EXPECT_FALSE(saved);
+    EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("メモリーが足りません"), std::string::npos);
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(fs::directory_iterator(m_dir)->path(), file); // no temporary left
+    EXPECT_TRUE(SaveSufMesh(file.string(), mesh));
+}
