@@ -1,7 +1,9 @@
 #pragma once
 // The main window: the contour preview with its lattice, the profile graph, the
-// generation settings and the output command. Its controls are the settings;
-// the handlers only refresh displays, the output command reads every control.
+// generation settings and the output command. What the user edits lives in a
+// TerrainDocument: the controls' handlers write into it, and the controls and
+// previews follow its changes (also those made by another view). The output
+// command converts the document and generates and saves on a worker thread.
 
 #include <QImage>
 #include <QMainWindow>
