@@ -19,6 +19,7 @@
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "shape/sufnames.h"
 
 namespace {
 
@@ -43,6 +44,12 @@ std::string NameToCp932(const std::string& utf8, const char* what) {
     }
 }
 
+// Refuses a name that the shape file would not give back as it is.
+void CheckName(const std::string& cp932, bool attribute) {
+    if (std::string problem = vesk::SufNameProblem(cp932, attribute); !problem.empty())
+        throw Error(problem);
+}
+
 // The library's own message (CP932) for display, or a fallback when it gave none.
 std::string ShapeError(const std::string& fallback) {
     return vesk::SufError.empty() ? fallback : vesk::Utf8FromCp932(vesk::SufError);
@@ -62,6 +69,8 @@ Talorin_Args MakeArgs(const GenerateOptions& o, const Bitmap& image) {
     args.ObjName = o.objectName ? NameToCp932(*o.objectName, "--object")
                                 : NameToCp932(BaseFileName(o.image), "image name (use --object)");
     args.AtrName = NameToCp932(o.attributeName, "--attribute");
+    CheckName(args.ObjName, false);
+    CheckName(args.AtrName, true);
     args.PaMax = o.density;
     args.WithUV = o.withUV;
     args.WithShade = o.withShade;

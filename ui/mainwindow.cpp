@@ -31,6 +31,7 @@
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "shape/sufnames.h"
 #include "ui/depthfield.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"
@@ -666,6 +667,12 @@ void TTalorin_main::OutputSUF() {
     args.Depth = std::clamp(PolygoneDepth->value(), kMinDepth, kMaxDepth);
     args.ObjName = vesk::Cp932FromUtf8(ObjName->text().toStdString());
     args.AtrName = vesk::Cp932FromUtf8(AtrName->text().toStdString());
+    // A name that the file would not give back is refused like a bad number.
+    for (const bool attribute : {false, true})
+        if (std::string problem = vesk::SufNameProblem(attribute ? args.AtrName : args.ObjName,
+                                                       attribute);
+            !problem.empty())
+            throw talorin::Error(problem);
     args.Lattice = Mesh;
     args.PaMax = PaMax;
     args.WithUV = UV->isChecked();
