@@ -2,7 +2,9 @@
 // Exit status: 0 success, 1 a failure the system reports (message on stderr),
 // 2 a usage error.
 
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -15,6 +17,7 @@
 #include "core/lattice.h"
 #include "core/names.h"
 #include "core/terrain.h"
+#include "shape/atomicsave.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
@@ -118,14 +121,14 @@ int Generate(const GenerateOptions& o) {
     // Save it (atomically) or write it to standard output.
     progress.phase("writing");
     if (out == "-") {
-        if (!vesk::WriteSuf(STDOUT_FILENO, "standard output", shape.get())) {
+        if (!vesk::WriteSuf(STDOUT_FILENO, kStandardOutputName, shape.get())) {
             progress.finish();
-            PrintError(ShapeError("cannot write to standard output"));
+            PrintError(ShapeError(vesk::WriteErrorText(kStandardOutputName, EIO)));
             return kExitFailure;
         }
     } else if (!vesk::SaveSuf(out, shape.get())) {
         progress.finish();
-        PrintError(ShapeError("cannot write " + out));
+        PrintError(ShapeError(vesk::WriteErrorText(out, EIO)));
         return kExitFailure;
     }
     return 0;
@@ -160,8 +163,13 @@ int List(const ListOptions& o) {
 
 int Resave(const ResaveOptions& o) {
     const ShapePtr chain = ReadShape(o.input);
-    if (!vesk::SaveSuf(o.output, chain.get())) {
-        PrintError(ShapeError("cannot write " + o.output));
+    // "-" is standard output, as for generate -o -.
+    const bool toStdout = o.output == "-";
+    const bool written = toStdout ? vesk::WriteSuf(STDOUT_FILENO, kStandardOutputName, chain.get())
+                                  : vesk::SaveSuf(o.output, chain.get());
+    if (!written) {
+        PrintError(
+            ShapeError(vesk::WriteErrorText(toStdout ? kStandardOutputName : o.output, EIO)));
         return kExitFailure;
     }
     return 0;
@@ -187,6 +195,10 @@ int Run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (generate -o - | head) makes the write fail,
+    // which is reported like any other failed write, instead of killing the
+    // tool without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return Run(ParseCommandLine(argc, argv));
     } catch (const UsageError& e) {
