@@ -28,6 +28,7 @@
 #include "core/bmp.h"
 #include "core/names.h"
 #include "core/terrain.h"
+#include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
@@ -669,8 +670,8 @@ void TTalorin_main::OutputSUF() {
     args.AtrName = vesk::Cp932FromUtf8(AtrName->text().toStdString());
     // A name that the file would not give back is refused like a bad number.
     for (const bool attribute : {false, true})
-        if (std::string problem = vesk::SufNameProblem(attribute ? args.AtrName : args.ObjName,
-                                                       attribute);
+        if (std::string problem =
+                vesk::SufNameProblem(attribute ? args.AtrName : args.ObjName, attribute);
             !problem.empty())
             throw talorin::Error(problem);
     args.Lattice = Mesh;

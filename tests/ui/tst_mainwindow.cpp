@@ -831,13 +831,16 @@ class TestMainWindow : public QObject {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("message");
         QTest::newRow("object with a space")
-            << "ObjName" << "a b"
+            << "ObjName"
+            << "a b"
             << "オブジェクト名「a b」は形状ファイルに書けません: 空白を含んでいます.";
         QTest::newRow("attribute with a brace")
-            << "AtrName" << "x{y"
+            << "AtrName"
+            << "x{y"
             << "属性名「x{y」は形状ファイルに書けません: 区切りの記号「{」を含んでいます "
-               "(名前の最後にだけ使えます).";
-        QTest::newRow("empty attribute") << "AtrName" << ""
+               "(名前の最後にだけ使えます)"; // ")" sorts before ".": no full stop added
+        QTest::newRow("empty attribute") << "AtrName"
+                                         << ""
                                          << "属性名が空では形状ファイルに書けません.";
     }
 
