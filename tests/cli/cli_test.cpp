@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -835,8 +836,10 @@ TEST_F(Cli, SaveEndedBySignalLeavesNoStrayFile) {
         ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         // Wait until the save has its new file open, then end the process.
+        // (Generous for slow sanitizer builds; the loop ends as soon as it sees it.)
         bool saving = false;
-        for (int i = 0; i < 20000 && !saving; ++i) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!saving && std::chrono::steady_clock::now() < deadline) {
             saving = !OpenFilesIn(pid, m_dir, "img.bmp").empty();
             if (!saving)
                 usleep(500);
