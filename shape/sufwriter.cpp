@@ -18,8 +18,8 @@
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
-#include "shape/sufnames.h"
 #include "shape/suf.h"
+#include "shape/sufnames.h"
 
 namespace vesk {
 

@@ -20,8 +20,7 @@ namespace {
 const std::string& FileWith(const void* data, std::size_t size) {
     static const int fd = memfd_create("suf_fuzz", 0);
     static const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    if (fd < 0 || ftruncate(fd, 0) != 0 ||
-        pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
         std::abort();
     return path;
 }
