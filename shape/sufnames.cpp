@@ -110,7 +110,11 @@ bool CheckSufNames(const TVESK_Object* chain) {
             }
         }
     } catch (const std::bad_alloc&) {
-        SufError = J("メモリーが足りません");
+        try {
+            SufError = J("メモリーが足りません");
+        } catch (...) {
+            SufError.clear();
+        }
         return false;
     }
     return true;
