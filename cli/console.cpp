@@ -2,13 +2,14 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <utility>
 
 #include <unistd.h>
 
+#include "shape/atomicsave.h"
 #include "shape/error.h"
+#include "shape/sjis.h"
 
 namespace talorin::cli {
 
@@ -33,7 +34,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 } // namespace
 
 void PrintError(std::string_view text) {
-    std::string line(text);
+    std::string line = vesk::ValidUtf8(text);
     for (char& c : line)
         if (c == '\n' || c == '\r')
             c = ' ';
@@ -49,7 +50,7 @@ void WriteStderr(std::string_view text) {
 void WriteStdout(std::string_view bytes) {
     // Bypasses stdio so that nothing is buffered or translated on the way.
     if (!WriteAll(STDOUT_FILENO, bytes))
-        throw Error(std::string("standard output: ") + std::strerror(errno));
+        throw Error(vesk::WriteErrorText(kStandardOutputName, errno));
 }
 
 TerminalProgress::TerminalProgress(int fd, Clock now)

@@ -10,15 +10,20 @@
 
 namespace talorin::cli {
 
+// How messages name standard output.
+inline constexpr const char* kStandardOutputName = "標準出力";
+
 // Writes text as one line on stderr: line breaks inside it become spaces, so
-// that every failure is exactly one line.
+// that every failure is exactly one line, and bytes that are not UTF-8 (from
+// file names) become U+FFFD, so that the line is valid UTF-8.
 void PrintError(std::string_view text);
 
 // Writes text to stderr as it stands (the usage text).
 void WriteStderr(std::string_view text);
 
 // Writes all of bytes to standard output unchanged (no newline translation)
-// and flushes. Throws talorin::Error when the write fails.
+// and flushes. Throws talorin::Error naming standard output when the write
+// fails (a closed pipe included: the tool ignores SIGPIPE).
 void WriteStdout(std::string_view bytes);
 
 // A percentage line on stderr for runs that last more than about a second,

@@ -2,7 +2,9 @@
 // Exit status: 0 success, 1 a failure the system reports (message on stderr),
 // 2 a usage error.
 
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -17,10 +19,12 @@
 #include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "core/terraindocument.h"
+#include "shape/atomicsave.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "shape/sufnames.h"
 
 namespace {
 
@@ -66,6 +70,8 @@ Talorin_Args MakeArgs(const TerrainDocument& doc, const GenerateOptions& o) {
     try {
         return doc.makeArgs();
     } catch (const ArgsError& e) {
+        if (e.namesField())
+            throw;
         switch (e.field()) {
         case ArgsError::Field::ObjectName:
             throw Error(std::string(o.objectName ? "--object" : "image name (use --object)") +
@@ -105,14 +111,14 @@ int Generate(const GenerateOptions& o) {
     // Save it (atomically) or write it to standard output.
     progress.phase("writing");
     if (out == "-") {
-        if (!WriteSufMesh(STDOUT_FILENO, "standard output", mesh)) {
+        if (!WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh)) {
             progress.finish();
-            PrintError(ShapeError("cannot write to standard output"));
+            PrintError(ShapeError(vesk::WriteErrorText(kStandardOutputName, EIO)));
             return kExitFailure;
         }
     } else if (!SaveSufMesh(out, mesh)) {
         progress.finish();
-        PrintError(ShapeError("cannot write " + out));
+        PrintError(ShapeError(vesk::WriteErrorText(out, EIO)));
         return kExitFailure;
     }
     return 0;
@@ -147,8 +153,13 @@ int List(const ListOptions& o) {
 
 int Resave(const ResaveOptions& o) {
     const ShapePtr chain = ReadShape(o.input);
-    if (!vesk::SaveSuf(o.output, chain.get())) {
-        PrintError(ShapeError("cannot write " + o.output));
+    // "-" is standard output, as for generate -o -.
+    const bool toStdout = o.output == "-";
+    const bool written = toStdout ? vesk::WriteSuf(STDOUT_FILENO, kStandardOutputName, chain.get())
+                                  : vesk::SaveSuf(o.output, chain.get());
+    if (!written) {
+        PrintError(
+            ShapeError(vesk::WriteErrorText(toStdout ? kStandardOutputName : o.output, EIO)));
         return kExitFailure;
     }
     return 0;
@@ -174,6 +185,10 @@ int Run(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (generate -o - | head) makes the write fail,
+    // which is reported like any other failed write, instead of killing the
+    // tool without a word.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
         return Run(ParseCommandLine(argc, argv));
     } catch (const UsageError& e) {

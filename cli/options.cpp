@@ -58,7 +58,8 @@ constexpr const char* kHelp =
     "  Prints the object names of a shape file, one per line.\n"
     "\n"
     "talorin-cli resave IN.suf OUT.suf\n"
-    "  Reads a shape file and writes it again in the canonical form.\n"
+    "  Reads a shape file and writes it again in the canonical form; OUT.suf \"-\"\n"
+    "  writes to standard output.\n"
     "\n"
     "Exit status: 0 success, 1 failure (message on stderr), 2 usage error.\n";
 

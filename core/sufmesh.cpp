@@ -23,9 +23,12 @@
 #include <vector>
 
 #include "shape/atomicsave.h"
+#include "shape/error.h"
 #include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/shape.h"
+#include "shape/sjis.h"
+#include "shape/sufnames.h"
 
 namespace talorin {
 
@@ -342,9 +345,28 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
     out.finish();
 }
 
+// A name that the file would not give back as it is is refused before anything
+// is written, as by the shape model's writer; SufError says why.
+bool NamesReadBack(const TerrainMesh& mesh) {
+    // The attribute's line comes before the first polygon: no polygon, no line.
+    for (const bool attribute : {false, true}) {
+        if (attribute && mesh.polygonCount() == 0)
+            break;
+        const std::string problem =
+            vesk::SufNameProblem(attribute ? mesh.AtrName : mesh.ObjName, attribute);
+        if (!problem.empty()) {
+            vesk::SufError = vesk::Cp932ForMessage(problem);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
+    if (!NamesReadBack(mesh))
+        throw Error(vesk::Utf8FromCp932(vesk::SufError));
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     WriteMesh(mesh, sink);
@@ -352,11 +374,15 @@ std::string SufMeshText(const TerrainMesh& mesh) {
 }
 
 bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
+    if (!NamesReadBack(mesh))
+        return false;
     return vesk::WriteThrough(fd, name,
                               [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }
 
 bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh) {
+    if (!NamesReadBack(mesh))
+        return false;
     return vesk::SaveAtomically(fileName,
                                 [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }

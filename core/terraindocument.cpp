@@ -6,6 +6,7 @@
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
+#include "shape/sufnames.h"
 
 namespace talorin {
 
@@ -244,6 +245,11 @@ Talorin_Args TerrainDocument::makeArgs() const {
     args.ObjName = convert(Field::ObjectName, [&] { return vesk::Cp932FromUtf8(m_objectName); });
     args.AtrName =
         convert(Field::AttributeName, [&] { return vesk::Cp932FromUtf8(m_attributeName); });
+    // A name that the file would not give back as it is is refused like a bad number.
+    if (std::string problem = vesk::SufNameProblem(args.ObjName, false); !problem.empty())
+        throw ArgsError(Field::ObjectName, problem, true);
+    if (std::string problem = vesk::SufNameProblem(args.AtrName, true); !problem.empty())
+        throw ArgsError(Field::AttributeName, problem, true);
     args.Lattice = m_lattice;
     args.PaMax = m_paMax;
     args.WithUV = m_withUV;

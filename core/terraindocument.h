@@ -57,15 +57,19 @@ inline constexpr std::size_t kUndoLimit = 1000;
 double PreviewScale(int boxSize, int imageSize);
 
 // A setting that makeArgs could not convert, with the field it came from so
-// that a front end can say where the value was typed. what() is the message.
+// that a front end can say where the value was typed. what() is the message;
+// namesField() tells whether it already says which field it is about.
 class ArgsError : public Error {
   public:
     enum class Field { Image, Size, Height, Depth, ObjectName, AttributeName };
-    ArgsError(Field field, const std::string& text) : Error(text), m_field(field) {}
+    ArgsError(Field field, const std::string& text, bool namesField = false)
+        : Error(text), m_field(field), m_namesField(namesField) {}
     Field field() const { return m_field; }
+    bool namesField() const { return m_namesField; }
 
   private:
     Field m_field;
+    bool m_namesField;
 };
 
 // One mouse press on the preview, in preview pixels.

@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test headless:
 # the normal build (core, shape, command line, window), the core and shape
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of each fuzz target.
+# short run of each fuzz target (the BMP decoder; the .suf reader with its
+# write-read-write round trip), each with its seed corpus when it has one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh

@@ -1,15 +1,23 @@
 // Saving through a temporary file: the bytes go to a new file in the target's
-// folder, which is renamed over the target only when every write, the flush
-// and the close have succeeded.
+// folder, which takes the target's name only when every write, the flush and
+// the close have succeeded.
+//
+// The new file has no name while it is written (O_TMPFILE), so a process that
+// is killed part-way leaves nothing behind. Where the file system cannot make
+// unnamed files, a hidden named file is used instead, and a handler for the
+// signals that can be caught removes it before the process ends.
 
 #include "shape/atomicsave.h"
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <cstdlib>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +28,7 @@
 
 namespace vesk {
 
-namespace {
-
-std::string ReasonText(int error) {
+std::string SystemErrorText(int error) {
     switch (error) {
     case ENOENT:
         return "フォルダーが見つかりません";
@@ -36,62 +42,50 @@ std::string ReasonText(int error) {
     case EFBIG:
         return "ファイルが大きすぎます";
     case EROFS:
-        return "読み取り専用の場所です";
+        return "読み取り専用のファイルシステムです";
     case EISDIR:
-        return "同じ名前のフォルダーがあります";
+        return "フォルダーです";
     case ENOTDIR:
         return "パスの途中にフォルダーでないものがあります";
+    case ENXIO:
+    case ENODEV:
+        return "デバイスまたはアドレスがありません";
     case ENAMETOOLONG:
         return "ファイル名が長すぎます";
+    case ELOOP:
+        return "シンボリックリンクのたどりが多すぎます";
+    case EMLINK:
+        return "リンクが多すぎます";
+    case EPIPE:
+        return "読み取る側が閉じられました";
+    case EBUSY:
+    case ETXTBSY:
+        return "使用中です";
     case EIO:
         return "入出力エラーが起きました";
     case ENOMEM:
         return "メモリーが足りません";
     default:
-        return std::strerror(error);
+        return "エラー番号 " + std::to_string(error) + " のエラーが起きました";
     }
 }
 
-// The file name as CP932 for the message; characters that CP932 lacks
-// become "?", since a message about a failure must not fail itself.
-std::string NameForMessage(const std::string& fileName) {
-    try {
-        return Cp932FromUtf8(fileName);
-    } catch (const talorin::Error&) {
-    }
-    std::string out;
-    for (std::size_t i = 0; i < fileName.size();) {
-        std::size_t length = 1;
-        const auto lead = static_cast<unsigned char>(fileName[i]);
-        if (lead >= 0xF0)
-            length = 4;
-        else if (lead >= 0xE0)
-            length = 3;
-        else if (lead >= 0xC0)
-            length = 2;
-        length = std::min(length, fileName.size() - i);
-        try {
-            out += Cp932FromUtf8(std::string_view(fileName).substr(i, length));
-        } catch (const talorin::Error&) {
-            out += '?';
-        }
-        i += length;
-    }
-    return out;
+std::string WriteErrorText(const std::string& fileName, int error) {
+    return "ファイル " + ValidUtf8(fileName) + " に書き込めませんでした: " + SystemErrorText(error);
 }
-
-} // namespace
 
 void SetWriteError(const std::string& fileName, int error) noexcept {
     try {
-        SufError = Cp932FromUtf8("ファイル ") + NameForMessage(fileName) +
-                   Cp932FromUtf8(" に書き込めませんでした: " + ReasonText(error));
+        SufError = Cp932FromUtf8("ファイル ") + Cp932ForMessage(fileName) +
+                   Cp932FromUtf8(" に書き込めませんでした: " + SystemErrorText(error));
     } catch (...) {
         SufError.clear();
     }
 }
 
 namespace {
+
+std::atomic<bool> g_unnamedFiles{true};
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -107,20 +101,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// The file that a save replaces: a symbolic link is followed, so that the
-// file it points to is replaced and the link stays.
-std::string ResolveTarget(const std::string& fileName) {
-    struct stat st;
-    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(fileName.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
-    }
-    return fileName;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -130,21 +110,199 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Creates a new, unique temporary file in folder; returns its descriptor or
-// -1 with errno set.
-int CreateTemporary(const std::string& folder, std::string& path) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path = folder + "/.talorin-" + std::to_string(::getpid()) + "-" +
-               std::to_string(++counter) + ".tmp";
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+// The file that a save replaces or creates: symbolic links are followed, also
+// a link to a file that does not exist yet, so that the link stays a link and
+// points at the saved file. Returns 0 or an errno.
+int ResolveTarget(const std::string& fileName, std::string& target) {
+    target = fileName;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(target.c_str(), &st) != 0)
+            return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(st.st_mode))
+            return 0;
+        char link[PATH_MAX];
+        const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
+        if (length < 0)
+            return errno;
+        if (static_cast<std::size_t>(length) == sizeof link)
+            return ENAMETOOLONG;
+        const std::string_view to(link, static_cast<std::size_t>(length));
+        target = to.starts_with('/') ? std::string(to) : FolderOf(target) + "/" + std::string(to);
     }
-    return -1;
+    return ELOOP;
 }
 
+// --- Removing a named temporary file when a signal ends the process ------------
+
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+char g_cleanupPath[PATH_MAX];
+volatile std::sig_atomic_t g_cleanupActive = 0;
+struct sigaction g_previous[std::size(kCleanupSignals)];
+bool g_installed[std::size(kCleanupSignals)];
+
+extern "C" void RemoveTemporaryOnSignal(int signal) {
+    if (g_cleanupActive)
+        ::unlink(g_cleanupPath);
+    // Then end the process as the signal would have: the handler was only
+    // installed where the default action was in place.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    ::sigaction(signal, &defaults, nullptr);
+    ::raise(signal);
+}
+
+// While alive, a catchable signal removes path before the process ends.
+// Signals that the program handles or ignores itself are left alone.
+class RemoveOnSignal {
+  public:
+    explicit RemoveOnSignal(const std::string& path) {
+        if (path.size() >= sizeof g_cleanupPath)
+            return;
+        std::memcpy(g_cleanupPath, path.c_str(), path.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        g_cleanupActive = 1;
+        for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
+            struct sigaction current {};
+            g_installed[i] = false;
+            if (::sigaction(kCleanupSignals[i], nullptr, &current) != 0 ||
+                (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL)
+                continue;
+            struct sigaction handler {};
+            handler.sa_handler = RemoveTemporaryOnSignal;
+            sigemptyset(&handler.sa_mask);
+            g_installed[i] = ::sigaction(kCleanupSignals[i], &handler, &g_previous[i]) == 0;
+        }
+    }
+    ~RemoveOnSignal() {
+        g_cleanupActive = 0;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i)
+            if (g_installed[i])
+                ::sigaction(kCleanupSignals[i], &g_previous[i], nullptr);
+    }
+    RemoveOnSignal(const RemoveOnSignal&) = delete;
+    RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
+};
+
+// A hidden name in folder for a file that is about to get the target's name.
+std::string TemporaryName(const std::string& folder) {
+    static unsigned counter = 0;
+    return folder + "/.talorin-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
+           ".tmp";
+}
+
+// The new file of one save, in the target's folder: unnamed while it is
+// written where the file system allows it, else a hidden named file.
+class NewFile {
+  public:
+    NewFile() = default;
+    ~NewFile() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+        m_cleanup.reset();
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Creates the file; 0 or an errno.
+    int Create(const std::string& folder) {
+        if (g_unnamedFiles.load()) {
+            m_fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+            if (m_fd >= 0)
+                return 0;
+            // Other errors (no folder, no right to write) are the save's own.
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return errno;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string path = TemporaryName(folder);
+            m_cleanup.emplace(path);
+            m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (m_fd >= 0) {
+                m_path = std::move(path);
+                return 0;
+            }
+            m_cleanup.reset();
+            if (errno != EEXIST)
+                return errno;
+        }
+        return EEXIST;
+    }
+
+    int Descriptor() const { return m_fd; }
+
+    // Gives the complete, flushed file the name target, replacing a file of
+    // that name (replacing says whether there is one), and closes it; 0 or an
+    // errno.
+    int Commit(const std::string& target, bool replacing) {
+        if (!m_path.empty()) {
+            if (const int closed = Close(); closed != 0)
+                return closed;
+            return Rename(target);
+        }
+        // An unnamed file is linked through its descriptor. A new target takes
+        // the name directly; an existing one is replaced by a rename from a
+        // hidden link, since a link cannot replace a name.
+        int error = replacing ? EEXIST : Link(target);
+        for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
+            std::string path = TemporaryName(FolderOf(target));
+            m_cleanup.emplace(path);
+            error = Link(path);
+            if (error == 0) {
+                m_path = std::move(path);
+                error = Rename(target);
+            } else {
+                m_cleanup.reset();
+            }
+        }
+        // Every write error has been reported by the flush before this.
+        const int closed = Close();
+        return error != 0 ? error : closed;
+    }
+
+  private:
+    int Close() {
+        const int closed = ::close(m_fd);
+        m_fd = -1;
+        return closed == 0 ? 0 : errno;
+    }
+
+    int Rename(const std::string& target) {
+        if (::rename(m_path.c_str(), target.c_str()) != 0)
+            return errno;
+        m_cleanup.reset();
+        m_path.clear();
+        return 0;
+    }
+
+    int Link(const std::string& path) {
+        const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return 0;
+        const int error = errno;
+        // Without /proc, a descriptor can still be linked directly where the
+        // process has the right to.
+        if (error == ENOENT && ::linkat(m_fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0)
+            return 0;
+        return error;
+    }
+
+    int m_fd = -1;
+    std::string m_path; // the named file, while it exists
+    std::optional<RemoveOnSignal> m_cleanup;
+};
+
 } // namespace
+
+namespace detail {
+void UseUnnamedTemporaryFiles(bool enabled) {
+    g_unnamedFiles.store(enabled);
+}
+} // namespace detail
 
 bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce) {
     SufError.clear();
@@ -165,43 +323,55 @@ bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce) 
 
 bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
     SufError.clear();
-    std::string temporary;
-    int fd = -1;
     int error = 0;
     try {
-        const std::string target = ResolveTarget(fileName);
+        std::string target;
+        error = ResolveTarget(fileName, target);
+        struct stat st;
+        bool exists = false;
+        if (error == 0) {
+            exists = ::stat(target.c_str(), &st) == 0;
+            if (!exists && errno != ENOENT)
+                error = errno;
+        }
+        // A folder is never written into, not even a temporary file.
+        if (error == 0 && exists && S_ISDIR(st.st_mode))
+            error = EISDIR;
         // A file that may not be written is refused, as opening it for writing
         // would be: a rename through its folder would go around its mode.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
-            SetWriteError(fileName, errno);
+        if (error == 0 && exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            error = errno;
+        if (error != 0) {
+            SetWriteError(fileName, error);
             return false;
         }
         // A device or a pipe is written through itself: renaming a file over
         // it would replace it instead of writing to it.
-        struct stat st;
-        const bool exists = ::stat(target.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-            fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (exists && !S_ISREG(st.st_mode)) {
+            const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0)
                 throw WriteFailed{errno};
             const bool written = WriteThrough(fd, fileName, produce);
             const int closed = ::close(fd);
-            fd = -1;
             if (!written)
                 return false;
             if (closed != 0)
                 throw WriteFailed{errno};
             return true;
         }
-        fd = CreateTemporary(FolderOf(target), temporary);
-        if (fd < 0) {
-            SetWriteError(fileName, errno);
-            return false;
-        }
-        // Replacing a file keeps its permissions; a new file gets the usual ones.
-        if (exists && S_ISREG(st.st_mode))
+        NewFile file;
+        if (const int created = file.Create(FolderOf(target)); created != 0)
+            throw WriteFailed{created};
+        const int fd = file.Descriptor();
+        if (exists) {
+            // Replacing a file keeps its owner and group where the process may
+            // set them (as root), then its permissions; a new file gets the
+            // usual ones. The owner comes first: changing it clears set-id bits.
+            if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+                ::fchown(fd, st.st_uid, st.st_gid) != 0)
+                (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
             ::fchmod(fd, st.st_mode & 07777);
-
+        }
         // Write-back of what is written starts every few MiB, so that the
         // disk works while the rest is produced and the final flush is short.
         constexpr off_t kWriteBackStep = off_t{8} << 20;
@@ -218,13 +388,9 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
         produce(sink);
         if (::fsync(fd) != 0)
             throw WriteFailed{errno};
-        const int closed = ::close(fd);
-        fd = -1;
-        if (closed != 0)
-            throw WriteFailed{errno};
-        if (::rename(temporary.c_str(), target.c_str()) != 0)
-            throw WriteFailed{errno};
-        // Make the rename itself durable; the file is complete either way.
+        if (const int committed = file.Commit(target, exists); committed != 0)
+            throw WriteFailed{committed};
+        // Make the new name itself durable; the file is complete either way.
         const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder >= 0) {
             ::fsync(folder);
@@ -236,10 +402,6 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
     } catch (const std::bad_alloc&) {
         error = ENOMEM;
     }
-    if (fd >= 0)
-        ::close(fd);
-    if (!temporary.empty())
-        ::unlink(temporary.c_str());
     SetWriteError(fileName, error);
     return false;
 }

@@ -21,9 +21,17 @@ using ByteSink = std::function<void(const char* data, std::size_t size)>;
 using ByteProducer = std::function<void(const ByteSink& sink)>;
 
 // Writes produce's bytes to fileName (a path in the platform's encoding): to a
-// temporary file in the same folder, renamed over fileName only when complete.
-// An existing file that may not be written is refused, not replaced; a symbolic
-// link is followed; a device or a pipe is written through itself.
+// new file in the same folder that takes fileName's name only when complete.
+// While it is written the new file has no name, so a killed process leaves
+// nothing behind; where the file system cannot do that it is a hidden named
+// file, removed on SIGINT, SIGTERM, SIGHUP and SIGQUIT (those whose default
+// action is in place) as well as on failure.
+// An existing file that may not be written is refused, not replaced; a folder
+// is refused before anything is created; a symbolic link is followed, also
+// when its target does not exist yet (the target is created, the link stays);
+// a device or a pipe is written through itself. A replaced file keeps its
+// permissions, and its owner and group where the process may set them. Only
+// the named link of a file with several hard links is replaced.
 // Returns true when the whole file was written; on failure returns false,
 // leaves any existing file as it was and sets SufError (CP932) to
 // "ファイル <name> に書き込めませんでした: <reason>". Clears SufError when it starts.
@@ -34,6 +42,20 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce);
 bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce);
 
 // SufError's write-failure message for fileName (UTF-8) and an errno value.
+// Bytes of fileName that are not UTF-8 show as U+FFFD.
 void SetWriteError(const std::string& fileName, int error) noexcept;
+
+// The same message as UTF-8, for callers that show it directly.
+std::string WriteErrorText(const std::string& fileName, int error);
+
+// The reason for an errno value as a short Japanese phrase (UTF-8); values
+// without their own phrase give a sentence with the number.
+std::string SystemErrorText(int error);
+
+namespace detail {
+// Test seam: false makes saves use a named temporary file, as on a file
+// system without unnamed files.
+void UseUnnamedTemporaryFiles(bool enabled);
+} // namespace detail
 
 } // namespace vesk

@@ -268,7 +268,14 @@ std::size_t FormatSufNumber(double v, char* out) {
     }
     if (v < 0)
         *p++ = '-';
-    const Decimal d = Round15(std::fabs(v));
+    Decimal d = Round15(std::fabs(v));
+    // Near the largest double, rounding up gives 1.79769313486232E308, which
+    // lies past it and would not read back; the digit below does.
+    constexpr std::string_view kLargest = "179769313486231";
+    if (d.exponent == 309 && std::string_view(d.digits, std::size_t(d.count)) > kLargest) {
+        std::memcpy(d.digits, kLargest.data(), kLargest.size());
+        d.count = int(kLargest.size());
+    }
     const int e = d.exponent;
     if (e >= -3 && e <= 15) {
         if (e >= 1) {

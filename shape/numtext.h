@@ -14,7 +14,9 @@ inline constexpr std::size_t kMaxNumberText = 32;
 // Formats v as a shape file writes it: "0" for zeros, "INF", "NAN"; otherwise
 // rounded to 15 significant digits (halves away from zero, on v's exact binary
 // expansion), trailing zeros dropped, plain form for decimal exponents -3..15
-// (magnitudes 0.0001 up to 1e15), else d.dddE<exp>. Writes at most
+// (magnitudes 0.0001 up to 1e15), else d.dddE<exp>. Where rounding up would
+// pass the largest double (1.79769313486232E308), the value is rounded toward
+// zero instead, so that every finite value reads back. Writes at most
 // kMaxNumberText bytes to out, no terminator; returns the count.
 std::size_t FormatSufNumber(double v, char* out);
 std::string FormatSufNumber(double v);

@@ -132,4 +132,45 @@ std::string Utf8FromCp932(std::string_view cp932) {
     return out;
 }
 
+std::string ValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t length = Utf8SequenceLength(s + i, bytes.size() - i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string Cp932ForMessage(std::string_view utf8) {
+    try {
+        return Cp932FromUtf8(utf8);
+    } catch (const talorin::Error&) {
+    }
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t length = Utf8SequenceLength(s + i, utf8.size() - i);
+        if (length == 0) {
+            out += '\xFF';
+            ++i;
+            continue;
+        }
+        try {
+            out += Cp932FromUtf8(utf8.substr(i, length));
+        } catch (const talorin::Error&) {
+            out += '?';
+        }
+        i += length;
+    }
+    return out;
+}
+
 } // namespace vesk

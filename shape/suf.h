@@ -15,15 +15,19 @@ namespace vesk {
 // device or a pipe is written through itself.
 // Returns true when the whole file was written; on failure returns false,
 // removes the temporary file and sets SufError to a message naming the file.
-// Clears SufError when it starts. Does not change the model.
+// A name that would not read back as itself (shape/sufnames.h) is refused
+// before anything is written, with SufError naming it. Clears SufError when
+// it starts. Does not change the model.
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain);
 
 // Writes the file's text, exactly as SaveSuf writes it, to an open descriptor
 // (standard output, a pipe) in big chunks, without holding the whole text.
-// Returns false when a write fails, with SufError naming `name`.
+// Returns false when a write fails, with SufError naming `name`, or, before
+// writing anything, for a name that would not read back.
 bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain);
 
-// The file's text, exactly as SaveSuf writes it (for tests).
+// The file's text, exactly as SaveSuf writes it (for tests). Throws
+// talorin::Error with the message for a name that would not read back.
 std::string SufText(const TVESK_Object* chain);
 
 // Reads fileName into a new chain, which the caller owns (FreeSuf). Returns

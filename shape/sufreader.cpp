@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "shape/error.h"
 #include "shape/numtext.h"
@@ -28,14 +29,22 @@
 namespace vesk {
 
 namespace detail {
-// Test seam: LoadSuf with a chosen read size, so that tests can put chunk
-// boundaries everywhere in a small file.
+// Test seams: LoadSuf with a chosen read size, so that tests can put chunk
+// boundaries everywhere in a small file, and with a chosen longest line.
 TVESK_Object* LoadSufWithChunkSize(const std::string& fileName, std::size_t chunkSize);
+TVESK_Object* LoadSufWithLimits(const std::string& fileName, std::size_t chunkSize,
+                                std::size_t maxLine);
 } // namespace detail
 
 namespace {
 
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+// The longest run of bytes without a line break (CR or LF) that is read: far
+// beyond any line a writer makes (a vertex line is under 300 bytes, a name
+// line as long as the name), small enough that endless input such as
+// /dev/zero ends soon. LF counts as a break here, so that files with LF-only
+// line ends, which are one line to the line count, still read at any size.
+constexpr std::size_t kMaxLine = std::size_t{64} << 20;
 
 // Messages, as CP932 bytes.
 // "行において未知の形式の形状ファイルです。"
@@ -57,7 +66,9 @@ constexpr char kCr = 13;
 constexpr char kLf = 10;
 constexpr char kEndOfFile = 26; // Ctrl-Z: nothing after it is read
 
-constexpr bool IsWhite(unsigned char c) { return c <= 32; }
+constexpr bool IsWhite(unsigned char c) {
+    return c <= 32;
+}
 
 // Bytes that end a token: white space, control bytes and ten punctuation bytes.
 constexpr std::array<bool, 256> kDelimiters = [] {
@@ -69,7 +80,9 @@ constexpr std::array<bool, 256> kDelimiters = [] {
     return table;
 }();
 
-constexpr bool IsDelimiter(unsigned char c) { return kDelimiters[c]; }
+constexpr bool IsDelimiter(unsigned char c) {
+    return kDelimiters[c];
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsWhite(static_cast<unsigned char>(text.front())))
@@ -79,16 +92,21 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+// Thrown by the tokenizer for a line longer than its limit; the reader turns
+// it into the grammar message.
+struct LineTooLong {};
+
 // The tokens of one file. Views that it returns stay valid until the next call.
 class Tokenizer {
-public:
-    Tokenizer(const std::string& fileName, std::size_t chunkSize)
-        : m_fileName(fileName), m_chunkSize(chunkSize), m_chunk(new char[chunkSize]) {
+  public:
+    Tokenizer(const std::string& fileName, std::size_t chunkSize, std::size_t maxLine)
+        : m_fileName(fileName), m_chunkSize(chunkSize), m_maxLine(maxLine),
+          m_chunk(new char[chunkSize]) {
         std::error_code error;
         if (!std::filesystem::is_directory(fileName, error))
             m_file = std::fopen(fileName.c_str(), "rb");
         if (m_file == nullptr)
-            throw talorin::Error("形状ファイル「" + fileName + "」を開けません。");
+            throw talorin::Error("形状ファイル「" + ValidUtf8(fileName) + "」を開けません。");
         // The chunks are large: stdio's own buffer would only add a copy.
         std::setvbuf(m_file, nullptr, _IONBF, 0);
     }
@@ -133,7 +151,7 @@ public:
     // Whether the end of the file has been reached (the last token was empty).
     bool AtEnd() const { return m_file == nullptr; }
 
-private:
+  private:
     // White space separates tokens; a punctuation delimiter stays at the end of
     // the token it ends, or is a token of its own at the start of one. Lines
     // end at CR (a CR LF pair is one line end); a lone LF is white space.
@@ -152,10 +170,13 @@ private:
             }
             const char c = m_chunk[m_pos];
             if (c == kCr) {
+                LineBreak();
                 ++m_pos;
                 m_pendingLf = true;
                 m_inLine = false;
             } else if (IsWhite(static_cast<unsigned char>(c))) {
+                if (c == kLf)
+                    LineBreak();
                 ++m_pos;
             } else {
                 break;
@@ -215,7 +236,7 @@ private:
             if (m_pos == m_end)
                 Fill();
             if (m_pos < m_end && m_chunk[m_pos] == kLf)
-                ++m_pos;
+                m_lineStart = m_base + ++m_pos;
             m_pendingLf = false;
         }
         if (m_pos == m_end && !Fill())
@@ -225,15 +246,27 @@ private:
         return true;
     }
 
-    // Reads the next chunk; false when nothing is left. Throws on a read error.
+    // Marks a line break at m_pos; throws LineTooLong for a line past the limit.
+    void LineBreak() {
+        if (m_base + m_pos - m_lineStart > m_maxLine)
+            throw LineTooLong{};
+        m_lineStart = m_base + m_pos + 1;
+    }
+
+    // Reads the next chunk; false when nothing is left. Throws on a read error,
+    // and LineTooLong when the line read so far is already past the limit.
     bool Fill() {
+        if (m_base + m_end - m_lineStart > m_maxLine)
+            throw LineTooLong{};
         if (m_ended)
             return false;
+        m_base += m_end;
         m_pos = 0;
         m_end = std::fread(m_chunk.get(), 1, m_chunkSize, m_file);
         if (m_end < m_chunkSize) {
             if (std::ferror(m_file))
-                throw talorin::Error("形状ファイル「" + m_fileName + "」を読み込めません。");
+                throw talorin::Error("形状ファイル「" + ValidUtf8(m_fileName) +
+                                     "」を読み込めません。");
             m_ended = true;
         }
         if (const void* stop = std::memchr(m_chunk.get(), kEndOfFile, m_end)) {
@@ -252,17 +285,72 @@ private:
 
     const std::string& m_fileName;
     const std::size_t m_chunkSize;
+    const std::size_t m_maxLine;
     std::unique_ptr<char[]> m_chunk;
     std::FILE* m_file = nullptr;
-    std::size_t m_pos = 0;     // next unread byte of the chunk
-    std::size_t m_end = 0;     // bytes in the chunk
-    bool m_ended = false;      // no more chunks (end of file, Ctrl-Z or a short read)
-    bool m_inLine = false;     // a line has begun and its end is not read yet
-    bool m_pendingLf = false;  // a CR ended the chunk: an LF next belongs to it
-    bool m_inComment = false;  // a comment opened in an earlier token
-    std::int64_t m_lineNo = 0; // 64 bits: a count cannot wrap around
-    std::string m_token;       // a token cut by a chunk boundary
-    std::string m_stripped;    // a token with a comment taken out of its middle
+    std::size_t m_pos = 0;         // next unread byte of the chunk
+    std::size_t m_end = 0;         // bytes in the chunk
+    std::uint64_t m_base = 0;      // bytes of the file before the chunk
+    std::uint64_t m_lineStart = 0; // offset of the byte after the last CR or LF
+    bool m_ended = false;          // no more chunks (end of file, Ctrl-Z or a short read)
+    bool m_inLine = false;         // a line has begun and its end is not read yet
+    bool m_pendingLf = false;      // a CR ended the chunk: an LF next belongs to it
+    bool m_inComment = false;      // a comment opened in an earlier token
+    std::int64_t m_lineNo = 0;     // 64 bits: a count cannot wrap around
+    std::string m_token;           // a token cut by a chunk boundary
+    std::string m_stripped;        // a token with a comment taken out of its middle
+};
+
+// The attribute groups of one read by name: open addressing over a flat
+// array, so that a lookup touches one or two cache lines.
+class GroupIndex {
+  public:
+    TVESK_Attribute* Find(std::string_view name) const {
+        if (m_slots.empty())
+            return nullptr;
+        const std::size_t hash = std::hash<std::string_view>{}(name);
+        for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            const Slot& slot = m_slots[i];
+            if (slot.group == nullptr)
+                return nullptr;
+            if (slot.hash == hash && slot.group->Name == name)
+                return slot.group;
+        }
+    }
+
+    // Adds a group whose name is not in the index yet.
+    void Add(TVESK_Attribute* group) {
+        if (2 * (m_count + 1) > m_slots.size())
+            Grow();
+        Place({std::hash<std::string_view>{}(group->Name), group});
+        ++m_count;
+    }
+
+  private:
+    struct Slot {
+        std::size_t hash = 0;
+        TVESK_Attribute* group = nullptr;
+    };
+
+    void Place(const Slot& slot) {
+        std::size_t i = slot.hash & m_mask;
+        while (m_slots[i].group != nullptr)
+            i = (i + 1) & m_mask;
+        m_slots[i] = slot;
+    }
+
+    void Grow() {
+        std::vector<Slot> old(m_slots.empty() ? 64 : 2 * m_slots.size());
+        old.swap(m_slots);
+        m_mask = m_slots.size() - 1;
+        for (const Slot& slot : old)
+            if (slot.group != nullptr)
+                Place(slot);
+    }
+
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
+    std::size_t m_count = 0;
 };
 
 // A failure that LoadSuf reports through SufError.
@@ -271,8 +359,9 @@ struct ReportedFailure {
 };
 
 class Reader {
-public:
-    Reader(const std::string& fileName, std::size_t chunkSize) : m_tokens(fileName, chunkSize) {}
+  public:
+    Reader(const std::string& fileName, std::size_t chunkSize, std::size_t maxLine)
+        : m_tokens(fileName, chunkSize, maxLine) {}
     ~Reader() { FreeSuf(m_first); }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -292,6 +381,10 @@ public:
             FreeSuf(m_first);
             SufError = std::move(failure.text);
             return nullptr;
+        } catch (const LineTooLong&) {
+            FreeSuf(m_first);
+            SufError = GrammarFailure().text;
+            return nullptr;
         } catch (const std::bad_alloc&) {
             FreeSuf(m_first);
             SufError = OutOfMemoryText();
@@ -300,7 +393,7 @@ public:
         return std::exchange(m_first, nullptr);
     }
 
-private:
+  private:
     void ReadObject() {
         TVESK_Object* object = NewObject(m_empty);
         if (object == nullptr)
@@ -325,10 +418,25 @@ private:
     void ReadAttribute() {
         if (m_current == nullptr)
             throw GrammarFailure();
-        m_name = m_tokens.ReadToken();
-        m_group = FindOrAddAttribute(m_current, m_name);
-        if (m_group == nullptr)
+        const std::string_view name = m_tokens.ReadToken();
+        // Every object's list holds all groups read so far (new ones in front
+        // of the list it took over), so one index for the whole read finds the
+        // list's first match without walking it.
+        if (TVESK_Attribute* found = m_groups.Find(name)) {
+            m_group = found;
+            return;
+        }
+        m_name.assign(name);
+        // The group is made alone in a scratch object, which has nothing to
+        // search, and then put in front of the current object's list.
+        TVESK_Object scratch;
+        TVESK_Attribute* group = FindOrAddAttribute(&scratch, m_name);
+        if (group == nullptr)
             throw ReportedFailure{OutOfMemoryText()};
+        group->Next = m_current->Attributes;
+        m_current->Attributes = group;
+        m_group = group;
+        m_groups.Add(group);
     }
 
     // The group carries over from the previous object until this object names
@@ -429,6 +537,7 @@ private:
     bool m_hasVertex = false; // whether the current object's box has been set
     const std::string m_empty;
     std::string m_name;
+    GroupIndex m_groups;
 };
 
 } // namespace
@@ -436,10 +545,15 @@ private:
 namespace detail {
 
 TVESK_Object* LoadSufWithChunkSize(const std::string& fileName, std::size_t chunkSize) {
+    return LoadSufWithLimits(fileName, chunkSize, kMaxLine);
+}
+
+TVESK_Object* LoadSufWithLimits(const std::string& fileName, std::size_t chunkSize,
+                                std::size_t maxLine) {
     SufError.clear();
     std::optional<Reader> reader;
     try {
-        reader.emplace(fileName, std::max<std::size_t>(chunkSize, 1));
+        reader.emplace(fileName, std::max<std::size_t>(chunkSize, 1), maxLine);
     } catch (const std::bad_alloc&) {
         SufError = std::string("0").append(kOutOfMemoryText); // no line read yet
         return nullptr;

@@ -20,6 +20,7 @@
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "shape/sufnames.h"
 
 namespace vesk {
 
@@ -127,6 +128,8 @@ template <typename Sink> class ChainWriter {
 } // namespace
 
 std::string SufText(const TVESK_Object* chain) {
+    if (!CheckSufNames(chain))
+        throw talorin::Error(Utf8FromCp932(SufError));
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     ChainWriter<decltype(sink)> writer(sink);
@@ -135,6 +138,8 @@ std::string SufText(const TVESK_Object* chain) {
 }
 
 bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain) {
+    if (!CheckSufNames(chain))
+        return false;
     return WriteThrough(fd, name, [chain](const ByteSink& sink) {
         ChainWriter<const ByteSink> writer(sink);
         writer.Write(chain);
@@ -142,6 +147,8 @@ bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain) {
 }
 
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain) {
+    if (!CheckSufNames(chain))
+        return false;
     return SaveAtomically(fileName, [chain](const ByteSink& sink) {
         ChainWriter<const ByteSink> writer(sink);
         writer.Write(chain);

@@ -29,6 +29,7 @@
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
+#include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -742,6 +745,227 @@ TEST_F(Cli, FailedResaveLeavesTheOutputUntouched) {
     EXPECT_EQ(Count(writeFails.err, "\n"), 1u);
     EXPECT_GT(writeFails.err.size(), 1u);
     EXPECT_EQ(listing(), (std::vector<std::string>{"bad.suf", "out.suf", "three.suf"}));
+}
+
+// --- reliability ---------------------------------------------------------------
+
+TEST_F(Cli, EveryWrittenFileReadsBack) {
+    // The largest height is written one digit lower, so that it reads back.
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const RunResult r =
+        run({"generate", "img.bmp", "--depth", "0", "--height", "1.7976931348623157e308"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(ReadFile(path("img.suf")).find(" 1.79769313486231E308 "), std::string::npos);
+    const RunResult listed = run({"list", "img.suf"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out, "img\n");
+    const RunResult resaved = run({"resave", "img.suf", "again.suf"});
+    EXPECT_EQ(resaved.status, 0) << resaved.err;
+    EXPECT_EQ(ReadFile(path("again.suf")), ReadFile(path("img.suf")));
+}
+
+TEST_F(Cli, NamesThatWouldNotReadBackAreRefusedBeforeGenerating) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--object", "a b"},
+         "オブジェクト名「a b」は形状ファイルに書けません: 空白を含んでいます\n"},
+        {{"--attribute", "a prim"},
+         "属性名「a prim」は形状ファイルに書けません: 空白を含んでいます\n"},
+        {{"--object", ""}, "オブジェクト名が空では形状ファイルに書けません\n"},
+        {{"--object", "x{y"}, ""},
+        {{"--attribute", "(m"}, ""},
+        {{"--object", "m/*"}, ""},
+        {{"--object", "a\rb"}, ""},
+        {{"--object", "a\nb"}, ""},
+        {{"--attribute", "a\x1a"}, ""},
+    };
+    for (const auto& [options, message] : cases) {
+        std::vector<std::string> args{"generate", "img.bmp", "--depth", "0"};
+        args.insert(args.end(), options.begin(), options.end());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 1) << options[1];
+        if (!message.empty()) {
+            EXPECT_EQ(r.err, message);
+        }
+        EXPECT_NE(r.err.find("は形状ファイルに書けません"), std::string::npos) << r.err;
+        EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
+    }
+    // An image whose name has a space proposes that name, and says why not.
+    WriteWhiteBmp(path("my mountain.bmp"), 5, 5);
+    const RunResult spaced = run({"generate", "my mountain.bmp"});
+    EXPECT_EQ(spaced.status, 1);
+    EXPECT_EQ(spaced.err, "オブジェクト名「my mountain」は形状ファイルに書けません: "
+                          "空白を含んでいます\n");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "my mountain.bmp"}));
+    // A name that reads back only in part is not written again.
+    WriteFile(path("comment.suf"), "obj suf a/*b*/c/*d {\r\n}\r\nobj suf next {\r\n}\r\n*/\r\n");
+    WriteFile(path("out.suf"), "old");
+    const RunResult resaved = run({"resave", "comment.suf", "out.suf"});
+    EXPECT_EQ(resaved.status, 1);
+    EXPECT_NE(resaved.err.find("「ac/*d」"), std::string::npos) << resaved.err;
+    EXPECT_EQ(ReadFile(path("out.suf")), "old");
+}
+
+// The targets of a process's open descriptors that lie in folder, except skip.
+std::vector<std::string> OpenFilesIn(pid_t pid, const fs::path& folder, const std::string& skip) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+        const std::string target = fs::read_symlink(entry.path(), ec).string();
+        if (!ec && target.starts_with(folder.string() + "/") && !target.ends_with(skip))
+            found.push_back(target);
+    }
+    return found;
+}
+
+TEST_F(Cli, SaveEndedBySignalLeavesNoStrayFile) {
+    WriteWhiteBmp(path("img.bmp"), 40, 40);
+    WriteFile(path("old.suf"), "old");
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        std::vector<std::string> argvText{TALORIN_CLI_PATH,
+                                          "generate",
+                                          path("img.bmp").string(),
+                                          "--depth",
+                                          "6",
+                                          "--density",
+                                          "8",
+                                          "-o",
+                                          path("old.suf").string()};
+        std::vector<char*> argv;
+        for (auto& a : argvText)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        // Wait until the save has its new file open, then end the process.
+        // (Generous for slow sanitizer builds; the loop ends as soon as it sees it.)
+        bool saving = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!saving && std::chrono::steady_clock::now() < deadline) {
+            saving = !OpenFilesIn(pid, m_dir, "img.bmp").empty();
+            if (!saving)
+                usleep(500);
+        }
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(saving) << "the save was not seen";
+        EXPECT_TRUE(WIFSIGNALED(status)) << signal;
+        EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "old.suf"})) << signal;
+        EXPECT_EQ(ReadFile(path("old.suf")), "old");
+    }
+}
+
+// Runs the tool with standard output into a pipe that nobody reads.
+RunResult RunIntoClosedPipe(const fs::path& cwd, const std::vector<std::string>& args) {
+    std::vector<std::string> argvText{TALORIN_CLI_PATH};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvText)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int ends[2];
+    char errName[] = "/tmp/talorin-cli-err-XXXXXX";
+    const int errFd = mkstemp(errName);
+    RunResult r;
+    if (pipe(ends) != 0 || errFd < 0) {
+        ADD_FAILURE() << "cannot make the pipe";
+        return r;
+    }
+    close(ends[0]); // no reader: every write fails
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int ws = 0;
+        if (waitpid(pid, &ws, 0) == pid && WIFEXITED(ws))
+            r.status = WEXITSTATUS(ws);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(ends[1]);
+    close(errFd);
+    r.err = ReadFile(errName);
+    unlink(errName);
+    return r;
+}
+
+TEST_F(Cli, ClosedPipeIsAReportedFailure) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteFile(path("three.suf"), kThreeObjects);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"generate", "img.bmp", "-o", "-"},
+          std::vector<std::string>{"resave", "three.suf", "-"},
+          std::vector<std::string>{"list", "three.suf"}}) {
+        const RunResult r = RunIntoClosedPipe(m_dir, args);
+        EXPECT_EQ(r.status, 1) << args[0]; // not killed by SIGPIPE
+        EXPECT_EQ(r.err, "ファイル 標準出力 に書き込めませんでした: 読み取る側が閉じられました\n")
+            << args[0];
+    }
+}
+
+TEST_F(Cli, ResaveToDashWritesStandardOutput) {
+    WriteFile(path("three.suf"), kThreeObjects);
+    const RunResult r = run({"resave", "three.suf", "-"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kThreeObjects);
+    EXPECT_EQ(listing(), std::vector<std::string>{"three.suf"});
+}
+
+TEST_F(Cli, MessagesShowFileNamesAsValidUtf8) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteFile(path("three.suf"), kThreeObjects);
+    const std::string bad = "/nonexist\xff/x.suf";
+    const std::string shown = "/nonexist\xEF\xBF\xBD/x.suf";
+    const std::vector<std::vector<std::string>> commands = {
+        {"generate", "img.bmp", "-o", bad},
+        {"list", bad},
+        {"resave", bad, "out.suf"},
+        {"resave", "three.suf", bad},
+        {"generate", bad},
+        {"generate", "img.bmp", "--colour" + bad},
+    };
+    for (const auto& args : commands) {
+        const RunResult r = run(args);
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err.find('\xff'), std::string::npos) << r.err;
+        const std::string expected = args.back().starts_with("--") ? "--colour" + shown : shown;
+        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(Cli, FolderAsOutputIsRefusedAndLeftEmpty) {
+    WriteWhiteBmp(path("img.bmp"), 5, 5);
+    WriteFile(path("three.suf"), kThreeObjects);
+    fs::create_directory(path("folder"));
+    for (const char* out : {"folder", "folder/"}) {
+        const RunResult generated = run({"generate", "img.bmp", "-o", out});
+        EXPECT_EQ(generated.status, 1);
+        EXPECT_EQ(generated.err,
+                  "ファイル " + std::string(out) + " に書き込めませんでした: フォルダーです\n");
+        const RunResult resaved = run({"resave", "three.suf", out});
+        EXPECT_EQ(resaved.status, 1);
+        EXPECT_TRUE(fs::is_empty(path("folder"))) << out;
+    }
+    // A dangling link as output creates its target and stays a link.
+    fs::create_symlink("made.suf", path("link.suf"));
+    const RunResult linked = run({"resave", "three.suf", "link.suf"});
+    EXPECT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(fs::is_symlink(path("link.suf")));
+    EXPECT_EQ(ReadFile(path("made.suf")), kThreeObjects);
+}
+
+TEST_F(Cli, EndlessInputEnds) {
+    const RunResult r = run({"list", "/dev/zero"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "形状データの文法が1行において変です。\n");
 }
 
 } // namespace

@@ -346,11 +346,20 @@ TEST(TerrainDocumentArgs, ReportsTheFirstBadSettingInOrder) {
     doc.setAttributeName("한");
     EXPECT_FALSE(ArgsMessage(doc, &field).empty());
     EXPECT_EQ(field, ArgsError::Field::ObjectName);
-    doc.setObjectName("");
+    doc.setObjectName("a");
     EXPECT_FALSE(ArgsMessage(doc, &field).empty());
     EXPECT_EQ(field, ArgsError::Field::AttributeName);
-    doc.setAttributeName("");
-    EXPECT_EQ(ArgsMessage(doc), ""); // empty names pass
+    doc.setAttributeName("b");
+    EXPECT_EQ(ArgsMessage(doc), "");
+    // Names a shape file would not give back are refused, naming the field.
+    doc.setObjectName("");
+    EXPECT_EQ(ArgsMessage(doc, &field), "オブジェクト名が空では形状ファイルに書けません");
+    EXPECT_EQ(field, ArgsError::Field::ObjectName);
+    doc.setObjectName("a");
+    doc.setAttributeName("a b");
+    EXPECT_EQ(ArgsMessage(doc, &field),
+              "属性名「a b」は形状ファイルに書けません: 空白を含んでいます");
+    EXPECT_EQ(field, ArgsError::Field::AttributeName);
 }
 
 TEST(TerrainDocumentArgs, RefusesDepthOutsideTheGeneratorsRange) {

@@ -118,7 +118,7 @@ TEST(SufNumberFormat, ExponentBoundariesFollowTheRoundedValue) {
     EXPECT_EQ(FormatSufNumber(1e16), "1E16");
     EXPECT_EQ(FormatSufNumber(1e-5), "1E-5");
     EXPECT_EQ(FormatSufNumber(1.25e-10), "1.25E-10");
-    EXPECT_EQ(FormatSufNumber(std::numeric_limits<double>::max()), "1.79769313486232E308");
+    EXPECT_EQ(FormatSufNumber(std::numeric_limits<double>::max()), "1.79769313486231E308");
     EXPECT_EQ(FormatSufNumber(std::numeric_limits<double>::denorm_min()), "4.94065645841247E-324");
 }
 
@@ -279,4 +279,27 @@ TEST(SufNumberParse, TextToFloatNamesTheText) {
         EXPECT_STREQ(error.what(), "'1,000' は浮動小数点数ではありません");
     }
     EXPECT_THROW(TextToFloat(""), talorin::Error);
+}
+
+TEST(SufNumberFormat, ValuesNearTheLargestDoubleReadBack) {
+    // Everything from 1.797693134862315E308 up rounds half up past the largest
+    // double; those values are written one digit lower. Below that, the text
+    // is the usual rounding.
+    const double max = std::numeric_limits<double>::max();
+    const double below = 1.7976931348623149e308;
+    EXPECT_EQ(FormatSufNumber(below), "1.79769313486231E308");
+    EXPECT_EQ(FormatSufNumber(1.79769313486230e308), "1.7976931348623E308");
+    EXPECT_EQ(FormatSufNumber(-max), "-1.79769313486231E308");
+    EXPECT_EQ(FormatSufNumber(1.797693134862315e308), "1.79769313486231E308");
+    // Every finite value from a few thousand ulps below the top reads back,
+    // within one digit of the 15th.
+    double v = max;
+    for (int i = 0; i < 5000; ++i, v = std::nextafter(v, 0.0)) {
+        for (const double w : {v, -v}) {
+            const std::string text = FormatSufNumber(w);
+            double back = 0;
+            ASSERT_TRUE(ParseSufNumber(text, back)) << text;
+            ASSERT_LE(std::fabs(back - w), 1e294) << text;
+        }
+    }
 }

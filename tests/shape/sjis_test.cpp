@@ -69,3 +69,23 @@ TEST(Cp932Display, InvalidBytesBecomeReplacementCharacters) {
     EXPECT_EQ(Utf8FromCp932("x\x81"), "x\xEF\xBF\xBD");
     EXPECT_EQ(Utf8FromCp932(""), "");
 }
+
+TEST(Utf8ForDisplay, EachBadByteBecomesOneReplacementCharacter) {
+    const std::string fffd = "\xEF\xBF\xBD";
+    EXPECT_EQ(ValidUtf8("地面 /x.suf"), "地面 /x.suf");
+    EXPECT_EQ(ValidUtf8("/nonexist\xff/x.suf"), "/nonexist" + fffd + "/x.suf");
+    EXPECT_EQ(ValidUtf8("a\xe5\xb1"), "a" + fffd + fffd); // cut off at the end
+    EXPECT_EQ(ValidUtf8("\xe5\xb1/"), fffd + fffd + "/"); // cut off before "/"
+    EXPECT_EQ(ValidUtf8("\xc0\xaf"), fffd + fffd);        // overlong "/"
+    EXPECT_EQ(ValidUtf8("\xed\xa0\x80z"), fffd + fffd + fffd + "z");
+}
+
+TEST(Utf8ForDisplay, MessagesInCp932KeepEveryCharacterAroundABadOne) {
+    // A character that CP932 lacks is "?"; a byte that is not UTF-8 becomes
+    // a byte that shows as U+FFFD when the message is displayed.
+    const std::string message = Cp932ForMessage("山\xff/b\xF0\x9F\x98\x80"
+                                                "c");
+    EXPECT_EQ(message, "\x8e\x52\xff/b?c");
+    EXPECT_EQ(Utf8FromCp932(message), "山\xEF\xBF\xBD/b?c");
+    EXPECT_EQ(Cp932ForMessage("地面"), Cp932FromUtf8("地面"));
+}

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "shape/error.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
 
@@ -156,11 +157,14 @@ TEST(SufText, PolygonWithoutGroupWritesNoAttributeLine) {
                                     "}\r\n");
 }
 
-TEST(SufText, EmptyNamesChainsAndObjects) {
+TEST(SufText, EmptyChainsAndObjects) {
     EXPECT_EQ(SufText(nullptr), "");
     Model model;
-    model.chain = NewObject("");
-    EXPECT_EQ(SufText(model.chain), "obj suf  {\r\n}\r\n");
+    model.chain = NewObject("o");
+    EXPECT_EQ(SufText(model.chain), "obj suf o {\r\n}\r\n");
+    // An empty name would read back as "{": it is refused.
+    model.chain->Name.clear();
+    EXPECT_THROW(SufText(model.chain), talorin::Error);
 }
 
 TEST(SufText, NamesAreWrittenAsRawBytes) {
@@ -168,9 +172,9 @@ TEST(SufText, NamesAreWrittenAsRawBytes) {
     // "ソ" ends in the byte of a backslash in CP932; nothing is escaped.
     const std::string name = Cp932FromUtf8("山ソ表");
     model.chain = NewObject(name);
-    AddPolygon(model.chain, Polygon(model.chain, "a b\"c", kPoly, {V(1, 2, 3)}));
+    AddPolygon(model.chain, Polygon(model.chain, "a*/b\"", kPoly, {V(1, 2, 3)}));
     EXPECT_EQ(SufText(model.chain),
-              "obj suf " + name + " {\r\natr a b\"c\r\nprim poly (\r\n    1 2 3\r\n)\r\n}\r\n");
+              "obj suf " + name + " {\r\natr a*/b\"\r\nprim poly (\r\n    1 2 3\r\n)\r\n}\r\n");
 }
 
 TEST(SufText, ValuesUseTheNumberForms) {

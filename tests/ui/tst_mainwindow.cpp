@@ -1132,6 +1132,52 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->currentShape(), previous);
     }
 
+    void nameThatWouldNotReadBackChangesNothing_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("object with a space")
+            << "ObjName"
+            << "a b"
+            << "オブジェクト名「a b」は形状ファイルに書けません: 空白を含んでいます.";
+        QTest::newRow("attribute with a brace")
+            << "AtrName"
+            << "x{y"
+            << "属性名「x{y」は形状ファイルに書けません: 区切りの記号「{」を含んでいます "
+               "(名前の最後にだけ使えます)"; // ")" sorts before ".": no full stop added
+        QTest::newRow("empty attribute") << "AtrName"
+                                         << ""
+                                         << "属性名が空では形状ファイルに書けません.";
+    }
+
+    void nameThatWouldNotReadBackChangesNothing() {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        auto w = startWithImage();
+        const Controls c(*w);
+        generateUnsaved(*w);
+        const talorin::TerrainMesh* const previous = w->currentShape();
+        w->findChild<QLineEdit*>(field)->setText(text);
+        c.SUFOutButton->click();
+        QCOMPARE(dialogs.events, QStringList{QStringLiteral("error: ") + message});
+        QCOMPARE(w->currentShape(), previous);
+        QVERIFY(dialogs.saveRequests.isEmpty());
+    }
+
+    void imageNameWithASpaceIsProposedAndExplained() {
+        const QString spaced = path(QStringLiteral("my mountain.bmp"));
+        WriteBmp(spaced, 20, 20, Hill);
+        auto w = start({spaced});
+        const Controls c(*w);
+        QCOMPARE(c.ObjName->text(), QStringLiteral("my mountain"));
+        c.SUFOutButton->click();
+        QCOMPARE(dialogs.events,
+                 QStringList{QStringLiteral("error: オブジェクト名「my mountain」は形状ファイルに"
+                                            "書けません: 空白を含んでいます.")});
+        QVERIFY(!w->currentShape());
+    }
+
     void generationFailureBeepsThenTells() {
         auto w = startWithImage();
         const Controls c(*w);

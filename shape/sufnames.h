@@ -1,0 +1,25 @@
+#pragma once
+// Which names a .suf file can hold. Names are written unquoted, so a name
+// that the reader would split, cut at a comment or skip does not come back.
+
+#include <string>
+
+#include "shape/shape.h"
+
+namespace vesk {
+
+// Why cp932Name, written as an object name (attribute false) or an attribute
+// name (attribute true), would not read back from a .suf file as the same
+// name: a UTF-8 sentence that names the name and the reason, ready to show.
+// Empty when the name reads back. Refused: the empty name; white space and
+// control bytes (CR, LF, Ctrl-Z among them); "/*", which opens a comment; and
+// any of the ten punctuation bytes , ( ) { } [ ] ` " ' except as the last
+// byte, including as the second byte of a double-byte character.
+std::string SufNameProblem(const std::string& cp932Name, bool attribute);
+
+// Checks every name that writing chain would put into the file (each object's
+// name and the group of each polygon). Returns true when all of them read
+// back; otherwise false with SufError (CP932) holding the first problem.
+bool CheckSufNames(const TVESK_Object* chain);
+
+} // namespace vesk
