@@ -3,7 +3,8 @@
 // A generated terrain shares each point between up to four polygons (eight
 // triangles), and formatting numbers is most of a writer's work. So every
 // distinct vertex line is formatted once, in chunks shared out between two
-// threads, and the polygons then only copy lines into the output buffer.
+// threads, and the polygons then only copy lines into the output buffer,
+// which a third thread hands on to the file while the next buffer fills.
 
 #include "core/sufmesh.h"
 
@@ -37,8 +38,8 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 // Longest vertex line: four spaces, eight numbers, their separators, CR LF.
 constexpr std::size_t kMaxVertexLine = 4 + 8 * vesk::kMaxNumberText + 9 + 2;
-// Vertices formatted as one piece of work: small enough that a chunk's text
-// stays in the cache while it is copied into its own block.
+// Vertices formatted as one piece of work, into a block of text of their own:
+// small pieces share out evenly between the threads.
 constexpr std::size_t kChunkBits = 12;
 constexpr std::size_t kChunkVertices = std::size_t{1} << kChunkBits;
 
@@ -362,9 +363,24 @@ bool NamesReadBack(const TerrainMesh& mesh) {
     return true;
 }
 
+// A mesh that would make the writer read outside its lists is refused before
+// anything is written.
+void CheckMesh(const TerrainMesh& mesh) {
+    bool sound = !mesh.Starts.empty() && mesh.Starts.front() == 0 &&
+                 mesh.Starts.back() <= mesh.Indices.size();
+    for (std::size_t p = 1; sound && p < mesh.Starts.size(); ++p)
+        sound = mesh.Starts[p - 1] <= mesh.Starts[p];
+    const std::size_t vertices = mesh.Vertices.size();
+    for (std::size_t k = 0; sound && k < mesh.Indices.size(); ++k)
+        sound = mesh.Indices[k] < vertices;
+    if (!sound)
+        throw Error(ErrorKind::BadInput, "メッシュの頂点番号が範囲外です");
+}
+
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     if (!NamesReadBack(mesh))
         throw Error(vesk::Utf8FromCp932(vesk::SufError));
     std::string text;
@@ -374,6 +390,7 @@ std::string SufMeshText(const TerrainMesh& mesh) {
 }
 
 bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     if (!NamesReadBack(mesh))
         return false;
     return vesk::WriteThrough(fd, name,
@@ -381,6 +398,7 @@ bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
 }
 
 bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     if (!NamesReadBack(mesh))
         return false;
     return vesk::SaveAtomically(fileName,
