@@ -23,6 +23,7 @@ constexpr const char* kTruncatedText = "ファイルが途中で切れていま�
 constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
 constexpr const char* kBadCrcText = "PNG ファイルが壊れています（CRC が一致しません）";
 constexpr const char* kCorruptText = "PNG ファイルが壊れています";
+constexpr const char* kTooLittleDataText = "PNG の画像データが画像の大きさに対して少なすぎます";
 
 // Deflate writes a 258-byte match in 2 bits at best, so compressed data expands at
 // most 1032 times. A file whose image data is shorter than its pixels over that
@@ -170,7 +171,7 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
     const std::uint64_t bits = pixels * ihdr.bit_depth * channelsOf(ihdr.color_type);
     const std::uint64_t rawBytes = (bits + 7) / 8;
     if (rawBytes > kFreeRawBytes && imageDataBytes(data, size) * kMaxInflateRatio < rawBytes)
-        fail(kTruncatedText);
+        fail(kTooLittleDataText);
 
     Bitmap bitmap;
     try {
@@ -185,6 +186,9 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
         check(spng_decode_image(ctx.get(), bitmap.data(), std::size_t(pixels) * sizeof(Rgb),
                                 SPNG_FMT_RGB8, 0));
     }
+    // The rest of the file: the checksum of the last image data chunk and the end
+    // chunk are only read here, and a file cut short there is still cut short.
+    check(spng_decode_chunks(ctx.get()));
     return bitmap;
 }
 

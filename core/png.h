@@ -5,7 +5,8 @@
 // 8 bits become 8-bit pixels (grey scaled exactly: a 2-bit 1 reads 85, so its
 // brightness is 1/3), 16-bit samples keep their full precision as levels
 // (core/bitmap.h). Alpha, transparency, gamma and colour-profile chunks are
-// ignored: heights are data, not colours.
+// ignored: heights are data, not colours. A palette index with no entry reads
+// black.
 //
 // Safe for untrusted input: the pixel count is capped at kMaxBmpPixels, and a file
 // must bring enough compressed data for its size, both checked before anything
