@@ -35,12 +35,12 @@ class HeaderReader {
   public:
     HeaderReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
-    // The next decimal number, after blanks and comments.
+    // The next decimal number, after at least one blank or comment.
     std::uint64_t number() {
-        skipBlanksAndComments();
+        const bool separated = skipBlanksAndComments();
         if (m_pos == m_size)
             fail(kTruncatedText);
-        if (m_data[m_pos] < '0' || m_data[m_pos] > '9')
+        if (!separated || m_data[m_pos] < '0' || m_data[m_pos] > '9')
             fail(kBadHeaderText);
         std::uint64_t value = 0;
         while (m_pos < m_size && m_data[m_pos] >= '0' && m_data[m_pos] <= '9') {
@@ -60,7 +60,9 @@ class HeaderReader {
     }
 
   private:
-    void skipBlanksAndComments() {
+    // Whether anything was skipped.
+    bool skipBlanksAndComments() {
+        const std::size_t start = m_pos;
         while (m_pos < m_size) {
             if (isBlank(m_data[m_pos])) {
                 ++m_pos;
@@ -68,9 +70,10 @@ class HeaderReader {
                 while (m_pos < m_size && m_data[m_pos] != '\n' && m_data[m_pos] != '\r')
                     ++m_pos;
             } else {
-                return;
+                break;
             }
         }
+        return m_pos != start;
     }
 
     const std::uint8_t* m_data;

@@ -34,8 +34,8 @@ struct Vertex {
 };
 
 std::ostream& operator<<(std::ostream& out, const Vertex& v) {
-    return out << "(" << v.x << ", " << v.y << ", " << v.z << " | " << v.nx << ", " << v.ny
-               << ", " << v.nz << " | " << v.u << ", " << v.v << ")";
+    return out << "(" << v.x << ", " << v.y << ", " << v.z << " | " << v.nx << ", " << v.ny << ", "
+               << v.nz << " | " << v.u << ", " << v.v << ")";
 }
 
 struct Polygon {
@@ -108,7 +108,7 @@ template <typename F> std::string FaultOf(F f) {
 
 // Restores the default memory budget and remembers what the pools held before.
 class Generation : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { vesk::SetMemoryBudget(0); }
     const std::size_t baseline = vesk::MemoryInUse();
 };
@@ -417,8 +417,8 @@ using PointValues = std::tuple<double, double, double>;
 
 // The vertices of one lattice cell by output position. Cell k (row by row) was
 // emitted k-th, each cell emitting perCell polygons, and the list is reversed.
-std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons, int paMax,
-                                           int i, int j, std::size_t perCell) {
+std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons, int paMax, int i,
+                                           int j, std::size_t perCell) {
     std::map<PointKey, PointValues> points;
     const std::size_t k = std::size_t(j * paMax + i);
     const std::size_t end = polygons.size() - k * perCell;
@@ -426,7 +426,8 @@ std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons,
         for (const Vertex& v : polygons[n].vertices) {
             const auto [it, added] = points.emplace(PointKey{v.x, v.y}, PointValues{v.z, v.u, v.v});
             if (!added) {
-                EXPECT_EQ(it->second, (PointValues{v.z, v.u, v.v})) << "inside cell " << i << "," << j;
+                EXPECT_EQ(it->second, (PointValues{v.z, v.u, v.v}))
+                    << "inside cell " << i << "," << j;
             }
         }
     return points;
@@ -491,10 +492,10 @@ TEST_F(Generation, DepthZeroMakesOnePolygonPerCell) {
 TEST_F(Generation, ReportsProgressUpToTheLeafCount) {
     const Bitmap image = Speckled(65, 65);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
-    Shape shape(GenerateTerrain(MakeArgs(image, 16, 3, true),
-                                [&](std::uint64_t done, std::uint64_t total) {
-                                    reports.emplace_back(done, total);
-                                }));
+    Shape shape(
+        GenerateTerrain(MakeArgs(image, 16, 3, true), [&](std::uint64_t done, std::uint64_t total) {
+            reports.emplace_back(done, total);
+        }));
     ASSERT_TRUE(shape);
     ASSERT_GE(reports.size(), 2u);
     for (std::size_t n = 1; n < reports.size(); ++n) {
