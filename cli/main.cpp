@@ -11,7 +11,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "core/bmp.h"
+#include "core/imagefile.h"
 #include "core/lattice.h"
 #include "core/names.h"
 #include "core/terrain.h"
@@ -88,7 +88,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int Generate(const GenerateOptions& o) {
     // Read the contour image.
-    const Bitmap image = LoadBmpFile(o.image);
+    const Bitmap image = LoadImageFile(o.image);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
     if (out != "-" && SameFile(out, o.image))
