@@ -20,8 +20,7 @@
 #include <functional>
 #include <memory>
 
-#include "tests/support/bmp24.h"
-#include "core/bmp.h"
+#include "core/imagefile.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
 #include "fakedialogs.h"
@@ -29,6 +28,8 @@
 #include "shape/shape.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "tests/support/bmp24.h"
+#include "tests/support/pngfile.h"
 #include "ui/depthfield.h"
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
@@ -36,6 +37,12 @@
 namespace {
 
 const QString kProgram = QStringLiteral("/opt/my tools/talorin");
+const QStringList kOpenFilters = {QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm)"),
+                                  QStringLiteral("BMPファイル (*.bmp)"),
+                                  QStringLiteral("PNGファイル (*.png)"),
+                                  QStringLiteral("PGMファイル (*.pgm)"),
+                                  QStringLiteral("PPMファイル (*.ppm)"),
+                                  QStringLiteral("すべてのファイル (*)")};
 
 // A 24-bit BMP whose pixels have grey level grey(x, y).
 void WriteBmp(const QString& path, int width, int height,
@@ -67,7 +74,7 @@ talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
 
 QString LoadError(const QString& path) {
     try {
-        talorin::LoadBmpFile(path.toStdString());
+        talorin::LoadImageFile(path.toStdString());
     } catch (const std::exception& e) {
         return ErrorBoxText(QString::fromUtf8(e.what()));
     }
@@ -241,7 +248,7 @@ class TestMainWindow : public QObject {
         QVERIFY(file[2]->isSeparator());
         QCOMPARE(file[3]->text(), QStringLiteral("終了(&X)"));
         QCOMPARE(w.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
-        QCOMPARE(w.BmpOpen.filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QCOMPARE(w.BmpOpen.filter, kOpenFilters.join(QStringLiteral(";;")));
         QCOMPARE(w.BmpOpen.defaultSuffix, QStringLiteral("bmp"));
         QVERIFY(w.BmpOpen.fileMustExist);
         QVERIFY(w.BmpOpen.folderMustExist);
@@ -380,7 +387,7 @@ class TestMainWindow : public QObject {
         dialogs.openAnswers = {image};
         auto w = start(arguments);
         QCOMPARE(dialogs.openRequests.size(), 1);
-        QCOMPARE(dialogs.openRequests[0].filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QCOMPARE(dialogs.openRequests[0].filter, kOpenFilters.join(QStringLiteral(";;")));
         QVERIFY(dialogs.openRequests[0].proposedName.isEmpty());
         QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty());
         QVERIFY(w->isVisible() && w->ImageLoaded);
@@ -471,6 +478,49 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->SufSave.initialFolder, dir->path() + QStringLiteral("/sub/"));
         QCOMPARE(w->BmpOpen.proposedName, second);
         QCOMPARE(w->BmpOpen.initialFolder, dir->path() + QLatin1Char('/'));
+    }
+
+    // A 16-bit PNG under a .bmp name, from the command line and from the menu: the
+    // kind comes from the content, the heights keep every level and the preview
+    // shows their 8-bit reduction.
+    void loadsSixteenBitPngByItsContent() {
+        testsupport::PngWriter png;
+        png.width = 20;
+        png.height = 10;
+        png.bitDepth = 16;
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x)
+                png.samples.push_back(std::uint16_t(x * 3000 + y));
+        const std::string bytes = png.build();
+        const QString named = path(QStringLiteral("crater.v1.bmp"));
+        QFile f(named);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+        f.close();
+
+        auto w = start({named});
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(w->ImageLoaded);
+        QCOMPARE(w->ContourImage.width(), 20);
+        QCOMPARE(w->ContourImage.levelMax(), 196605u);
+        QCOMPARE(w->ContourImage.level(1, 1), 3u * 3001);
+        QCOMPARE(w->ObjName->text(), QStringLiteral("crater"));
+        QCOMPARE(w->SufSave.proposedName, QStringLiteral("crater.suf"));
+        // 3000 of 65535 is 11.7 of 255: the preview's top left pixels are 0, then 12.
+        QCOMPARE(qGray(w->BmpShow->canvas().pixel(3, 3)), 0);
+        QCOMPARE(qGray(w->BmpShow->canvas().pixel(3 + 12, 3)), 12);
+
+        const QString pgm = path(QStringLiteral("flat.pgm"));
+        QFile g(pgm);
+        QVERIFY(g.open(QIODevice::WriteOnly));
+        g.write("P5 3 2 255\n\x10\x20\x30\x40\x50\x60");
+        g.close();
+        dialogs.openAnswers = {pgm};
+        w->BmpFileOpen->trigger();
+        QVERIFY(dialogs.errors.isEmpty());
+        QCOMPARE(w->ContourImage.width(), 3);
+        QCOMPARE(w->ContourImage.levelMax(), 765u);
+        QCOMPARE(w->ObjName->text(), QStringLiteral("flat"));
     }
 
     // --- Polygon count and the depth field -------------------------------------
@@ -709,7 +759,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(dialogs.saveRequests[0].initialFolder, dir->path() + QLatin1Char('/'));
         QVERIFY(w->CurrentShape);
 
-        const talorin::Bitmap bitmap = talorin::LoadBmpFile(image.toStdString());
+        const talorin::Bitmap bitmap = talorin::LoadImageFile(image.toStdString());
         talorin::Talorin_Args args;
         args.Size = size;
         args.MaxHeight = height;
@@ -921,7 +971,7 @@ class TestMainWindow : public QObject {
         const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->BmpOpen, false);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("BMPファイル (*.bmp)")});
+        QCOMPARE(dialog->nameFilters(), kOpenFilters);
         QCOMPARE(dialog->defaultSuffix(), QStringLiteral("bmp"));
         QCOMPARE(dialog->selectedFiles(), QStringList{image});
         dialog->show();
