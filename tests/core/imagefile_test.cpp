@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -128,6 +129,28 @@ TEST_F(ImageFile, BrokenBmpFilesGiveTheBmpReadersTexts) {
         EXPECT_EQ(loadError(path), bmpLoadError(path));
         EXPECT_NE(loadError(path).find(" を読み込めません: "), std::string::npos);
     }
+}
+
+// The 16-bit sample is the 8-bit sample's terrain with finer steps: every level
+// rounds to the BMP's grey, and the slopes hold levels between the BMP's steps.
+TEST(SampleImages, SixteenBitMountainRefinesTheEightBitOne) {
+    const std::string folder = TALORIN_SAMPLES_DIR "/";
+    const Bitmap bmp = LoadImageFile(folder + "mountain.bmp");
+    const Bitmap png = LoadImageFile(folder + "mountain16.png");
+    ASSERT_EQ(png.width(), bmp.width());
+    ASSERT_EQ(png.height(), bmp.height());
+    ASSERT_EQ(png.levelMax(), 196605u);
+    int between = 0;
+    for (int y = 0; y < png.height(); ++y) {
+        for (int x = 0; x < png.width(); ++x) {
+            const std::uint32_t grey16 = png.level(x, y) / 3;
+            const std::uint8_t grey8 = bmp.pixel(x, y).r;
+            ASSERT_EQ(png.level(x, y), 3 * grey16);
+            ASSERT_LE(std::abs(int(grey16) - int(grey8) * 257), 257 / 2 + 1) << x << ", " << y;
+            between += grey16 % 257 != 0;
+        }
+    }
+    EXPECT_GT(between, png.width() * png.height() / 2);
 }
 
 } // namespace
