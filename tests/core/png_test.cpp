@@ -300,6 +300,7 @@ TEST(Png, ImageDataForFewerRowsThanTheHeaderIsRefused) {
     shortOne.samples.assign(10, 90);
     PngWriter w = shortOne;
     w.height = 3;
+    w.samples.assign(15, 90);
     const std::string full = w.build();
     const std::string twoRows = shortOne.build();
     // The IDAT of the two-row file under the three-row header.
