@@ -19,9 +19,7 @@ void ExpectBorderEqual(const MeshLattice& a, const MeshLattice& b, int paMax) {
             }
 }
 
-double Distance(MeshPoint a, double x, double y) {
-    return std::hypot(a.X - x, a.Y - y);
-}
+double Distance(MeshPoint a, double x, double y) { return std::hypot(a.X - x, a.Y - y); }
 
 } // namespace
 
@@ -92,7 +90,7 @@ TEST(InitMeshLattice, RefusesDensitiesTheArraysCannotHold) {
 // image pixels. At density 4 the interior points lie at 58, 116 and 174.
 
 class AdjustMesh : public ::testing::Test {
-  protected:
+protected:
     MeshLattice mesh = InitMeshLattice(233, 233, 4);
     const MeshLattice uniform = InitMeshLattice(233, 233, 4);
 

@@ -774,7 +774,7 @@ class TestMainWindow : public QObject {
         args.PaMax = paMax;
         args.WithUV = uv;
         args.WithShade = false;
-        vesk::TVESK_Object* expected = talorin::GenerateTerrain(args);
+        vesk::TVESK_Object* expected = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
         QVERIFY(expected);
         const QByteArray expectedText = QByteArray::fromStdString(vesk::SufText(expected));
         vesk::FreeSuf(expected);
@@ -865,7 +865,7 @@ class TestMainWindow : public QObject {
         }
         auto w = startWithImage();
         generateUnsaved(*w);
-        vesk::TVESK_Object* const previous = w->CurrentShape;
+        const talorin::TerrainMesh* const previous = w->CurrentShape.get();
         w->findChild<QLineEdit*>(field)->setText(text);
         if (field == QStringLiteral("Size"))
             w->MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
@@ -873,7 +873,7 @@ class TestMainWindow : public QObject {
         w->SUFOutButton->click();
 
         QCOMPARE(dialogs.events, QStringList{QStringLiteral("error: ") + message});
-        QCOMPARE(w->CurrentShape, previous);
+        QCOMPARE(w->CurrentShape.get(), previous);
     }
 
     void generationFailureBeepsThenTells() {
