@@ -381,7 +381,7 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size) {
     try {
         bitmap = Bitmap(int(h.width), int(h.rows));
     } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
     if (rle)
         decodeRle(h, pixels, available, bitmap);
@@ -395,7 +395,7 @@ Bitmap LoadBmpFile(const std::string& path) {
         const std::vector<std::uint8_t> bytes = ReadFileBytes(path, kMaxBmpFileBytes);
         return DecodeBmp(bytes.data(), bytes.size());
     } catch (const Error& e) {
-        throw Error(path + " を読み込めません: " + e.what());
+        throw Error(e.kind(), path + " を読み込めません: " + e.what());
     }
 }
 

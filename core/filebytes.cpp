@@ -13,14 +13,14 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
     std::error_code ec;
     const auto status = std::filesystem::status(std::filesystem::path(path), ec);
     if (ec || !std::filesystem::is_regular_file(status))
-        throw Error(kCannotOpenText);
+        throw Error(ErrorKind::Io, kCannotOpenText);
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
     if (!in)
-        throw Error(kCannotOpenText);
+        throw Error(ErrorKind::Io, kCannotOpenText);
     in.seekg(0, std::ios::end);
     const std::streamoff length = in.tellg();
     if (length < 0)
-        throw Error(kReadFailedText);
+        throw Error(ErrorKind::Io, kReadFailedText);
     if (std::uint64_t(length) > maxBytes)
         throw Error(kTooLargeText);
     in.seekg(0, std::ios::beg);
@@ -29,11 +29,11 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
     try {
         bytes.resize(std::size_t(length));
     } catch (const std::bad_alloc&) {
-        throw Error(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
     in.read(reinterpret_cast<char*>(bytes.data()), length);
     if (in.gcount() != length)
-        throw Error(kReadFailedText);
+        throw Error(ErrorKind::Io, kReadFailedText);
     return bytes;
 }
 

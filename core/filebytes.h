@@ -11,12 +11,13 @@ namespace talorin {
 inline constexpr const char* kCannotOpenText = "ファイルを開けません";
 inline constexpr const char* kReadFailedText = "ファイルの読み込み中にエラーが起きました";
 inline constexpr const char* kTooLargeText = "画像が大きすぎます";
-inline constexpr const char* kNoMemoryText = "メモリが足りません";
+inline constexpr const char* kNoMemoryText = "メモリが足りません"; // of kind OutOfMemory
 
 // The bytes of the regular file at path. Throws talorin::Error with one of the
-// reasons above, without the file name: the path is missing or not a regular
-// file, reading fails, or the file is longer than maxBytes (checked before
-// anything is allocated).
+// reasons above, without the file name: of kind Io when the path is missing or
+// not a regular file or reading fails, OutOfMemory when the bytes cannot be
+// held, BadInput when the file is longer than maxBytes (checked before anything
+// is allocated).
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes);
 
 } // namespace talorin

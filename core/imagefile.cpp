@@ -53,7 +53,7 @@ Bitmap LoadImageFile(const std::string& path) {
             throw Error(kTooLargeText);
         return DecodeImage(bytes.data(), bytes.size());
     } catch (const Error& e) {
-        throw Error(path + " を読み込めません: " + e.what());
+        throw Error(e.kind(), path + " を読み込めません: " + e.what());
     }
 }
 

@@ -23,7 +23,8 @@ Bitmap DecodeImage(const std::uint8_t* data, std::size_t size);
 
 // Reads and decodes the image file at path. Throws talorin::Error whose text names
 // the file and the reason ("<path> を読み込めません: <reason>"), the same texts as
-// LoadBmpFile for a BMP file.
+// LoadBmpFile for a BMP file; of kind Io when the file cannot be read,
+// OutOfMemory when memory runs out, BadInput for what the file holds.
 Bitmap LoadImageFile(const std::string& path);
 
 } // namespace talorin

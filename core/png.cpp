@@ -62,7 +62,7 @@ using Context = std::unique_ptr<spng_ctx, FreeContext>;
     case SPNG_ECHUNK_CRC:
         fail(kBadCrcText);
     case SPNG_EMEM:
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     default:
         fail(std::string(kCorruptText) + "（" + spng_strerror(code) + "）");
     }
@@ -120,7 +120,7 @@ void decode16(spng_ctx* ctx, const spng_ihdr& ihdr, Bitmap& bitmap) {
         samples.resize(pixels * channels);
         levels.resize(pixels);
     } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
     // Host-endian samples in the file's own layout, deinterlaced, nothing applied.
     check(spng_decode_image(ctx, samples.data(), samples.size() * 2, SPNG_FMT_PNG, 0));
@@ -155,7 +155,7 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
 
     const Context ctx(spng_ctx_new(0));
     if (!ctx)
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     // Gamma is applied only on request and checksums of critical chunks are
     // checked by default; ancillary chunks with a bad checksum are dropped.
     check(spng_set_image_limits(ctx.get(), std::uint32_t(kMaxBmpPixels),
@@ -177,7 +177,7 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
     try {
         bitmap = Bitmap(int(ihdr.width), int(ihdr.height));
     } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
     if (ihdr.bit_depth == 16) {
         decode16(ctx.get(), ihdr, bitmap);

@@ -121,7 +121,7 @@ Bitmap DecodePnm(const std::uint8_t* data, std::size_t size) {
         if (!eightBit)
             levels.resize(pixels);
     } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
 
     const std::uint32_t max = std::uint32_t(maxval);

@@ -70,6 +70,16 @@ std::string loadError(const std::string& path) {
     return "(loaded)";
 }
 
+ErrorKind loadErrorKind(const std::string& path) {
+    try {
+        LoadImageFile(path);
+    } catch (const Error& e) {
+        return e.kind();
+    }
+    ADD_FAILURE() << path << " loaded";
+    return ErrorKind::BadInput;
+}
+
 std::string bmpLoadError(const std::string& path) {
     try {
         LoadBmpFile(path);
@@ -117,6 +127,9 @@ TEST_F(ImageFile, ErrorsNameTheFileAndTheReason) {
                                         "（読めるのは BMP、PNG、PGM、PPM です）");
     const std::string png = write("cut.png", "\x89PNG\r\n");
     EXPECT_EQ(loadError(png), png + " を読み込めません: ファイルが途中で切れています");
+    EXPECT_EQ(loadErrorKind(missing), ErrorKind::Io);
+    EXPECT_EQ(loadErrorKind(text), ErrorKind::BadInput);
+    EXPECT_EQ(loadErrorKind(png), ErrorKind::BadInput);
     const std::string pgm = write("flat.pgm", "P5 2 2 0\n");
     EXPECT_EQ(loadError(pgm),
               pgm + " を読み込めません: PGM/PPM の最大値が正しくありません（1 から 65535 まで）");
