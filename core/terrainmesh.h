@@ -27,7 +27,8 @@ struct TerrainMesh {
 
     // Every distinct point once: a point that several polygons share is one
     // vertex. The generator numbers them in the order in which it first
-    // reaches them (the order of the subdivision walk, see core/subdivision.h).
+    // reaches them (the order of the subdivision walk, see core/subdivision.h);
+    // a large run is built as two bands of cell rows, the upper one first.
     std::vector<MeshVertex> Vertices;
 
     // Polygon p has the corners Indices[Starts[p]] .. Indices[Starts[p + 1] - 1]
