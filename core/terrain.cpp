@@ -76,14 +76,19 @@ constexpr std::uint32_t kNoVertex = std::numeric_limits<std::uint32_t>::max();
 // which would take some 20 ms on every run while a small run reads only a few
 // of them, so a large table computes each level the first time it is read. Not
 // yet computed and faulted both read NaN in entries(), so the common path costs
-// one compare.
-// A run is one thread, so filling on demand behind a const interface is safe.
+// one compare. The two bands of a large run read the table at once: entries and
+// states are relaxed atomics (plain loads and stores on common hardware), and
+// two threads that compute the same level store the same bits.
 class HeightTable {
   public:
     HeightTable(std::uint8_t shapeMode, double e, double maxHeight, std::uint32_t levelMax)
         : m_shapeMode(shapeMode), m_e(e), m_maxHeight(maxHeight), m_levelMax(levelMax),
-          m_heights(std::size_t(levelMax) + 1, std::numeric_limits<double>::quiet_NaN()),
-          m_state(std::size_t(levelMax) + 1, kUnknown) {
+          m_heights(std::size_t(levelMax) + 1), m_state(std::size_t(levelMax) + 1) {
+        for (std::uint32_t level = 0; level <= levelMax; ++level) {
+            m_heights[level].store(std::numeric_limits<double>::quiet_NaN(),
+                                   std::memory_order_relaxed);
+            m_state[level].store(kUnknown, std::memory_order_relaxed);
+        }
         if (levelMax < kFilledUpFront)
             for (std::uint32_t level = 0; level <= levelMax; ++level)
                 compute(level);
@@ -91,19 +96,20 @@ class HeightTable {
 
     // The entries, NaN where not yet computed or faulted: read one, and call
     // height() for a NaN.
-    const double* entries() const { return m_heights.data(); }
+    const std::atomic<double>* entries() const { return m_heights.data(); }
 
     // The height of a level (0..levelMax), NaN when its computation faults.
     [[gnu::noinline]] double height(std::uint32_t level) const {
-        if (m_state[level] == kUnknown)
+        if (m_state[level].load(std::memory_order_acquire) == kUnknown)
             compute(level);
-        return m_heights[level];
+        return m_heights[level].load(std::memory_order_relaxed);
     }
 
     // The text of the fault the level's computation raises, or null.
     const char* fault(std::uint32_t level) const {
         (void)height(level);
-        return m_state[level] == kKnown ? nullptr : kFaultTexts[m_state[level] - kFirstFault];
+        const std::uint8_t state = m_state[level].load(std::memory_order_acquire);
+        return state == kKnown ? nullptr : kFaultTexts[state - kFirstFault];
     }
 
   private:
@@ -114,26 +120,27 @@ class HeightTable {
     static constexpr std::uint32_t kFilledUpFront = 4096;
 
     void compute(std::uint32_t level) const {
+        std::uint8_t state = kKnown;
         try {
             // Level over levelMax exactly as written: for 8 bits s / 765.0.
-            m_heights[level] =
-                CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight);
-            m_state[level] = kKnown;
+            m_heights[level].store(
+                CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight),
+                std::memory_order_relaxed);
         } catch (const FloatFault& fault) {
-            std::uint8_t state = kFirstFault + 1; // an invalid operation, unless another
+            state = kFirstFault + 1; // an invalid operation, unless another
             for (std::uint8_t i = 0; i < 3; ++i)
                 if (std::strcmp(fault.what(), kFaultTexts[i]) == 0)
                     state = std::uint8_t(kFirstFault + i);
-            m_state[level] = state;
         }
+        m_state[level].store(state, std::memory_order_release);
     }
 
     std::uint8_t m_shapeMode;
     double m_e;
     double m_maxHeight;
     std::uint32_t m_levelMax;
-    mutable std::vector<double> m_heights;
-    mutable std::vector<std::uint8_t> m_state;
+    mutable std::vector<std::atomic<double>> m_heights;
+    mutable std::vector<std::atomic<std::uint8_t>> m_state;
 };
 
 // The run's constants that the vertex values need.
@@ -155,7 +162,7 @@ struct Run {
     double half = 0;
 
     HeightTable heights;
-    const double* table; // heights.entries()
+    const std::atomic<double>* table; // heights.entries()
 };
 
 // The level of the pixel at column c, row r (both in range).
@@ -181,7 +188,7 @@ inline bool FastVertex(const Run& run, MeshPoint p, MeshVertex& out) {
     const int c = WrapIndex(static_cast<int>(column), run.spanX);
     const int r = WrapIndex(static_cast<int>(row), run.spanY);
     const std::uint32_t level = LevelAt(run, c, r);
-    out.Z = run.table[level];
+    out.Z = run.table[level].load(std::memory_order_relaxed);
     if (out.Z != out.Z) // not computed yet, or faulted
         out.Z = run.heights.height(level);
     out.U = a / run.size * 255;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -212,6 +213,29 @@ TEST(ImageHeights, SixteenBitCopyOfAnEightBitImageGivesItsBytes) {
     ASSERT_EQ(sixteen.levelMax(), 196605u);
     EXPECT_TRUE(SameText(sufOf(sixteen), sufOf(eight)));
     EXPECT_TRUE(SameText(sufOf(sixteen, false), sufOf(eight, false)));
+}
+
+TEST(ImageHeights, SixteenBitCopyBuiltInTwoBandsGivesTheSameMesh) {
+    // 65536 leaves: built as two bands on two threads, both filling the
+    // 16-bit table as they go.
+    const auto g = [](int x, int y) { return std::uint8_t((x * x + 3 * y * y + x * y) % 251); };
+    const Bitmap eight = decode(testsupport::Bmp24Bytes(129, 129, [&](int x, int y) {
+        return Rgb{g(x, y), g(x, y), g(x, y)};
+    }));
+    const Bitmap sixteen =
+        grey16(129, 129, [&](int x, int y) { return std::uint16_t(g(x, y) * 257); });
+    Talorin_Args args = argsFor(eight, 4);
+    args.PaMax = 16;
+    args.Lattice = InitMeshLattice(eight, 16);
+    const TerrainMesh expected = GenerateTerrainMesh(args);
+    args.Bitmap = &sixteen;
+    const TerrainMesh mesh = GenerateTerrainMesh(args);
+    ASSERT_EQ(mesh.polygonCount(), 65536u);
+    ASSERT_EQ(mesh.Vertices.size(), expected.Vertices.size());
+    EXPECT_EQ(std::memcmp(mesh.Vertices.data(), expected.Vertices.data(),
+                          mesh.Vertices.size() * sizeof(MeshVertex)),
+              0);
+    EXPECT_EQ(mesh.Indices, expected.Indices);
 }
 
 TEST(ImageHeights, LowBitGreyUsesItsOwnMaximum) {
