@@ -13,7 +13,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
-#include "core/bmp.h"
+#include "core/imagefile.h"
 #include "core/lattice.h"
 #include "core/names.h"
 #include "core/sufmesh.h"
@@ -96,7 +96,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int Generate(const GenerateOptions& o) {
     // Read the contour image.
-    Bitmap image = LoadBmpFile(o.image);
+    Bitmap image = LoadImageFile(o.image);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
     if (out != "-" && SameFile(out, o.image))

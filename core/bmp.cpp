@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "core/filebytes.h"
 #include "shape/error.h"
 
 // What the decoder accepts:
@@ -39,17 +37,9 @@ namespace {
 
 constexpr const char* kNotBmpText = "BMP ファイルではありません";
 constexpr const char* kTruncatedText = "ファイルが途中で切れています";
-constexpr const char* kTooLargeText = "画像が大きすぎます";
 constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
 constexpr const char* kCorruptText = "BMP ファイルが壊れています";
 constexpr const char* kBadMaskText = "BMP の色マスクが正しくありません";
-constexpr const char* kNoMemoryText = "メモリが足りません";
-constexpr const char* kCannotOpenText = "ファイルを開けません";
-constexpr const char* kReadFailedText = "ファイルの読み込み中にエラーが起きました";
-
-// The largest file an image under the pixel cap can need (32 bits a pixel), plus room
-// for headers, palette and an embedded colour profile.
-constexpr std::uint64_t kMaxBmpFileBytes = kMaxBmpPixels * 4 + (std::uint64_t(1) << 24);
 
 // An RLE stream can describe a whole image in a few bytes (end-of-bitmap), so the file
 // length alone does not bound it. Images above kRleFreePixels must bring at least one
@@ -391,7 +381,7 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size) {
     try {
         bitmap = Bitmap(int(h.width), int(h.rows));
     } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     }
     if (rle)
         decodeRle(h, pixels, available, bitmap);
@@ -400,44 +390,12 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size) {
     return bitmap;
 }
 
-namespace {
-
-std::vector<std::uint8_t> readWholeFile(const std::string& path) {
-    std::error_code ec;
-    const auto status = std::filesystem::status(std::filesystem::path(path), ec);
-    if (ec || !std::filesystem::is_regular_file(status))
-        fail(kCannotOpenText);
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    if (!in)
-        fail(kCannotOpenText);
-    in.seekg(0, std::ios::end);
-    const std::streamoff length = in.tellg();
-    if (length < 0)
-        fail(kReadFailedText);
-    if (std::uint64_t(length) > kMaxBmpFileBytes)
-        fail(kTooLargeText);
-    in.seekg(0, std::ios::beg);
-
-    std::vector<std::uint8_t> bytes;
-    try {
-        bytes.resize(std::size_t(length));
-    } catch (const std::bad_alloc&) {
-        fail(kNoMemoryText);
-    }
-    in.read(reinterpret_cast<char*>(bytes.data()), length);
-    if (in.gcount() != length)
-        fail(kReadFailedText);
-    return bytes;
-}
-
-} // namespace
-
 Bitmap LoadBmpFile(const std::string& path) {
     try {
-        const std::vector<std::uint8_t> bytes = readWholeFile(path);
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(path, kMaxBmpFileBytes);
         return DecodeBmp(bytes.data(), bytes.size());
     } catch (const Error& e) {
-        throw Error(path + " を読み込めません: " + e.what());
+        throw Error(e.kind(), path + " を読み込めません: " + e.what());
     }
 }
 

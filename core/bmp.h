@@ -15,6 +15,10 @@ namespace talorin {
 
 inline constexpr std::uint64_t kMaxBmpPixels = 1ull << 28; // 268 M pixels, 805 MB decoded
 
+// The largest file an image under the pixel cap can need (32 bits a pixel), plus room
+// for headers, palette and an embedded colour profile.
+inline constexpr std::uint64_t kMaxBmpFileBytes = kMaxBmpPixels * 4 + (std::uint64_t(1) << 24);
+
 // Decodes a whole BMP file held in memory. Throws talorin::Error with a short
 // Japanese reason (no file name) when the data is not a readable BMP.
 Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size);

@@ -59,53 +59,119 @@ void CheckSampleImage(const Bitmap& image) {
         throw Error("高さを読む画像は 2 x 2 画素以上にしてください");
 }
 
-// The constant text of a fault thrown by a checked step.
-const char* FaultText(const FloatFault& fault) {
-    for (const char* text : {kDivideByZeroText, kInvalidOperationText, kOverflowText})
-        if (std::strcmp(fault.what(), text) == 0)
-            return text;
-    return kInvalidOperationText;
-}
-
 // --- One run ------------------------------------------------------------------
 
-constexpr int kBrightnessSums = 766; // red + green + blue, 0..765
 // Leaves between two progress reports and memory checks: well under a
 // millisecond of work, so that a cancel takes effect at once.
 constexpr std::uint64_t kProgressStride = 4096;
 constexpr std::uint32_t kNoVertex = std::numeric_limits<std::uint32_t>::max();
 
+// ShapeCurve(mode, level / levelMax, e) * MaxHeight for every level of the
+// image, computed with every step checked: the same doubles the height sample
+// gives, without four logarithms and powers per vertex. An entry whose
+// computation faults holds NaN and its fault's text, raised only when a vertex
+// actually reads that level.
+//
+// An 8-bit image has 766 levels, computed up front. A 16-bit one has 196,606,
+// which would take some 20 ms on every run while a small run reads only a few
+// of them, so a large table computes each level the first time it is read. Not
+// yet computed and faulted both read NaN in entries(), so the common path costs
+// one compare. The two bands of a large run read the table at once: entries and
+// states are relaxed atomics (plain loads and stores on common hardware), and
+// two threads that compute the same level store the same bits.
+class HeightTable {
+  public:
+    HeightTable(std::uint8_t shapeMode, double e, double maxHeight, std::uint32_t levelMax)
+        : m_shapeMode(shapeMode), m_e(e), m_maxHeight(maxHeight), m_levelMax(levelMax),
+          m_heights(std::size_t(levelMax) + 1), m_state(std::size_t(levelMax) + 1) {
+        for (std::uint32_t level = 0; level <= levelMax; ++level) {
+            m_heights[level].store(std::numeric_limits<double>::quiet_NaN(),
+                                   std::memory_order_relaxed);
+            m_state[level].store(kUnknown, std::memory_order_relaxed);
+        }
+        if (levelMax < kFilledUpFront)
+            for (std::uint32_t level = 0; level <= levelMax; ++level)
+                compute(level);
+    }
+
+    // The entries, NaN where not yet computed or faulted: read one, and call
+    // height() for a NaN.
+    const std::atomic<double>* entries() const { return m_heights.data(); }
+
+    // The height of a level (0..levelMax), NaN when its computation faults.
+    [[gnu::noinline]] double height(std::uint32_t level) const {
+        if (m_state[level].load(std::memory_order_acquire) == kUnknown)
+            compute(level);
+        return m_heights[level].load(std::memory_order_relaxed);
+    }
+
+    // The text of the fault the level's computation raises, or null.
+    const char* fault(std::uint32_t level) const {
+        (void)height(level);
+        const std::uint8_t state = m_state[level].load(std::memory_order_acquire);
+        return state == kKnown ? nullptr : kFaultTexts[state - kFirstFault];
+    }
+
+  private:
+    enum : std::uint8_t { kUnknown, kKnown, kFirstFault };
+    static constexpr const char* kFaultTexts[] = {kDivideByZeroText, kInvalidOperationText,
+                                                  kOverflowText};
+    // Tables up to this many entries cost well under a millisecond to fill.
+    static constexpr std::uint32_t kFilledUpFront = 4096;
+
+    void compute(std::uint32_t level) const {
+        std::uint8_t state = kKnown;
+        try {
+            // Level over levelMax exactly as written: for 8 bits s / 765.0.
+            m_heights[level].store(
+                CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight),
+                std::memory_order_relaxed);
+        } catch (const FloatFault& fault) {
+            state = kFirstFault + 1; // an invalid operation, unless another
+            for (std::uint8_t i = 0; i < 3; ++i)
+                if (std::strcmp(fault.what(), kFaultTexts[i]) == 0)
+                    state = std::uint8_t(kFirstFault + i);
+        }
+        m_state[level].store(state, std::memory_order_release);
+    }
+
+    std::uint8_t m_shapeMode;
+    double m_e;
+    double m_maxHeight;
+    std::uint32_t m_levelMax;
+    mutable std::vector<std::atomic<double>> m_heights;
+    mutable std::vector<std::atomic<std::uint8_t>> m_state;
+};
+
 // The run's constants that the vertex values need.
 struct Run {
-    const Rgb* pixels = nullptr;
-    int width = 0;
-    int spanX = 0; // width - 1
-    int spanY = 0; // height - 1
+    Run(const Bitmap& image, std::uint8_t shapeMode, double e, double maxHeight)
+        : pixels(image.data()), levels(image.levels()), width(image.width()),
+          spanX(image.width() - 1), spanY(image.height() - 1),
+          heights(shapeMode, e, maxHeight, image.levelMax()), table(heights.entries()) {}
+
+    const Rgb* pixels;
+    const std::uint32_t* levels; // null for an 8-bit image: its level is r + g + b
+    int width;
+    int spanX; // width - 1
+    int spanY; // height - 1
 
     double sW = 0;
     double sH = 0;
     double size = 0;
     double half = 0;
 
-    // ShapeCurve(mode, s / 765, e) * MaxHeight for every brightness sum s,
-    // computed once per run with every step checked: the same doubles the
-    // height sample gives, without four logarithms and powers per vertex. An
-    // entry whose computation faults holds NaN and its fault's text, raised
-    // only when a vertex actually reads that brightness.
-    std::array<double, kBrightnessSums> heights{};
-    std::array<const char*, kBrightnessSums> heightFaults{};
+    HeightTable heights;
+    const std::atomic<double>* table; // heights.entries()
 };
 
-void FillHeights(Run& run, std::uint8_t shapeMode, double e, double maxHeight) {
-    for (int s = 0; s < kBrightnessSums; ++s) {
-        try {
-            run.heights[s] = CheckedMul(ShapeCurve(shapeMode, s / 765.0, e), maxHeight);
-            run.heightFaults[s] = nullptr;
-        } catch (const FloatFault& fault) {
-            run.heights[s] = std::numeric_limits<double>::quiet_NaN();
-            run.heightFaults[s] = FaultText(fault);
-        }
-    }
+// The level of the pixel at column c, row r (both in range).
+inline std::uint32_t LevelAt(const Run& run, int c, int r) {
+    const std::size_t i = std::size_t(r) * std::size_t(run.width) + std::size_t(c);
+    if (run.levels != nullptr)
+        return run.levels[i];
+    const Rgb& pixel = run.pixels[i];
+    return std::uint32_t(pixel.r + pixel.g + pixel.b);
 }
 
 // The vertex values of image point p, unchecked. False when any of them is not
@@ -121,8 +187,10 @@ inline bool FastVertex(const Run& run, MeshPoint p, MeshVertex& out) {
         return false;
     const int c = WrapIndex(static_cast<int>(column), run.spanX);
     const int r = WrapIndex(static_cast<int>(row), run.spanY);
-    const Rgb& pixel = run.pixels[std::size_t(r) * std::size_t(run.width) + std::size_t(c)];
-    out.Z = run.heights[pixel.r + pixel.g + pixel.b];
+    const std::uint32_t level = LevelAt(run, c, r);
+    out.Z = run.table[level].load(std::memory_order_relaxed);
+    if (out.Z != out.Z) // not computed yet, or faulted
+        out.Z = run.heights.height(level);
     out.U = a / run.size * 255;
     out.V = b / run.size * 255;
     return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.Z) &&
@@ -139,11 +207,10 @@ MeshVertex CheckedVertex(const Run& run, MeshPoint p) {
     out.Y = CheckedSub(a, run.half);
     const int c = WrapIndex(RoundToInt32(p.X), run.spanX);
     const int r = WrapIndex(RoundToInt32(p.Y), run.spanY);
-    const Rgb& pixel = run.pixels[std::size_t(r) * std::size_t(run.width) + std::size_t(c)];
-    const int sum = pixel.r + pixel.g + pixel.b;
-    if (run.heightFaults[sum] != nullptr)
-        throw FloatFault(run.heightFaults[sum]);
-    out.Z = run.heights[sum];
+    const std::uint32_t level = LevelAt(run, c, r);
+    if (const char* fault = run.heights.fault(level))
+        throw FloatFault(fault);
+    out.Z = run.heights.height(level);
     out.U = CheckedMul(CheckedDiv(a, run.size), 255);
     out.V = CheckedMul(CheckedDiv(b, run.size), 255);
     return out;
@@ -515,9 +582,9 @@ double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, doubl
     CheckSampleImage(image);
     const int column = WrapIndex(RoundToInt32(x), image.width() - 1);
     const int row = WrapIndex(RoundToInt32(y), image.height() - 1);
-    const Rgb& pixel = image.pixel(column, row);
-    const int sum = pixel.r + pixel.g + pixel.b;
-    return CheckedMul(ShapeCurve(shapeMode, sum / 765.0, e), heightScale);
+    // Level over levelMax exactly as written: for 8 bits s / 765.0.
+    const double brightness = image.level(column, row) / double(image.levelMax());
+    return CheckedMul(ShapeCurve(shapeMode, brightness, e), heightScale);
 }
 
 TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress) {
@@ -538,17 +605,12 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         throw FloatFault(kInvalidOperationText);
 
     const Bitmap& image = *args.Bitmap;
-    Run run;
-    run.pixels = image.data();
-    run.width = image.width();
-    run.spanX = image.width() - 1;
-    run.spanY = image.height() - 1;
+    Run run(image, args.ShapeMode, args.CurveLevel, args.MaxHeight);
     // An image one pixel wide or high faults here, before any height is read.
     run.sW = CheckedDiv(args.Size, double(run.spanX));
     run.sH = CheckedDiv(args.Size, double(run.spanY));
     run.size = args.Size;
     run.half = args.Size / 2;
-    FillHeights(run, args.ShapeMode, args.CurveLevel, args.MaxHeight);
 
     // Ask before building whether the whole mesh can fit, so that a run far
     // too large fails at once instead of after filling memory. Counts in

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Writes mountain.bmp: a small contour image for trying the tool out.
+"""Writes the sample contour images for trying the tool out.
 
-A 129 x 129 24-bit grey BMP whose brightness is height: a round main peak, a
-lower ridge running off to the south-west and a small knoll, on ground that
-falls to black at the borders. Standard library only; run it from anywhere:
+mountain.bmp is a 129 x 129 24-bit grey BMP whose brightness is height: a round
+main peak, a lower ridge running off to the south-west and a small knoll, on
+ground that falls to black at the borders. mountain16.png is the same terrain
+as a 16-bit grey PNG, whose 65536 levels make smooth slopes without the steps
+of 256 levels. Standard library only; run it from anywhere:
 
     python3 samples/make_sample.py
 """
@@ -11,6 +13,7 @@ falls to black at the borders. Standard library only; run it from anywhere:
 import math
 import os
 import struct
+import zlib
 
 SIZE = 129
 
@@ -48,10 +51,29 @@ def bmp_bytes():
     return file_header + info_header + bytes(pixels)
 
 
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+def png16_bytes():
+    raw = bytearray()
+    previous = bytes(SIZE * 2)
+    for y in range(SIZE):
+        row = b"".join(struct.pack(">H", round(65535 * height(x, y))) for x in range(SIZE))
+        # Filter "Up" (the difference to the row above) suits a smooth surface.
+        raw += b"\x02" + bytes((a - b) & 0xFF for a, b in zip(row, previous))
+        previous = row
+    header = struct.pack(">IIBBBBB", SIZE, SIZE, 16, 0, 0, 0, 0)  # 16-bit grey
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header)
+            + png_chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + png_chunk(b"IEND", b""))
+
+
 def main():
-    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "mountain.bmp")
-    with open(path, "wb") as f:
+    folder = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(folder, "mountain.bmp"), "wb") as f:
         f.write(bmp_bytes())
+    with open(os.path.join(folder, "mountain16.png"), "wb") as f:
+        f.write(png16_bytes())
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ class QFileDialog;
 class QWidget;
 
 struct FileDialogRequest {
-    QString filter;        // one entry, e.g. "BMPファイル (*.bmp)"
+    QString filter;        // e.g. "BMPファイル (*.bmp)"; several entries apart by ";;"
     QString defaultSuffix; // added to a name typed without an extension
     QString proposedName;  // file name proposed (may be a full path)
     QString initialFolder; // empty: the platform's choice

@@ -24,8 +24,8 @@
 #include <string>
 #include <utility>
 
-#include "core/bmp.h"
 #include "core/countedsave.h"
+#include "core/imagefile.h"
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
@@ -48,7 +48,14 @@ constexpr int kClientHeight = 368;
 // the right-hand column.
 constexpr int kCountRightEdge = 406;
 constexpr int kCountPixelSize = 16;
-const QString kBmpFilter = QStringLiteral("BMPファイル (*.bmp)");
+// Every kind the loader reads first, then one entry per kind, then all files;
+// the loader tells the kind by the content, so any name may be chosen.
+const QString kImageFilter = QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm);;"
+                                            "BMPファイル (*.bmp);;"
+                                            "PNGファイル (*.png);;"
+                                            "PGMファイル (*.pgm);;"
+                                            "PPMファイル (*.ppm);;"
+                                            "すべてのファイル (*)");
 const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
 
 QFont PixelFont(int pixelSize, bool bold = false, bool italic = false, bool underline = false) {
@@ -160,7 +167,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
       m_dialogs(dialogs), m_arguments(arguments) {
     setWindowTitle(QStringLiteral("Talorin"));
 
-    BmpOpen.filter = kBmpFilter;
+    BmpOpen.filter = kImageFilter;
     BmpOpen.defaultSuffix = QStringLiteral("bmp");
     BmpOpen.fileMustExist = true;
     BmpOpen.folderMustExist = true;
@@ -619,7 +626,7 @@ void TTalorin_main::OpenContourImage() {
 void TTalorin_main::loadImage(const QString& fileName) {
     // Everything that can fail comes first, so that a failure leaves the
     // previous image, lattice, names and states as they were.
-    talorin::Bitmap image = talorin::LoadBmpFile(LocalPath(fileName));
+    talorin::Bitmap image = talorin::LoadImageFile(LocalPath(fileName));
     QImage preview;
     double scaleX = 0;
     double scaleY = 0;

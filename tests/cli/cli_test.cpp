@@ -29,6 +29,7 @@
 #include "shape/shape.h"
 #include "shape/suf.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/pngfile.h"
 
 extern char** environ;
 
@@ -290,6 +291,58 @@ TEST_F(Cli, GenerateAcceptsTheSizeTextsTheWindowAccepts) {
     EXPECT_EQ(plain.out, spaced.out);
     EXPECT_TRUE(plain.out.find("    750 375 500  191.25 255\r\n") != std::string::npos);
     EXPECT_TRUE(height.out.find("    1000 500 250  191.25 255\r\n") != std::string::npos);
+}
+
+// The image's kind comes from its content: the same pixels as PNG (under a .bmp
+// name) or PGM give the BMP's output byte for byte, and default names stay the
+// base name up to the first dot.
+TEST_F(Cli, GenerateReadsPngAndPgmByTheirContent) {
+    auto grey = [](int x, int y) {
+        const auto g = std::uint8_t(40 * x + 25 * y);
+        return Rgb{g, g, g};
+    };
+    WriteBmp(path("grey.bmp"), 6, 5, grey);
+    testsupport::PngWriter png;
+    png.width = 6;
+    png.height = 5;
+    std::string pgm = "P5 6 5 255\n";
+    for (int y = 0; y < 5; ++y) {
+        for (int x = 0; x < 6; ++x) {
+            png.samples.push_back(grey(x, y).r);
+            pgm += char(grey(x, y).r);
+        }
+    }
+    WriteFile(path("png-inside.bmp"), png.build());
+    WriteFile(path("grey.pgm"), pgm);
+
+    auto generate = [&](const std::string& image) {
+        return run({"generate", image, "-o", "-", "--depth", "2", "--object", "o"});
+    };
+    const RunResult bmp = generate("grey.bmp");
+    ASSERT_EQ(bmp.status, 0) << bmp.err;
+    for (const char* image : {"png-inside.bmp", "grey.pgm"}) {
+        const RunResult other = generate(image);
+        ASSERT_EQ(other.status, 0) << other.err;
+        EXPECT_EQ(other.out, bmp.out) << image;
+    }
+
+    fs::create_directory(path("maps"));
+    WriteFile(path("maps") / "peak.v2.png", png.build());
+    const RunResult named = run({"generate", "maps/peak.v2.png", "--depth", "0"});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(fs::exists(path("maps") / "peak.suf"));
+    EXPECT_NE(ReadFile(path("maps") / "peak.suf").find("peak"), std::string::npos);
+}
+
+TEST_F(Cli, BrokenImageIsReportedWithItsNameAndNothingIsWritten) {
+    WriteFile(path("bad.png"), "\x89PNG\r\n\x1a\n"); // the signature alone
+    WriteFile(path("bad.pgm"), "P5 4 4 0\n");
+    for (const std::string image : {"bad.png", "bad.pgm"}) {
+        const RunResult r = run({"generate", image});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(image + " を読み込めません: "), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"bad.pgm", "bad.png"}));
 }
 
 // Every setting reaches the generator: the tool's output equals the library

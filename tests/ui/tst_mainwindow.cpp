@@ -23,7 +23,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/bmp.h"
+#include "core/imagefile.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
 #include "duringrun.h"
@@ -33,6 +33,7 @@
 #include "shape/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/pngfile.h"
 #include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
 #include "ui/mainwindow.h"
@@ -42,6 +43,12 @@
 namespace {
 
 const QString kProgram = QStringLiteral("/opt/my tools/talorin");
+const QStringList kOpenFilters = {QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm)"),
+                                  QStringLiteral("BMPファイル (*.bmp)"),
+                                  QStringLiteral("PNGファイル (*.png)"),
+                                  QStringLiteral("PGMファイル (*.pgm)"),
+                                  QStringLiteral("PPMファイル (*.ppm)"),
+                                  QStringLiteral("すべてのファイル (*)")};
 
 // A 24-bit BMP whose pixels have grey level grey(x, y).
 void WriteBmp(const QString& path, int width, int height,
@@ -78,7 +85,7 @@ QByteArray ReadAll(const QString& path) {
 
 QString LoadError(const QString& path) {
     try {
-        talorin::LoadBmpFile(path.toStdString());
+        talorin::LoadImageFile(path.toStdString());
     } catch (const std::exception& e) {
         return ErrorBoxText(QString::fromUtf8(e.what()));
     }
@@ -258,7 +265,7 @@ class TestMainWindow : public QObject {
         QVERIFY(file[2]->isSeparator());
         QCOMPARE(file[3]->text(), QStringLiteral("終了(&X)"));
         QCOMPARE(c.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
-        QCOMPARE(w.openRequest().filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QCOMPARE(w.openRequest().filter, kOpenFilters.join(QStringLiteral(";;")));
         QCOMPARE(w.openRequest().defaultSuffix, QStringLiteral("bmp"));
         QVERIFY(w.openRequest().fileMustExist);
         QVERIFY(w.openRequest().folderMustExist);
@@ -402,7 +409,7 @@ class TestMainWindow : public QObject {
         auto w = start(arguments);
         const Controls c(*w);
         QCOMPARE(dialogs.openRequests.size(), 1);
-        QCOMPARE(dialogs.openRequests[0].filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QCOMPARE(dialogs.openRequests[0].filter, kOpenFilters.join(QStringLiteral(";;")));
         QVERIFY(dialogs.openRequests[0].proposedName.isEmpty());
         QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty());
         QVERIFY(w->isVisible() && w->document().hasImage());
@@ -496,6 +503,50 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->saveRequest().initialFolder, dir->path() + QStringLiteral("/sub/"));
         QCOMPARE(w->openRequest().proposedName, second);
         QCOMPARE(w->openRequest().initialFolder, dir->path() + QLatin1Char('/'));
+    }
+
+    // A 16-bit PNG under a .bmp name, from the command line and from the menu: the
+    // kind comes from the content, the heights keep every level and the preview
+    // shows their 8-bit reduction.
+    void loadsSixteenBitPngByItsContent() {
+        testsupport::PngWriter png;
+        png.width = 20;
+        png.height = 10;
+        png.bitDepth = 16;
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 20; ++x)
+                png.samples.push_back(std::uint16_t(x * 3000 + y));
+        const std::string bytes = png.build();
+        const QString named = path(QStringLiteral("crater.v1.bmp"));
+        QFile f(named);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+        f.close();
+
+        auto w = start({named});
+        const Controls c(*w);
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(w->document().hasImage());
+        QCOMPARE(w->document().image().width(), 20);
+        QCOMPARE(w->document().image().levelMax(), 196605u);
+        QCOMPARE(w->document().image().level(1, 1), 3u * 3001);
+        QCOMPARE(c.ObjName->text(), QStringLiteral("crater"));
+        QCOMPARE(w->saveRequest().proposedName, QStringLiteral("crater.suf"));
+        // 3000 of 65535 is 11.7 of 255: the preview's top left pixels are 0, then 12.
+        QCOMPARE(qGray(c.BmpShow->canvas().pixel(3, 3)), 0);
+        QCOMPARE(qGray(c.BmpShow->canvas().pixel(3 + 12, 3)), 12);
+
+        const QString pgm = path(QStringLiteral("flat.pgm"));
+        QFile g(pgm);
+        QVERIFY(g.open(QIODevice::WriteOnly));
+        g.write("P5 3 2 255\n\x10\x20\x30\x40\x50\x60");
+        g.close();
+        dialogs.openAnswers = {pgm};
+        c.BmpFileOpen->trigger();
+        QVERIFY(dialogs.errors.isEmpty());
+        QCOMPARE(w->document().image().width(), 3);
+        QCOMPARE(w->document().image().levelMax(), 765u);
+        QCOMPARE(c.ObjName->text(), QStringLiteral("flat"));
     }
 
     // --- Polygon count and the depth field -------------------------------------
@@ -1010,7 +1061,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(dialogs.saveRequests[0].initialFolder, dir->path() + QLatin1Char('/'));
         QVERIFY(w->currentShape());
 
-        const talorin::Bitmap bitmap = talorin::LoadBmpFile(image.toStdString());
+        const talorin::Bitmap bitmap = talorin::LoadImageFile(image.toStdString());
         talorin::Talorin_Args args;
         args.Size = size;
         args.MaxHeight = height;
@@ -1424,7 +1475,7 @@ class TestMainWindow : public QObject {
             MakeFileDialog(nullptr, w->openRequest(), false);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("BMPファイル (*.bmp)")});
+        QCOMPARE(dialog->nameFilters(), kOpenFilters);
         QCOMPARE(dialog->defaultSuffix(), QStringLiteral("bmp"));
         QCOMPARE(dialog->selectedFiles(), QStringList{image});
         dialog->show();
