@@ -65,9 +65,9 @@ TEST(Solid, SlopedGridIsClosedInEveryFormat) {
 
 TEST(Solid, BordersThatDoNotSurroundOnePointGetAMirroredBottom) {
     // A ring around a hole, and a U whose notch holds the centre of its border.
-    // The ring has 16 border edges, the U 14: top, walls, top turned over.
+    // Both have 16 border edges (the U two cells deep): top, walls, top turned over.
     const std::vector<std::pair<std::vector<int>, std::size_t>> shapes = {
-        {{0, 1, 2, 3, 5, 6, 7, 8}, 8 + 16 + 8}, {{0, 2, 3, 5, 6, 7, 8}, 7 + 14 + 7}};
+        {{0, 1, 2, 3, 5, 6, 7, 8}, 8 + 16 + 8}, {{0, 2, 3, 5, 6, 7, 8}, 7 + 16 + 7}};
     for (const auto& [keep, polygons] : shapes) {
         const TerrainMesh top = Cells(3, keep, 2);
         const TerrainMesh solid = MakeSolid(top, 1);
