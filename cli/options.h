@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "export/format.h"
+
 namespace talorin::cli {
 
 // A command line that does not make sense: the tool prints the text and the
@@ -41,6 +43,10 @@ struct GenerateOptions {
     std::optional<std::string> objectName; // UTF-8; unset: the image's base name
     std::string attributeName = "BodyM";   // UTF-8
     std::vector<Press> presses;            // in command-line order
+    // --format, or else the extension of -o; .suf for standard output and
+    // when neither is given.
+    ExportFormat format = ExportFormat::Suf;
+    std::optional<double> solidBase; // --solid: close into a solid down to -base
 };
 
 struct EstimateOptions {
