@@ -72,8 +72,4 @@ std::string NameForExport(const std::string& cp932) {
     return name;
 }
 
-void BufferedSink::putFloat(float v) {
-    put32(std::bit_cast<std::uint32_t>(v));
-}
-
 } // namespace talorin

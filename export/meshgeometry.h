@@ -4,6 +4,10 @@
 // for the byte sink.
 
 #include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <string_view>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -68,15 +72,18 @@ std::string NameForExport(const std::string& cp932);
 // must be called at the end; bytes not flushed are dropped.
 class BufferedSink {
   public:
-    explicit BufferedSink(const vesk::ByteSink& sink) : m_sink(sink) { m_buffer.reserve(kBlock); }
+    explicit BufferedSink(const vesk::ByteSink& sink)
+        : m_sink(sink), m_buffer(new char[kBlock]) {}
 
     void write(const char* data, std::size_t size) {
-        if (m_buffer.size() + size > kBlock)
+        if (m_used + size > kBlock)
             flush();
-        if (size >= kBlock)
+        if (size >= kBlock) {
             m_sink(data, size);
-        else
-            m_buffer.append(data, size);
+            return;
+        }
+        std::memcpy(m_buffer.get() + m_used, data, size);
+        m_used += size;
     }
     void write(std::string_view text) { write(text.data(), text.size()); }
     void put8(std::uint8_t v) { write(reinterpret_cast<const char*>(&v), 1); }
@@ -90,17 +97,18 @@ class BufferedSink {
                            char(v >> 24)};
         write(b, 4);
     }
-    void putFloat(float v);
+    void putFloat(float v) { put32(std::bit_cast<std::uint32_t>(v)); }
     void flush() {
-        if (!m_buffer.empty())
-            m_sink(m_buffer.data(), m_buffer.size());
-        m_buffer.clear();
+        if (m_used > 0)
+            m_sink(m_buffer.get(), m_used);
+        m_used = 0;
     }
 
   private:
     static constexpr std::size_t kBlock = std::size_t(1) << 20;
     const vesk::ByteSink& m_sink;
-    std::string m_buffer;
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_used = 0;
 };
 
 } // namespace talorin
