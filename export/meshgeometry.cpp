@@ -1,7 +1,10 @@
 #include "export/meshgeometry.h"
 
-#include <bit>
+#include <algorithm>
 #include <cmath>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "shape/shape.h"
 #include "shape/sjis.h"
@@ -70,6 +73,44 @@ std::string NameForExport(const std::string& cp932) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
     return name;
+}
+
+void WriteFormattedInParallel(
+    BufferedSink& out, std::size_t count,
+    const std::function<void(std::size_t first, std::size_t last, std::string& text)>& format) {
+    constexpr std::size_t kItemsPerBlock = 16384;
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    std::vector<std::string> texts(threads);
+    std::vector<std::exception_ptr> errors(threads);
+    for (std::size_t round = 0; round < count; round += kItemsPerBlock * threads) {
+        const auto work = [&](std::size_t t) {
+            try {
+                texts[t].clear();
+                const std::size_t first = std::min(count, round + t * kItemsPerBlock);
+                const std::size_t last = std::min(count, first + kItemsPerBlock);
+                if (first < last)
+                    format(first, last, texts[t]);
+            } catch (...) {
+                errors[t] = std::current_exception();
+            }
+        };
+        std::vector<std::thread> workers;
+        for (std::size_t t = 1; t < threads; ++t) {
+            try {
+                workers.emplace_back(work, t);
+            } catch (const std::system_error&) {
+                work(t); // no thread to be had: do its block here
+            }
+        }
+        work(0);
+        for (std::thread& w : workers)
+            w.join();
+        for (std::size_t t = 0; t < threads; ++t) {
+            if (errors[t])
+                std::rethrow_exception(errors[t]);
+            out.write(texts[t]);
+        }
+    }
 }
 
 } // namespace talorin

@@ -5,11 +5,12 @@
 
 #include <array>
 #include <bit>
-#include <cstring>
-#include <memory>
-#include <string_view>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/terrainmesh.h"
@@ -72,8 +73,7 @@ std::string NameForExport(const std::string& cp932);
 // must be called at the end; bytes not flushed are dropped.
 class BufferedSink {
   public:
-    explicit BufferedSink(const vesk::ByteSink& sink)
-        : m_sink(sink), m_buffer(new char[kBlock]) {}
+    explicit BufferedSink(const vesk::ByteSink& sink) : m_sink(sink), m_buffer(new char[kBlock]) {}
 
     void write(const char* data, std::size_t size) {
         if (m_used + size > kBlock)
@@ -110,5 +110,14 @@ class BufferedSink {
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
 };
+
+// Formats items 0 .. count-1 as text in blocks, several blocks at a time on
+// up to four threads, and writes the blocks to out in item order.
+// format(first, last, text) appends the text of items first .. last-1 to
+// text; it runs on other threads and must only read shared data. An exception
+// it throws reaches the caller once the blocks of that round are done.
+void WriteFormattedInParallel(
+    BufferedSink& out, std::size_t count,
+    const std::function<void(std::size_t first, std::size_t last, std::string& text)>& format);
 
 } // namespace talorin

@@ -8,9 +8,9 @@ namespace talorin {
 
 namespace {
 
-// "tag x y z\n" with each value as its shortest round-trip text.
+// Appends "tag x y z\n" with each value as its shortest round-trip text.
 template <std::size_t N>
-void PutLine(BufferedSink& out, const char* tag, const double (&values)[N]) {
+void PutLine(std::string& text, const char* tag, const double (&values)[N]) {
     char line[16 + N * 32];
     char* end = line;
     while (*tag)
@@ -20,7 +20,7 @@ void PutLine(BufferedSink& out, const char* tag, const double (&values)[N]) {
         end = std::to_chars(end, line + sizeof line, v).ptr;
     }
     *end++ = '\n';
-    out.write(line, std::size_t(end - line));
+    text.append(line, std::size_t(end - line));
 }
 
 char* PutIndex(char* at, char* end, std::uint64_t index) {
@@ -42,40 +42,55 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
     if (!mtlFileName.empty())
         out.write("mtllib " + mtlFileName + "\n");
     out.write("o " + NameForExport(mesh.ObjName) + "\n");
-    for (const MeshVertex& v : mesh.Vertices) {
-        const Vec3 p = ToYUp(PositionOf(v));
-        PutLine(out, "v", {p[0], p[1], p[2]});
-    }
+    const std::size_t vertexCount = mesh.Vertices.size();
+    WriteFormattedInParallel(out, vertexCount,
+                             [&](std::size_t first, std::size_t last, std::string& text) {
+                                 for (std::size_t i = first; i < last; ++i) {
+                                     const Vec3 p = ToYUp(PositionOf(mesh.Vertices[i]));
+                                     PutLine(text, "v", {p[0], p[1], p[2]});
+                                 }
+                             });
     if (uv)
-        for (const MeshVertex& v : mesh.Vertices)
-            PutLine(out, "vt", {v.U / 255, 1 - v.V / 255});
-    for (const Vec3& n : normals) {
-        const Vec3 m = ToYUp(n);
-        PutLine(out, "vn", {m[0], m[1], m[2]});
-    }
+        WriteFormattedInParallel(out, vertexCount,
+                                 [&](std::size_t first, std::size_t last, std::string& text) {
+                                     for (std::size_t i = first; i < last; ++i) {
+                                         const MeshVertex& v = mesh.Vertices[i];
+                                         PutLine(text, "vt", {v.U / 255, 1 - v.V / 255});
+                                     }
+                                 });
+    WriteFormattedInParallel(out, vertexCount,
+                             [&](std::size_t first, std::size_t last, std::string& text) {
+                                 for (std::size_t i = first; i < last; ++i) {
+                                     const Vec3 n = ToYUp(normals[i]);
+                                     PutLine(text, "vn", {n[0], n[1], n[2]});
+                                 }
+                             });
     out.write("usemtl " + MaterialName(mesh) + "\n");
-    std::string line;
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
-        const std::uint32_t* c = mesh.corners(p);
-        const std::size_t n = mesh.cornerCount(p);
-        // Each corner takes at most " i/i/i" with 20 digits per index.
-        line.resize(2 + n * 64);
-        char* at = line.data();
-        char* const end = at + line.size();
-        *at++ = 'f';
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t index = std::uint64_t(c[i]) + 1;
-            *at++ = ' ';
-            at = PutIndex(at, end, index);
-            *at++ = '/';
-            if (uv)
-                at = PutIndex(at, end, index);
-            *at++ = '/';
-            at = PutIndex(at, end, index);
-        }
-        *at++ = '\n';
-        out.write(line.data(), std::size_t(at - line.data()));
-    }
+    WriteFormattedInParallel(out, mesh.polygonCount(),
+                             [&](std::size_t first, std::size_t last, std::string& text) {
+                                 for (std::size_t p = first; p < last; ++p) {
+                                     const std::uint32_t* c = mesh.corners(p);
+                                     const std::size_t n = mesh.cornerCount(p);
+                                     // Each corner takes at most " i/i/i" with 20 digits per index.
+                                     const std::size_t start = text.size();
+                                     text.resize(start + 2 + n * 64);
+                                     char* at = text.data() + start;
+                                     char* const end = text.data() + text.size();
+                                     *at++ = 'f';
+                                     for (std::size_t i = 0; i < n; ++i) {
+                                         const std::uint64_t index = std::uint64_t(c[i]) + 1;
+                                         *at++ = ' ';
+                                         at = PutIndex(at, end, index);
+                                         *at++ = '/';
+                                         if (uv)
+                                             at = PutIndex(at, end, index);
+                                         *at++ = '/';
+                                         at = PutIndex(at, end, index);
+                                     }
+                                     *at++ = '\n';
+                                     text.resize(std::size_t(at - text.data()));
+                                 }
+                             });
     out.flush();
 }
 
