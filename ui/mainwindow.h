@@ -8,12 +8,14 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <tuple>
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
 #include "core/terraindocument.h"
+#include "core/terrainmesh.h"
 #include "shape/shape.h"
 #include "ui/dialogs.h"
 
@@ -56,7 +58,7 @@ class TTalorin_main : public QMainWindow {
     const FileDialogRequest& saveRequest() const { return SufSave; }
 
     // The last generated shape, or null. The window owns it.
-    const vesk::TVESK_Object* currentShape() const { return CurrentShape; }
+    const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -114,7 +116,7 @@ class TTalorin_main : public QMainWindow {
 
     // --- State of the window; owned by it -----------------------------------
     talorin::TerrainDocument m_document;
-    vesk::TVESK_Object* CurrentShape = nullptr; // the last generated shape, or null
+    std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
     QImage PreviewImage;
     QImage GraphBackground;
     bool GraphBackgroundReady = false;

@@ -20,12 +20,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/support/bmp24.h"
 #include "core/bitmap.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
 #include "shape/shape.h"
 #include "shape/suf.h"
+#include "tests/support/bmp24.h"
 
 extern char** environ;
 
@@ -328,7 +328,8 @@ TEST_F(Cli, GenerateMatchesTheLibraryForEverySetting) {
     talorin::AdjustMeshDensity(args.Lattice, 5, 100, 80, talorin::kLeftButton, sx, sy);
     talorin::AdjustMeshDensity(args.Lattice, 5, 30, 200, talorin::kRightButton, sx, sy);
     talorin::AdjustMeshDensity(args.Lattice, 5, 150, 150, talorin::kLeftButton, sx, sy);
-    vesk::TVESK_Object* shape = talorin::GenerateTerrain(args);
+    // The shape model's writer over the same terrain.
+    vesk::TVESK_Object* shape = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
     ASSERT_NE(shape, nullptr);
     const std::string expected = vesk::SufText(shape);
     vesk::FreeSuf(shape);
@@ -458,7 +459,8 @@ TEST_F(Cli, FailedRunLeavesAnExistingOutputUntouched) {
 
 TEST_F(Cli, GenerateNeverWritesOverItsOwnImage) {
     // A picture whose name ends in .suf would get its own name as the default
-    // output; -o may name the image directly or through a link.
+    // output; -o may name the image directly or through a link (with --format,
+    // since .bmp names no output format).
     WriteWhiteBmp(path("peak.suf"), 5, 5);
     WriteWhiteBmp(path("img.bmp"), 5, 5);
     fs::create_symlink("img.bmp", path("alias.bmp"));
@@ -466,9 +468,10 @@ TEST_F(Cli, GenerateNeverWritesOverItsOwnImage) {
     const std::string img = ReadFile(path("img.bmp"));
     const std::vector<std::vector<std::string>> clashing = {
         {"generate", "peak.suf", "--depth", "0"},
-        {"generate", "img.bmp", "--depth", "0", "-o", "img.bmp"},
-        {"generate", "img.bmp", "--depth", "0", "-o", "./alias.bmp"},
-        {"generate", "alias.bmp", "--depth", "0", "-o", path("img.bmp").string()},
+        {"generate", "img.bmp", "--depth", "0", "--format", "suf", "-o", "img.bmp"},
+        {"generate", "img.bmp", "--depth", "0", "--format", "suf", "-o", "./alias.bmp"},
+        {"generate", "alias.bmp", "--depth", "0", "--format", "suf", "-o",
+         path("img.bmp").string()},
     };
     for (const auto& args : clashing) {
         const RunResult r = run(args);

@@ -382,7 +382,7 @@ TEST(TerrainDocumentArgs, GenerateTheWorkedExample) {
     doc.setImage(white, "w");
     doc.setDepth(1);
     const Talorin_Args args = doc.makeArgs();
-    vesk::TVESK_Object* shape = GenerateTerrain(args);
+    vesk::TVESK_Object* shape = MeshToShape(GenerateTerrainMesh(args));
     ASSERT_NE(shape, nullptr);
     int polygons = 0;
     for (const vesk::TVESK_Polygon* p = shape->Polygons; p; p = p->Next)

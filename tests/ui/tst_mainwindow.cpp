@@ -68,11 +68,8 @@ talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
 }
 
-int CountPolygons(const vesk::TVESK_Object* object) {
-    int n = 0;
-    for (const vesk::TVESK_Polygon* p = object->Polygons; p; p = p->Next)
-        ++n;
-    return n;
+int CountPolygons(const talorin::TerrainMesh* mesh) {
+    return int(mesh->polygonCount());
 }
 
 QString LoadError(const QString& path) {
@@ -1024,7 +1021,7 @@ class TestMainWindow : public QObject {
         args.PaMax = paMax;
         args.WithUV = uv;
         args.WithShade = false;
-        vesk::TVESK_Object* expected = talorin::GenerateTerrain(args);
+        vesk::TVESK_Object* expected = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
         QVERIFY(expected);
         const QByteArray expectedText = QByteArray::fromStdString(vesk::SufText(expected));
         vesk::FreeSuf(expected);
@@ -1120,7 +1117,7 @@ class TestMainWindow : public QObject {
         auto w = startWithImage();
         const Controls c(*w);
         generateUnsaved(*w);
-        const vesk::TVESK_Object* const previous = w->currentShape();
+        const talorin::TerrainMesh* const previous = w->currentShape();
         w->findChild<QLineEdit*>(field)->setText(text);
         if (field == QStringLiteral("Size"))
             c.MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
