@@ -64,8 +64,8 @@ class ExportCli : public ::testing::Test {
         // A slope from dark at the top left to bright at the bottom right, with
         // a bright spot: no symmetry that a mirrored export could hide behind.
         WriteFile(path("hill.bmp"), testsupport::Bmp24Bytes(40, 30, [](int x, int y) {
-                      const auto v = std::uint8_t(
-                          x * 3 + y * 2 + ((x - 30) * (x - 30) + (y - 8) * (y - 8) < 20 ? 60 : 0));
+                      const bool spot = (x - 30) * (x - 30) + (y - 8) * (y - 8) < 20;
+                      const auto v = std::uint8_t(x + y + (spot ? 150 : 0));
                       return talorin::Rgb{v, v, v};
                   }));
     }
@@ -165,16 +165,13 @@ TEST_F(ExportCli, EveryFormatHoldsTheSufPolygonsOnTheWeldedPoints) {
                     same(stl.positions[stl.faces[2 * p + t][c]], {x[1], -x[0], x[2]}, 1e-3));
             }
     }
-    // Seen from above, the image's top left corner lies at the left, top and
-    // its bright bottom right at the right, bottom (Z up: y = -row).
-    const auto corner = [&](double x, double y) {
-        for (const P3& p : ply.positions)
-            if (p[0] == x && p[1] == y)
-                return p[2];
-        ADD_FAILURE() << "no point at " << x << ", " << y;
-        return 0.0;
-    };
-    EXPECT_LT(corner(-500, 500), corner(500, -500));
+    // Seen from above (Z up, x to the right, y upwards), the bright spot near
+    // the image's top right corner is the highest point and lies at the top
+    // right: a mirrored or turned export would put it elsewhere.
+    const auto highest = std::max_element(ply.positions.begin(), ply.positions.end(),
+                                          [](const P3& a, const P3& b) { return a[2] < b[2]; });
+    EXPECT_GT((*highest)[0], 100);
+    EXPECT_GT((*highest)[1], 100);
     for (const P3& n : ply.normals)
         EXPECT_GT(n[2], 0);
 }
