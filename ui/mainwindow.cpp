@@ -30,6 +30,8 @@
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
+#include "export/format.h"
+#include "export/meshsave.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
@@ -49,6 +51,10 @@ constexpr int kCountRightEdge = 406;
 constexpr int kCountPixelSize = 16;
 const QString kBmpFilter = QStringLiteral("BMPファイル (*.bmp)");
 const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
+// The other formats the terrain can be saved in, after the .suf filter.
+const QStringList kExportFilters = {
+    QStringLiteral("Wavefront OBJ (*.obj)"), QStringLiteral("STL バイナリ (*.stl)"),
+    QStringLiteral("PLY バイナリ (*.ply)"), QStringLiteral("glTF バイナリ (*.glb)")};
 
 QFont PixelFont(int pixelSize, bool bold = false, bool italic = false, bool underline = false) {
     QFont font(kFontFamily);
@@ -117,6 +123,22 @@ QFrame* MakeSunkenBox(QWidget* parent, int x, int y, int w, int h) {
     box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     box->setGeometry(x, y, w, h);
     return box;
+}
+
+// The file to write and its format: a known extension of the name decides,
+// else the selected filter, whose extension a name without one gets; .suf
+// when neither tells.
+std::pair<QString, talorin::ExportFormat> SaveTarget(const QString& fileName,
+                                                     const QString& filter) {
+    if (const auto format = talorin::FormatFromFileName(fileName.toStdString()))
+        return {fileName, *format};
+    const auto format = talorin::FormatFromName(FilterSuffix(filter).toStdString());
+    if (!format)
+        return {fileName, talorin::ExportFormat::Suf};
+    const bool noExtension = !QFileInfo(fileName).fileName().contains(u'.');
+    return {noExtension ? fileName + QString::fromStdString(talorin::FormatExtension(*format))
+                        : fileName,
+            *format};
 }
 
 std::string LocalPath(const QString& fileName) {
@@ -200,6 +222,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     BmpOpen.fileMustExist = true;
     BmpOpen.folderMustExist = true;
     SufSave.filter = kSufFilter;
+    SufSave.moreFilters = kExportFilters;
     SufSave.defaultSuffix = QStringLiteral("suf");
     SufSave.folderMustExist = true;
     SufSave.confirmOverwrite = true;
@@ -658,6 +681,7 @@ void TTalorin_main::loadImage(const QString& fileName) {
     PreviewImage = std::move(preview);
     // Sets the lattice, the object and attribute names and forgets the history.
     m_document.setImage(std::move(image), talorin::BaseFileName(name));
+    m_imageFile = fileName;
 
     SufSave.proposedName = FromUtf8(talorin::BaseFileName(name)) + QStringLiteral(".suf");
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(name));
@@ -824,12 +848,17 @@ void TTalorin_main::OutputSUF() {
         return;
     }
 
-    const QString fileName = m_dialogs.saveFile(this, SufSave);
-    if (fileName.isEmpty())
+    const auto [chosenName, chosenFilter] = m_dialogs.saveFileAs(this, SufSave);
+    if (chosenName.isEmpty())
         return;
+    const auto [fileName, format] = SaveTarget(chosenName, chosenFilter);
     // The next save proposes the file chosen now.
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
-    if (!talorin::SaveSufMesh(LocalPath(fileName), *CurrentShape))
+    const bool saved = format == talorin::ExportFormat::Suf
+                           ? talorin::SaveSufMesh(LocalPath(fileName), *CurrentShape)
+                           : talorin::SaveMeshExport(format, LocalPath(fileName), *CurrentShape,
+                                                     {LocalPath(m_imageFile), &m_document.image()});
+    if (!saved)
         m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));
 }
