@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <exception>
+#include <future>
 #include <system_error>
 #include <thread>
 
@@ -37,12 +39,39 @@ Vec3 Normalized(const Vec3& v) {
     return {v[0] / length, v[1] / length, v[2] / length};
 }
 
+namespace {
+
+// Runs work(first, last) over 0 .. count-1 in a few slices on other threads
+// as well as this one; returns when all are done.
+void ForSlices(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work) {
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    const std::size_t slice = (count + threads - 1) / threads;
+    std::vector<std::future<void>> others;
+    for (std::size_t t = 1; t < threads && t * slice < count; ++t) {
+        const std::size_t first = t * slice, last = std::min(count, first + slice);
+        try {
+            others.push_back(std::async(std::launch::async, work, first, last));
+        } catch (const std::system_error&) {
+            work(first, last);
+        }
+    }
+    work(0, std::min(count, slice));
+    for (auto& other : others)
+        other.get();
+}
+
+} // namespace
+
 std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
+    // The polygons' area vectors on several threads, then summed per vertex.
+    std::vector<Vec3> areas(mesh.polygonCount());
+    ForSlices(areas.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t p = first; p < last; ++p)
+            areas[p] = mesh.cornerCount(p) >= 3 ? PolygonAreaVector(mesh, p) : Vec3{0, 0, 0};
+    });
     std::vector<Vec3> normals(mesh.Vertices.size(), Vec3{0, 0, 0});
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
-        if (mesh.cornerCount(p) < 3)
-            continue;
-        const Vec3 area = PolygonAreaVector(mesh, p);
+    for (std::size_t p = 0; p < areas.size(); ++p) {
+        const Vec3& area = areas[p];
         const std::uint32_t* c = mesh.corners(p);
         for (std::size_t i = 0; i < mesh.cornerCount(p); ++i) {
             Vec3& n = normals[c[i]];
@@ -51,11 +80,14 @@ std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
             n[2] += area[2];
         }
     }
-    for (Vec3& n : normals) {
-        n = Normalized(n);
-        if (n[0] == 0 && n[1] == 0 && n[2] == 0)
-            n = {0, 0, 1};
-    }
+    ForSlices(normals.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            Vec3& n = normals[i];
+            n = Normalized(n);
+            if (n[0] == 0 && n[1] == 0 && n[2] == 0)
+                n = {0, 0, 1};
+        }
+    });
     return normals;
 }
 
@@ -79,37 +111,40 @@ void WriteFormattedInParallel(
     BufferedSink& out, std::size_t count,
     const std::function<void(std::size_t first, std::size_t last, std::string& text)>& format) {
     constexpr std::size_t kItemsPerBlock = 16384;
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
-    std::vector<std::string> texts(threads);
-    std::vector<std::exception_ptr> errors(threads);
-    for (std::size_t round = 0; round < count; round += kItemsPerBlock * threads) {
-        const auto work = [&](std::size_t t) {
-            try {
-                texts[t].clear();
-                const std::size_t first = std::min(count, round + t * kItemsPerBlock);
-                const std::size_t last = std::min(count, first + kItemsPerBlock);
-                if (first < last)
-                    format(first, last, texts[t]);
-            } catch (...) {
-                errors[t] = std::current_exception();
-            }
+    // Blocks in flight: the workers format the next ones while this thread
+    // writes the oldest.
+    const std::size_t inFlight =
+        std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4) + 1;
+    std::deque<std::future<std::string>> blocks;
+    std::size_t next = 0;
+    const auto launch = [&] {
+        const std::size_t first = next;
+        const std::size_t last = std::min(count, first + kItemsPerBlock);
+        next = last;
+        const auto task = [&format, first, last] {
+            std::string text;
+            format(first, last, text);
+            return text;
         };
-        std::vector<std::thread> workers;
-        for (std::size_t t = 1; t < threads; ++t) {
-            try {
-                workers.emplace_back(work, t);
-            } catch (const std::system_error&) {
-                work(t); // no thread to be had: do its block here
-            }
+        try {
+            blocks.push_back(std::async(std::launch::async, task));
+        } catch (const std::system_error&) {
+            blocks.push_back(std::async(std::launch::deferred, task)); // no thread to be had
         }
-        work(0);
-        for (std::thread& w : workers)
-            w.join();
-        for (std::size_t t = 0; t < threads; ++t) {
-            if (errors[t])
-                std::rethrow_exception(errors[t]);
-            out.write(texts[t]);
+    };
+    try {
+        while (next < count || !blocks.empty()) {
+            while (next < count && blocks.size() < inFlight)
+                launch();
+            out.write(blocks.front().get());
+            blocks.pop_front();
         }
+    } catch (...) {
+        // The remaining blocks still use format: let them finish first.
+        for (auto& block : blocks)
+            if (block.valid())
+                block.wait();
+        throw;
     }
 }
 
