@@ -9,16 +9,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "shape/atomicsave.h"
+#include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/shape.h"
 
@@ -34,19 +39,30 @@ constexpr std::size_t kMaxVertexLine = 4 + 8 * vesk::kMaxNumberText + 9 + 2;
 constexpr std::size_t kChunkBits = 12;
 constexpr std::size_t kChunkVertices = std::size_t{1} << kChunkBits;
 
-constexpr std::string_view kPrimLines[] = {"prim poly (\r\n", "prim shade (\r\n",
-                                           "prim uvpoly (\r\n", "prim uvshade (\r\n"};
+// Padded to whole copy blocks for CopyLine; the views end at the line's end.
+constexpr char kPrimText[4][32] = {"prim poly (\r\n", "prim shade (\r\n", "prim uvpoly (\r\n",
+                                   "prim uvshade (\r\n"};
+constexpr std::string_view kPrimLines[] = {kPrimText[0], kPrimText[1], kPrimText[2], kPrimText[3]};
+// Polygons with more corners than this are copied through the buffer's checks
+// line by line (the buffer holds a polygon of this many corners at once).
+constexpr std::size_t kMaxBufferedCorners = 64;
 
-// The vertex line of v for a polygon of this kind; returns its length.
-std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, char* out) {
+// Room a formatted number may take in the output, beyond its length, for
+// the fixed-size copy of vesk::NumberCache.
+constexpr std::size_t kNumberSlack = vesk::kMaxNumberText;
+
+// The vertex line of v for a polygon of this kind; returns its length. out
+// must have room for kMaxVertexLine + kNumberSlack bytes.
+std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, vesk::NumberCache& numbers,
+                             char* out) {
     char* p = out;
     std::memcpy(p, "    ", 4);
     p += 4;
-    p += vesk::FormatSufNumber(v.X, p);
+    p += numbers.format(v.X, p);
     *p++ = ' ';
-    p += vesk::FormatSufNumber(v.Y, p);
+    p += numbers.format(v.Y, p);
     *p++ = ' ';
-    p += vesk::FormatSufNumber(v.Z, p);
+    p += numbers.format(v.Z, p);
     if (kind == vesk::kShade || kind == vesk::kUvShade) {
         // The generator's normals are always zero.
         std::memcpy(p, "  0 0 0", 7);
@@ -55,36 +71,51 @@ std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, char* out) 
     if (kind == vesk::kUvPoly || kind == vesk::kUvShade) {
         *p++ = ' ';
         *p++ = ' ';
-        p += vesk::FormatSufNumber(v.U, p);
+        p += numbers.format(v.U, p);
         *p++ = ' ';
-        p += vesk::FormatSufNumber(v.V, p);
+        p += numbers.format(v.V, p);
     }
     *p++ = '\r';
     *p++ = '\n';
     return static_cast<std::size_t>(p - out);
 }
 
+// Lines are copied in whole blocks of this many bytes: a few fixed-size
+// moves instead of a call per line. Both the lines' storage and the output
+// buffer keep this much room after their last byte.
+constexpr std::size_t kCopyBlock = 16;
+
+inline char* CopyLine(char* to, std::string_view line) {
+    for (std::size_t k = 0; k < line.size(); k += kCopyBlock)
+        std::memcpy(to + k, line.data() + k, kCopyBlock);
+    return to + line.size();
+}
+
+struct FreeText {
+    void operator()(char* text) const { std::free(text); }
+};
+using Text = std::unique_ptr<char, FreeText>;
+
 // Every vertex's line, formatted once. Line v lives in chunk v >> kChunkBits
 // and ends at m_ends[v] within it.
 class VertexLines {
   public:
     VertexLines(const TerrainMesh& mesh, std::uint8_t kind)
-        : m_ends(mesh.Vertices.size()),
+        : m_ends(CheckedLineCount(mesh, kind)),
           m_chunks((mesh.Vertices.size() + kChunkVertices - 1) / kChunkVertices) {
         std::atomic<std::size_t> next{0};
-        std::exception_ptr failure;
         std::atomic<bool> failed{false};
         auto work = [&](std::exception_ptr& error) {
             try {
-                std::unique_ptr<char[]> scratch(new char[kChunkVertices * kMaxVertexLine]);
+                vesk::NumberCache numbers;
                 for (std::size_t c = next++; c < m_chunks.size() && !failed; c = next++)
-                    formatChunk(mesh, kind, c, scratch.get());
+                    formatChunk(mesh, kind, c, numbers);
             } catch (...) {
                 error = std::current_exception();
                 failed = true;
             }
         };
-        std::exception_ptr helperFailure;
+        std::exception_ptr failure, helperFailure;
         std::thread helper;
         if (m_chunks.size() >= 4 && std::thread::hardware_concurrency() > 1) {
             try {
@@ -109,37 +140,82 @@ class VertexLines {
     }
 
   private:
-    void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c, char* scratch) {
+    // The vertex count, once the lines are known to fit into memory (about
+    // 20 bytes a number; refused as std::bad_alloc, which the save reports).
+    static std::size_t CheckedLineCount(const TerrainMesh& mesh, std::uint8_t kind) {
+        const int numbers = 3 + (kind & 1) * 3 + (kind >> 1) * 2;
+        const double bytes = double(mesh.Vertices.size()) * (20.0 * numbers + 10);
+        if (!vesk::MemoryClaim(std::uint64_t(bytes)).fits())
+            throw std::bad_alloc();
+        return mesh.Vertices.size();
+    }
+
+    // Formats straight into a block of the largest size the chunk may take,
+    // then gives back what it did not use.
+    void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c,
+                     vesk::NumberCache& numbers) {
         const std::size_t first = c * kChunkVertices;
         const std::size_t last = std::min(first + kChunkVertices, mesh.Vertices.size());
+        Text text(static_cast<char*>(
+            std::malloc((last - first) * kMaxVertexLine + kNumberSlack + kCopyBlock)));
+        if (!text)
+            throw std::bad_alloc();
         std::size_t used = 0;
         for (std::size_t v = first; v < last; ++v) {
-            used += FormatVertexLine(mesh.Vertices[v], kind, scratch + used);
+            used += FormatVertexLine(mesh.Vertices[v], kind, numbers, text.get() + used);
             m_ends[v] = static_cast<std::uint32_t>(used);
         }
-        std::unique_ptr<char[]> text(new char[used]);
-        std::memcpy(text.get(), scratch, used);
+        if (char* shrunk = static_cast<char*>(std::realloc(text.get(), used + kCopyBlock))) {
+            (void)text.release();
+            text.reset(shrunk);
+        }
         m_chunks[c] = std::move(text);
     }
 
     std::vector<std::uint32_t> m_ends;
-    std::vector<std::unique_ptr<char[]>> m_chunks;
+    std::vector<Text> m_chunks;
 };
 
-// Collects text in a fixed buffer and passes it on to the sink whenever it fills.
+// Collects text in a buffer and passes it on to the sink whenever it fills.
+// Full buffers go to the sink on a thread of their own, so that writing (for
+// a file: the copy into the system's cache and starting write-back) overlaps
+// filling the next buffer. An exception of the sink comes back to the caller
+// at the next flush or at finish.
 template <typename Sink> class Output {
   public:
-    explicit Output(const Sink& sink) : m_buffer(new char[kBufferSize]), m_sink(sink) {}
+    explicit Output(const Sink& sink)
+        : m_buffers{std::make_unique<char[]>(kBufferSize), std::make_unique<char[]>(kBufferSize)},
+          m_sink(sink) {
+        try {
+            m_thread = std::thread([this] { passOn(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the sink is called in place.
+        }
+    }
+
+    ~Output() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
     void text(std::string_view text) {
         if (kBufferSize - m_used < text.size()) {
             flush();
             if (text.size() > kBufferSize / 2) { // a huge name: pass it on as it is
+                waitIdle();
                 m_sink(text.data(), text.size());
                 return;
             }
         }
-        std::memcpy(m_buffer.get() + m_used, text.data(), text.size());
+        std::memcpy(buffer() + m_used, text.data(), text.size());
         m_used += text.size();
     }
 
@@ -147,20 +223,86 @@ template <typename Sink> class Output {
     char* reserve(std::size_t bytes) {
         if (kBufferSize - m_used < bytes)
             flush();
-        return m_buffer.get() + m_used;
+        return buffer() + m_used;
     }
-    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buffer.get()); }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - buffer()); }
 
     void flush() {
-        if (m_used > 0)
-            m_sink(m_buffer.get(), m_used);
+        if (m_used == 0)
+            return;
+        if (!m_thread.joinable()) {
+            m_sink(buffer(), m_used);
+            m_used = 0;
+            return;
+        }
+        waitIdle();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_pendingData = buffer();
+            m_pending = m_used;
+        }
+        m_changed.notify_all();
+        m_current ^= 1;
         m_used = 0;
     }
 
+    // Passes on what is left and waits until the sink has taken everything.
+    void finish() {
+        flush();
+        waitIdle();
+    }
+
   private:
-    std::unique_ptr<char[]> m_buffer;
+    char* buffer() { return m_buffers[m_current].get(); }
+
+    // Waits until the thread has passed on the other buffer; rethrows what
+    // the sink threw.
+    void waitIdle() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_pending == 0; });
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+    void passOn() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_pending != 0 || m_stop; });
+            if (m_pending == 0)
+                return;
+            const char* data = m_pendingData;
+            const std::size_t size = m_pending;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                if (!m_failed)
+                    m_sink(data, size);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (error) {
+                m_error = error;
+                m_failed = true; // nothing more is written after a failure
+            }
+            m_pending = 0;
+            m_changed.notify_all();
+        }
+    }
+
+    std::unique_ptr<char[]> m_buffers[2];
+    int m_current = 0; // the buffer being filled
     std::size_t m_used = 0;
     const Sink& m_sink;
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char* m_pendingData = nullptr; // the other buffer, handed to the thread
+    std::size_t m_pending = 0;           // its bytes not yet passed on
+    bool m_stop = false;
+    bool m_failed = false;
+    std::exception_ptr m_error;
 };
 
 template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sink) {
@@ -182,17 +324,22 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
         const std::uint32_t* corners = mesh.corners(p);
         const std::size_t count = mesh.cornerCount(p);
-        out.text(prim);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::string_view line = lines.line(corners[k]);
-            char* to = out.reserve(line.size());
-            std::memcpy(to, line.data(), line.size());
-            out.commit(to + line.size());
+        if (count > kMaxBufferedCorners) { // not made by the generator; copied line by line
+            out.text(prim);
+            for (std::size_t k = 0; k < count; ++k)
+                out.text(lines.line(corners[k]));
+            out.text(")\r\n");
+            continue;
         }
-        out.text(")\r\n");
+        char* to = out.reserve(prim.size() + count * kMaxVertexLine + 3 + kCopyBlock);
+        to = CopyLine(to, prim);
+        for (std::size_t k = 0; k < count; ++k)
+            to = CopyLine(to, lines.line(corners[k]));
+        std::memcpy(to, ")\r\n", 3);
+        out.commit(to + 3);
     }
     out.text("}\r\n");
-    out.flush();
+    out.finish();
 }
 
 } // namespace
