@@ -169,24 +169,32 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
     out.put32(std::uint32_t(binLength));
     out.put32(kBinChunk);
 
-    for (const MeshVertex& v : mesh.Vertices)
+    for (const MeshVertex& v : mesh.Vertices) {
+        char* at = out.claim(12);
         for (double x : ToYUp(PositionOf(v)))
-            out.putFloat(float(x));
-    for (const Vec3& n : VertexNormals(mesh))
+            at = StoreFloat(at, x);
+    }
+    for (const Vec3& n : VertexNormals(mesh)) {
+        char* at = out.claim(12);
         for (double x : ToYUp(n))
-            out.putFloat(float(x));
+            at = StoreFloat(at, x);
+    }
     if (uv)
-        for (const MeshVertex& v : mesh.Vertices) {
-            out.putFloat(float(v.U / 255));
-            out.putFloat(float(v.V / 255));
-        }
+        for (const MeshVertex& v : mesh.Vertices)
+            StoreFloat(StoreFloat(out.claim(8), v.U / 255), v.V / 255);
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p)
         ForEachTriangle(mesh, p, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-            for (std::uint32_t i : {a, b, c}) {
-                if (shortIndices)
-                    out.put16(std::uint16_t(i));
-                else
-                    out.put32(i);
+            if (shortIndices) {
+                char* at = out.claim(6);
+                for (std::uint32_t i : {a, b, c}) {
+                    at[0] = char(i & 0xFF);
+                    at[1] = char(i >> 8);
+                    at += 2;
+                }
+            } else {
+                char* at = out.claim(12);
+                for (std::uint32_t i : {a, b, c})
+                    at = StoreLe32(at, i);
             }
         });
     const char zeros[4] = {0, 0, 0, 0};

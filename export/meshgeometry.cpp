@@ -18,17 +18,28 @@ bool HasUv(const TerrainMesh& mesh) {
 }
 
 Vec3 PolygonAreaVector(const TerrainMesh& mesh, std::size_t p) {
+    const std::uint32_t* c = mesh.corners(p);
+    const std::size_t n = mesh.cornerCount(p);
+    const MeshVertex* v = mesh.Vertices.data();
+    const auto cross = [](double ux, double uy, double uz, double vx, double vy, double vz) {
+        return Vec3{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+    };
+    if (n == 4) {
+        // A quad's diagonals span twice its area vector, as its fan's two
+        // triangles together do.
+        const MeshVertex &a = v[c[0]], &b = v[c[1]], &d = v[c[2]], &e = v[c[3]];
+        return cross(d.X - a.X, d.Y - a.Y, d.Z - a.Z, e.X - b.X, e.Y - b.Y, e.Z - b.Z);
+    }
     Vec3 sum{0, 0, 0};
-    const Vec3 origin = PositionOf(mesh.Vertices[mesh.corners(p)[0]]);
-    ForEachTriangle(mesh, p, [&](std::uint32_t, std::uint32_t b, std::uint32_t c) {
-        const Vec3 pb = PositionOf(mesh.Vertices[b]);
-        const Vec3 pc = PositionOf(mesh.Vertices[c]);
-        const Vec3 u{pb[0] - origin[0], pb[1] - origin[1], pb[2] - origin[2]};
-        const Vec3 v{pc[0] - origin[0], pc[1] - origin[1], pc[2] - origin[2]};
-        sum[0] += u[1] * v[2] - u[2] * v[1];
-        sum[1] += u[2] * v[0] - u[0] * v[2];
-        sum[2] += u[0] * v[1] - u[1] * v[0];
-    });
+    const MeshVertex& origin = v[c[0]];
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const MeshVertex &b = v[c[i]], &d = v[c[i + 1]];
+        const Vec3 t = cross(b.X - origin.X, b.Y - origin.Y, b.Z - origin.Z, d.X - origin.X,
+                             d.Y - origin.Y, d.Z - origin.Z);
+        sum[0] += t[0];
+        sum[1] += t[1];
+        sum[2] += t[2];
+    }
     return sum;
 }
 
@@ -63,23 +74,21 @@ void ForSlices(std::size_t count, const std::function<void(std::size_t, std::siz
 } // namespace
 
 std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
-    // The polygons' area vectors on several threads, then summed per vertex.
-    std::vector<Vec3> areas(mesh.polygonCount());
-    ForSlices(areas.size(), [&](std::size_t first, std::size_t last) {
-        for (std::size_t p = first; p < last; ++p)
-            areas[p] = mesh.cornerCount(p) >= 3 ? PolygonAreaVector(mesh, p) : Vec3{0, 0, 0};
-    });
     std::vector<Vec3> normals(mesh.Vertices.size(), Vec3{0, 0, 0});
-    for (std::size_t p = 0; p < areas.size(); ++p) {
-        const Vec3& area = areas[p];
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        const std::size_t n = mesh.cornerCount(p);
+        if (n < 3)
+            continue;
+        const Vec3 area = PolygonAreaVector(mesh, p);
         const std::uint32_t* c = mesh.corners(p);
-        for (std::size_t i = 0; i < mesh.cornerCount(p); ++i) {
-            Vec3& n = normals[c[i]];
-            n[0] += area[0];
-            n[1] += area[1];
-            n[2] += area[2];
+        for (std::size_t i = 0; i < n; ++i) {
+            Vec3& sum = normals[c[i]];
+            sum[0] += area[0];
+            sum[1] += area[1];
+            sum[2] += area[2];
         }
     }
+    // Normalising is the costly part: on several threads.
     ForSlices(normals.size(), [&](std::size_t first, std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             Vec3& n = normals[i];

@@ -98,6 +98,14 @@ class BufferedSink {
         write(b, 4);
     }
     void putFloat(float v) { put32(std::bit_cast<std::uint32_t>(v)); }
+    // Room for the next size bytes (size < 1 MiB), to be filled at once.
+    char* claim(std::size_t size) {
+        if (m_used + size > kBlock)
+            flush();
+        char* const at = m_buffer.get() + m_used;
+        m_used += size;
+        return at;
+    }
     void flush() {
         if (m_used > 0)
             m_sink(m_buffer.get(), m_used);
@@ -110,6 +118,18 @@ class BufferedSink {
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
 };
+
+// Stores v at `at` in little-endian order; returns the end.
+inline char* StoreLe32(char* at, std::uint32_t v) {
+    at[0] = char(v & 0xFF);
+    at[1] = char((v >> 8) & 0xFF);
+    at[2] = char((v >> 16) & 0xFF);
+    at[3] = char(v >> 24);
+    return at + 4;
+}
+inline char* StoreFloat(char* at, double v) {
+    return StoreLe32(at, std::bit_cast<std::uint32_t>(float(v)));
+}
 
 // Formats items 0 .. count-1 as text in blocks, several blocks at a time on
 // up to four threads, and writes the blocks to out in item order.

@@ -48,13 +48,14 @@ void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
         const MeshVertex& v = mesh.Vertices[i];
         const Vec3 p = ToZUp(PositionOf(v));
         const Vec3 n = ToZUp(normals[i]);
+        char* at = out.claim(uv ? 32 : 24);
         for (double x : p)
-            out.putFloat(float(x));
+            at = StoreFloat(at, x);
         for (double x : n)
-            out.putFloat(float(x));
+            at = StoreFloat(at, x);
         if (uv) {
-            out.putFloat(float(v.U / 255));
-            out.putFloat(float(1 - v.V / 255));
+            at = StoreFloat(at, v.U / 255);
+            StoreFloat(at, 1 - v.V / 255);
         }
     }
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
@@ -68,10 +69,11 @@ void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
             });
             continue;
         }
-        out.put8(std::uint8_t(n));
+        char* at = out.claim(1 + 4 * n);
+        *at++ = char(n);
         const std::uint32_t* c = mesh.corners(p);
         for (std::size_t i = 0; i < n; ++i)
-            out.put32(c[i]);
+            at = StoreLe32(at, c[i]);
     }
     out.flush();
 }

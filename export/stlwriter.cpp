@@ -29,10 +29,11 @@ void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
             const Vec3 v{pc[0] - pa[0], pc[1] - pa[1], pc[2] - pa[2]};
             const Vec3 n = Normalized(
                 {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]});
+            char* at = out.claim(50);
             for (const Vec3& w : {n, pa, pb, pc})
                 for (double x : w)
-                    out.putFloat(float(x));
-            out.put16(0);
+                    at = StoreFloat(at, x);
+            at[0] = at[1] = 0; // no attributes
         });
     }
     out.flush();
