@@ -2,8 +2,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <string>
+#include <system_error>
 
 #include "export/meshgeometry.h"
 #include "export/pngencode.h"
@@ -65,6 +67,18 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
     const bool shortIndices = vertexCount <= 65535;
     const std::uint64_t indexSize = shortIndices ? 2 : 4;
 
+    // The texture is encoded on another thread while the bounds and the
+    // normals are found.
+    std::future<std::string> pngText;
+    if (uv && texture && !texture->empty()) {
+        const auto encode = [texture] { return EncodePng(*texture); };
+        try {
+            pngText = std::async(std::launch::async, encode);
+        } catch (const std::system_error&) {
+            pngText = std::async(std::launch::deferred, encode);
+        }
+    }
+
     // The positions as they are stored, for the accessor's bounds.
     float lo[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
                    std::numeric_limits<float>::max()};
@@ -80,7 +94,8 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         }
     }
 
-    const std::string png = uv && texture && !texture->empty() ? EncodePng(*texture) : "";
+    const std::vector<Vec3> normals = VertexNormals(mesh);
+    const std::string png = pngText.valid() ? pngText.get() : "";
 
     // The binary chunk: positions, normals, texture coordinates, indices, image,
     // each slice starting on a 4-byte boundary.
@@ -174,7 +189,7 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         for (double x : ToYUp(PositionOf(v)))
             at = StoreFloat(at, x);
     }
-    for (const Vec3& n : VertexNormals(mesh)) {
+    for (const Vec3& n : normals) {
         char* at = out.claim(12);
         for (double x : ToYUp(n))
             at = StoreFloat(at, x);

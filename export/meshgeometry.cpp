@@ -119,7 +119,7 @@ std::string NameForExport(const std::string& cp932) {
 void WriteFormattedInParallel(
     BufferedSink& out, std::size_t count,
     const std::function<void(std::size_t first, std::size_t last, std::string& text)>& format) {
-    constexpr std::size_t kItemsPerBlock = 16384;
+    constexpr std::size_t kItemsPerBlock = 65536;
     // Blocks in flight: the workers format the next ones while this thread
     // writes the oldest.
     const std::size_t inFlight =

@@ -78,6 +78,8 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
     const std::size_t vertexCount = mesh.Vertices.size();
     WriteFormattedInParallel(
         out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
+            // Room for the whole block: growing it would copy it again and again.
+            text.reserve((last - first) * 72);
             // The image's columns and rows, one cache each per block.
             NumberTexts across, along;
             for (std::size_t i = first; i < last; ++i) {
@@ -88,6 +90,8 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
     if (uv)
         WriteFormattedInParallel(
             out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
+                // Room for the whole block: growing it would copy it again and again.
+                text.reserve((last - first) * 72);
                 NumberTexts across, along;
                 for (std::size_t i = first; i < last; ++i) {
                     const MeshVertex& v = mesh.Vertices[i];
@@ -96,6 +100,8 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
             });
     WriteFormattedInParallel(
         out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
+            // Room for the whole block: growing it would copy it again and again.
+            text.reserve((last - first) * 72);
             for (std::size_t i = first; i < last; ++i) {
                 const Vec3 n = ToYUp(normals[i]);
                 PutLine(text, "vn", {n[0], n[1], n[2]}, {nullptr, nullptr, nullptr});
@@ -104,12 +110,14 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
     out.write("usemtl " + MaterialName(mesh) + "\n");
     WriteFormattedInParallel(
         out, mesh.polygonCount(), [&](std::size_t first, std::size_t last, std::string& text) {
+            // Room for the whole block: growing it would copy it again and again.
+            text.reserve((last - first) * (2 + 36 * std::size_t(mesh.cornerCount(first))));
             for (std::size_t p = first; p < last; ++p) {
                 const std::uint32_t* c = mesh.corners(p);
                 const std::size_t n = mesh.cornerCount(p);
-                // Each corner takes at most " i/i/i" with 20 digits per index.
+                // Each corner takes at most " i/i/i" with 10 digits per index.
                 const std::size_t start = text.size();
-                text.resize(start + 2 + n * 64);
+                text.resize(start + 2 + n * 36);
                 char* at = text.data() + start;
                 *at++ = 'f';
                 for (std::size_t i = 0; i < n; ++i) {
