@@ -7,12 +7,12 @@ const validator = require(path.join(process.argv[2], 'node_modules', 'gltf-valid
 
 const bytes = new Uint8Array(fs.readFileSync(process.argv[3]));
 validator.validateBytes(bytes).then((report) => {
-    const issues = report.issues;
-    console.log(`errors ${issues.numErrors} warnings ${issues.numWarnings} ` +
-                `infos ${issues.numInfos} hints ${issues.numHints}`);
-    for (const m of issues.messages)
+    const findings = report.issues;
+    console.log(`errors ${findings.numErrors} warnings ${findings.numWarnings} ` +
+                `infos ${findings.numInfos} hints ${findings.numHints}`);
+    for (const m of findings.messages)
         console.log(`${m.severity} ${m.code} ${m.pointer || ''} ${m.message}`);
-    process.exit(issues.numErrors || issues.numWarnings ? 1 : 0);
+    process.exit(findings.numErrors || findings.numWarnings ? 1 : 0);
 }).catch((error) => {
     console.error(error);
     process.exit(2);
