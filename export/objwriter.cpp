@@ -115,10 +115,12 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
             for (std::size_t p = first; p < last; ++p) {
                 const std::uint32_t* c = mesh.corners(p);
                 const std::size_t n = mesh.cornerCount(p);
-                // Each corner takes at most " i/i/i" with 10 digits per index.
-                const std::size_t start = text.size();
-                text.resize(start + 2 + n * 36);
-                char* at = text.data() + start;
+                // Each corner takes at most " i/i/i" with 10 digits per index;
+                // a line is built on the stack unless the polygon is large.
+                char small[2 + 36 * 8];
+                std::string large;
+                char* const line = n <= 8 ? small : (large.resize(2 + 36 * n), large.data());
+                char* at = line;
                 *at++ = 'f';
                 for (std::size_t i = 0; i < n; ++i) {
                     // The same index three times: format it once.
@@ -139,7 +141,7 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
                     at += length;
                 }
                 *at++ = '\n';
-                text.resize(std::size_t(at - text.data()));
+                text.append(line, std::size_t(at - line));
             }
         });
     out.flush();
