@@ -19,6 +19,8 @@
 #include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "core/terraindocument.h"
+#include "export/meshsave.h"
+#include "export/solid.h"
 #include "shape/atomicsave.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
@@ -85,7 +87,8 @@ Talorin_Args MakeArgs(const TerrainDocument& doc, const GenerateOptions& o) {
 }
 
 std::string OutputName(const GenerateOptions& o) {
-    return o.output.value_or(FolderPart(o.image) + BaseFileName(o.image) + ".suf");
+    return o.output.value_or(FolderPart(o.image) + BaseFileName(o.image) +
+                             FormatExtension(o.format));
 }
 
 // Whether two names reach the same file (through links or other spellings too).
@@ -107,18 +110,25 @@ int Generate(const GenerateOptions& o) {
     const Talorin_Args args = MakeArgs(doc, o);
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
-    const TerrainMesh mesh = GenerateTerrainMesh(args, progress.callback());
-    // Save it (atomically) or write it to standard output.
+    TerrainMesh mesh = GenerateTerrainMesh(args, progress.callback());
+    // Close it into a solid when asked.
+    if (o.solidBase)
+        mesh = MakeSolid(mesh, *o.solidBase);
+    // Save it (atomically) or write it to standard output, in its format.
     progress.phase("writing");
-    if (out == "-") {
-        if (!WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh)) {
-            progress.finish();
-            PrintError(ShapeError(vesk::WriteErrorText(kStandardOutputName, EIO)));
-            return kExitFailure;
-        }
-    } else if (!SaveSufMesh(out, mesh)) {
+    const ExportTexture texture{o.image, &doc.image()};
+    const bool toStdout = out == "-";
+    bool written = false;
+    if (o.format == ExportFormat::Suf)
+        written = toStdout ? WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh)
+                           : SaveSufMesh(out, mesh);
+    else
+        written = toStdout
+                      ? WriteMeshExport(STDOUT_FILENO, kStandardOutputName, o.format, mesh, texture)
+                      : SaveMeshExport(o.format, out, mesh, texture);
+    if (!written) {
         progress.finish();
-        PrintError(ShapeError(vesk::WriteErrorText(out, EIO)));
+        PrintError(ShapeError(vesk::WriteErrorText(toStdout ? kStandardOutputName : out, EIO)));
         return kExitFailure;
     }
     return 0;

@@ -1,6 +1,8 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cmath>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -29,7 +31,8 @@ constexpr const char* kHelp =
     "  full precision) and writes it as a .suf shape file. The defaults are those\n"
     "  the window starts with.\n"
     "  -o FILE          output file; \"-\" writes to standard output. Default: the\n"
-    "                   image's folder and base name (up to its first \".\") + \".suf\".\n"
+    "                   image's folder and base name (up to its first \".\") + the\n"
+    "                   format's extension (\".suf\").\n"
     "                   A failed run writes nothing and leaves an existing file as it was.\n"
     "  --size TEXT      edge of the square terrain, a decimal number (default {size})\n"
     "  --height TEXT    height of a white pixel, a decimal number (default {height})\n"
@@ -51,6 +54,13 @@ constexpr const char* kHelp =
     "  --push X,Y       a right-button press there: pushes them away (sparser mesh)\n"
     "                   Presses repeat and apply in the order given, to the uniform\n"
     "                   lattice at the chosen density. X and Y are 0..232.\n"
+    "  --format F       suf (shape file), obj (Wavefront OBJ with a .mtl beside it),\n"
+    "                   stl (binary STL), ply (binary PLY) or glb (glTF 2.0 binary).\n"
+    "                   Default: from the extension of -o, in any case; .suf for\n"
+    "                   standard output. Other extensions need --format.\n"
+    "  --solid BASE     close the terrain into a solid for printing: walls from its\n"
+    "                   border down to a flat bottom at height -BASE (BASE > 0, in\n"
+    "                   output units). Not for .suf.\n"
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
@@ -145,6 +155,40 @@ PreviewPress ParsePress(std::string_view text, std::uint8_t button, std::string_
     return p;
 }
 
+ExportFormat ParseFormat(std::string_view text) {
+    if (const auto format = FormatFromName(text))
+        return *format;
+    throw UsageError("--format must be suf, obj, stl, ply or glb, not '" + std::string(text) + "'");
+}
+
+// A decimal number greater than 0, in the C locale's form.
+double ParseBase(std::string_view text) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
+        throw UsageError("--solid: '" + std::string(text) + "' is not a number");
+    if (!(v > 0))
+        throw UsageError("--solid must be greater than 0, not " + std::string(text));
+    return v;
+}
+
+// The output format: --format wins, then the extension of -o.
+ExportFormat ResolveFormat(const std::optional<ExportFormat>& given,
+                           const std::optional<std::string>& output) {
+    if (given)
+        return *given;
+    if (!output || *output == "-")
+        return ExportFormat::Suf;
+    if (const auto format = FormatFromFileName(*output))
+        return *format;
+    // A folder has no format to tell; the save says that it is a folder.
+    std::error_code error;
+    if (std::filesystem::is_directory(*output, error))
+        return ExportFormat::Suf;
+    throw UsageError("cannot tell the format of '" + *output +
+                     "': use the extension .suf, .obj, .stl, .ply or .glb, or --format");
+}
+
 std::uint8_t ParseProfile(std::string_view text) {
     if (text == "rise")
         return 0;
@@ -184,6 +228,7 @@ bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& den
 
 GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
     GenerateOptions o;
+    std::optional<ExportFormat> format;
     bool haveImage = false;
     std::string_view arg;
     bool option = false;
@@ -217,6 +262,10 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
             o.objectName = args.value(arg);
         } else if (arg == "--attribute") {
             o.attributeName = args.value(arg);
+        } else if (arg == "--format") {
+            format = ParseFormat(args.value(arg));
+        } else if (arg == "--solid") {
+            o.solidBase = ParseBase(args.value(arg));
         } else if (arg == "--pull") {
             o.presses.push_back(ParsePress(args.value(arg), kLeftButton, arg));
         } else if (arg == "--push") {
@@ -229,6 +278,9 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
         throw UsageError("generate needs an image file");
     if (o.output && o.output->empty())
         throw UsageError("-o needs a file name");
+    o.format = ResolveFormat(format, o.output);
+    if (o.solidBase && o.format == ExportFormat::Suf)
+        throw UsageError("--solid needs a mesh format (obj, stl, ply or glb); .suf holds no solid");
     return o;
 }
 

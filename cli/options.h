@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/terraindocument.h"
+#include "export/format.h"
 
 namespace talorin::cli {
 
@@ -38,6 +39,10 @@ struct GenerateOptions {
     // Presses on the 233 x 233 preview (pull = left, push = right), in
     // command-line order.
     std::vector<PreviewPress> presses;
+    // --format, or else the extension of -o; .suf for standard output and
+    // when neither is given.
+    ExportFormat format = ExportFormat::Suf;
+    std::optional<double> solidBase; // --solid: close into a solid down to -base
 };
 
 struct EstimateOptions {

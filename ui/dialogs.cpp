@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace {
 
@@ -39,12 +40,12 @@ class FileDialog final : public QFileDialog {
     bool m_folderMustExist;
 };
 
-QString RunFileDialog(QWidget* parent, const FileDialogRequest& request, bool save) {
+Dialogs::SaveChoice RunFileDialog(QWidget* parent, const FileDialogRequest& request, bool save) {
     const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(parent, request, save);
     if (dialog->exec() != QDialog::Accepted)
         return {};
     const QStringList files = dialog->selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
+    return {files.isEmpty() ? QString() : files.first(), dialog->selectedNameFilter()};
 }
 
 // Without a parent the box is centred on the screen; exec() makes it modal
@@ -57,9 +58,12 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 class QtDialogs final : public Dialogs {
   public:
     QString openFile(QWidget* parent, const FileDialogRequest& request) override {
-        return RunFileDialog(parent, request, false);
+        return RunFileDialog(parent, request, false).fileName;
     }
     QString saveFile(QWidget* parent, const FileDialogRequest& request) override {
+        return RunFileDialog(parent, request, true).fileName;
+    }
+    SaveChoice saveFileAs(QWidget* parent, const FileDialogRequest& request) override {
         return RunFileDialog(parent, request, true);
     }
     void message(QWidget*, const QString& text) override { ShowBox(QMessageBox::NoIcon, text); }
@@ -80,14 +84,30 @@ std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogReq
     auto dialog = std::make_unique<FileDialog>(parent, request.folderMustExist);
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog->setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
-    dialog->setNameFilter(request.filter);
+    dialog->setNameFilters(request.filter.split(QStringLiteral(";;")) + request.moreFilters);
     dialog->setDefaultSuffix(request.defaultSuffix);
+    // A name typed without an extension gets the one of the selected filter.
+    if (!request.moreFilters.isEmpty()) {
+        QFileDialog* const d = dialog.get();
+        QObject::connect(d, &QFileDialog::filterSelected, d, [d](const QString& filter) {
+            if (const QString suffix = FilterSuffix(filter); !suffix.isEmpty())
+                d->setDefaultSuffix(suffix);
+        });
+    }
     dialog->setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
     if (!request.initialFolder.isEmpty())
         dialog->setDirectory(request.initialFolder);
     if (!request.proposedName.isEmpty())
         dialog->selectFile(request.proposedName);
     return dialog;
+}
+
+QString FilterSuffix(const QString& filter) {
+    const qsizetype star = filter.indexOf(QStringLiteral("(*."));
+    if (star < 0)
+        return {};
+    const qsizetype end = filter.indexOf(QRegularExpression(QStringLiteral("[ ;)]")), star + 3);
+    return filter.mid(star + 3, end < 0 ? -1 : end - star - 3);
 }
 
 QString ErrorBoxText(const QString& text) {

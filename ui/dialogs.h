@@ -3,6 +3,7 @@
 // that tests can drive the windows headless with a fake in its place.
 
 #include <QString>
+#include <QStringList>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -11,10 +12,11 @@ class QFileDialog;
 class QWidget;
 
 struct FileDialogRequest {
-    QString filter;        // e.g. "BMPファイル (*.bmp)"; several entries apart by ";;"
-    QString defaultSuffix; // added to a name typed without an extension
-    QString proposedName;  // file name proposed (may be a full path)
-    QString initialFolder; // empty: the platform's choice
+    QString filter;          // e.g. "BMPファイル (*.bmp)"; several entries apart by ";;"
+    QStringList moreFilters; // listed after filter, e.g. other formats to save in
+    QString defaultSuffix;   // added to a name typed without an extension
+    QString proposedName;    // file name proposed (may be a full path)
+    QString initialFolder;   // empty: the platform's choice
     bool fileMustExist = false;
     bool folderMustExist = false; // a name in a folder that does not exist is refused
     bool confirmOverwrite = false;
@@ -26,6 +28,15 @@ class Dialogs {
     // The chosen full file name, or an empty string when the user cancels.
     virtual QString openFile(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual QString saveFile(QWidget* parent, const FileDialogRequest& request) = 0;
+    // A save dialog that also tells which filter was selected when the name
+    // was chosen (empty when not known). By default saveFile's name alone.
+    struct SaveChoice {
+        QString fileName; // empty when the user cancels
+        QString filter;
+    };
+    virtual SaveChoice saveFileAs(QWidget* parent, const FileDialogRequest& request) {
+        return {saveFile(parent, request), QString()};
+    }
     // The plain box: the text, an OK button, no icon, the application title as caption.
     virtual void message(QWidget* parent, const QString& text) = 0;
     // The error box for an error that escaped a handler: error icon, OK, the
@@ -41,6 +52,9 @@ Dialogs& RealDialogs();
 // The real file dialog for a request, not yet shown (RealDialogs runs it).
 std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request,
                                             bool save);
+
+// The extension a filter names ("stl" for "STL (*.stl)"); empty when none.
+QString FilterSuffix(const QString& filter);
 
 // The text an error box shows for an error's message: "." appended when the
 // text ends in a character that sorts after ".".

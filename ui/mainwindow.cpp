@@ -29,6 +29,8 @@
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
+#include "export/format.h"
+#include "export/meshsave.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
@@ -57,6 +59,10 @@ const QString kImageFilter = QStringLiteral("画像ファイル (*.bmp *.png *.p
                                             "PPMファイル (*.ppm);;"
                                             "すべてのファイル (*)");
 const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
+// The other formats the terrain can be saved in, after the .suf filter.
+const QStringList kExportFilters = {
+    QStringLiteral("Wavefront OBJ (*.obj)"), QStringLiteral("STL バイナリ (*.stl)"),
+    QStringLiteral("PLY バイナリ (*.ply)"), QStringLiteral("glTF バイナリ (*.glb)")};
 
 QFont PixelFont(int pixelSize, bool bold = false, bool italic = false, bool underline = false) {
     QFont font(kFontFamily);
@@ -127,6 +133,22 @@ QFrame* MakeSunkenBox(QWidget* parent, int x, int y, int w, int h) {
     return box;
 }
 
+// The file to write and its format: a known extension of the name decides,
+// else the selected filter, whose extension a name without one gets; .suf
+// when neither tells.
+std::pair<QString, talorin::ExportFormat> SaveTarget(const QString& fileName,
+                                                     const QString& filter) {
+    if (const auto format = talorin::FormatFromFileName(fileName.toStdString()))
+        return {fileName, *format};
+    const auto format = talorin::FormatFromName(FilterSuffix(filter).toStdString());
+    if (!format)
+        return {fileName, talorin::ExportFormat::Suf};
+    const bool noExtension = !QFileInfo(fileName).fileName().contains(u'.');
+    return {noExtension ? fileName + QString::fromStdString(talorin::FormatExtension(*format))
+                        : fileName,
+            *format};
+}
+
 std::string LocalPath(const QString& fileName) {
     return QFile::encodeName(fileName).toStdString();
 }
@@ -172,6 +194,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     BmpOpen.fileMustExist = true;
     BmpOpen.folderMustExist = true;
     SufSave.filter = kSufFilter;
+    SufSave.moreFilters = kExportFilters;
     SufSave.defaultSuffix = QStringLiteral("suf");
     SufSave.folderMustExist = true;
     SufSave.confirmOverwrite = true;
@@ -636,6 +659,7 @@ void TTalorin_main::loadImage(const QString& fileName) {
     PreviewImage = std::move(preview);
     // Sets the lattice, the object and attribute names and forgets the history.
     m_document.setImage(std::move(image), talorin::BaseFileName(name));
+    m_imageFile = fileName;
 
     SufSave.proposedName = FromUtf8(talorin::BaseFileName(name)) + QStringLiteral(".suf");
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(name));
@@ -820,16 +844,22 @@ void TTalorin_main::OutputSUF() {
     if (m_closeRequested)
         return;
 
-    const QString fileName = m_dialogs.saveFile(this, SufSave);
-    if (fileName.isEmpty())
+    const auto [chosenName, chosenFilter] = m_dialogs.saveFileAs(this, SufSave);
+    if (chosenName.isEmpty())
         return;
+    const auto [fileName, format] = SaveTarget(chosenName, chosenFilter);
     // The next save proposes the file chosen now.
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
     const std::string path = LocalPath(fileName);
     const talorin::TerrainMesh& shape = *CurrentShape;
+    const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
     bool saved = false;
     runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
+        if (format != talorin::ExportFormat::Suf) {
+            saved = talorin::SaveMeshExport(format, path, shape, texture);
+            return;
+        }
         saved = talorin::SaveCounted(
             path, [&](int fd) { return talorin::WriteSufMesh(fd, path, shape); },
             [&progress](std::uint64_t written) { progress.report(written, 0); });

@@ -121,6 +121,7 @@ class TTalorin_main : public QMainWindow {
     // --- State of the window; owned by it -----------------------------------
     talorin::TerrainDocument m_document;
     std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
+    QString m_imageFile; // the contour image's file, which exports refer to
     QImage PreviewImage;
     QImage GraphBackground;
     bool GraphBackgroundReady = false;

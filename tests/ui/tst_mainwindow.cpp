@@ -1447,7 +1447,9 @@ class TestMainWindow : public QObject {
         const Controls c(*w);
         const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->saveRequest(), true);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-        QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("Quiro形状ファイル (*.suf)")});
+        // .suf first and selected; the other formats follow it.
+        QCOMPARE(dialog->nameFilters().first(), QStringLiteral("Quiro形状ファイル (*.suf)"));
+        QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("Quiro形状ファイル (*.suf)"));
         QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
         QCOMPARE(QDir(dialog->directory()), QDir(dir->path()));
         QCOMPARE(dialog->selectedFiles(), QStringList{path(QStringLiteral("fuji.suf"))});

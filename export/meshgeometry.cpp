@@ -1,0 +1,160 @@
+#include "export/meshgeometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <exception>
+#include <future>
+#include <system_error>
+#include <thread>
+
+#include "shape/shape.h"
+#include "shape/sjis.h"
+
+namespace talorin {
+
+bool HasUv(const TerrainMesh& mesh) {
+    return mesh.Kind == vesk::kUvPoly || mesh.Kind == vesk::kUvShade;
+}
+
+Vec3 PolygonAreaVector(const TerrainMesh& mesh, std::size_t p) {
+    const std::uint32_t* c = mesh.corners(p);
+    const std::size_t n = mesh.cornerCount(p);
+    const MeshVertex* v = mesh.Vertices.data();
+    const auto cross = [](double ux, double uy, double uz, double vx, double vy, double vz) {
+        return Vec3{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+    };
+    if (n == 4) {
+        // A quad's diagonals span twice its area vector, as its fan's two
+        // triangles together do.
+        const MeshVertex &a = v[c[0]], &b = v[c[1]], &d = v[c[2]], &e = v[c[3]];
+        return cross(d.X - a.X, d.Y - a.Y, d.Z - a.Z, e.X - b.X, e.Y - b.Y, e.Z - b.Z);
+    }
+    Vec3 sum{0, 0, 0};
+    const MeshVertex& origin = v[c[0]];
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        const MeshVertex &b = v[c[i]], &d = v[c[i + 1]];
+        const Vec3 t = cross(b.X - origin.X, b.Y - origin.Y, b.Z - origin.Z, d.X - origin.X,
+                             d.Y - origin.Y, d.Z - origin.Z);
+        sum[0] += t[0];
+        sum[1] += t[1];
+        sum[2] += t[2];
+    }
+    return sum;
+}
+
+Vec3 Normalized(const Vec3& v) {
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    if (!(length > 0) || !std::isfinite(length))
+        return {0, 0, 0};
+    return {v[0] / length, v[1] / length, v[2] / length};
+}
+
+namespace {
+
+// Runs work(first, last) over 0 .. count-1 in a few slices on other threads
+// as well as this one; returns when all are done.
+void ForSlices(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work) {
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    const std::size_t slice = (count + threads - 1) / threads;
+    std::vector<std::future<void>> others;
+    for (std::size_t t = 1; t < threads && t * slice < count; ++t) {
+        const std::size_t first = t * slice, last = std::min(count, first + slice);
+        try {
+            others.push_back(std::async(std::launch::async, work, first, last));
+        } catch (const std::system_error&) {
+            work(first, last);
+        }
+    }
+    work(0, std::min(count, slice));
+    for (auto& other : others)
+        other.get();
+}
+
+} // namespace
+
+std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
+    std::vector<Vec3> normals(mesh.Vertices.size(), Vec3{0, 0, 0});
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        const std::size_t n = mesh.cornerCount(p);
+        if (n < 3)
+            continue;
+        const Vec3 area = PolygonAreaVector(mesh, p);
+        const std::uint32_t* c = mesh.corners(p);
+        for (std::size_t i = 0; i < n; ++i) {
+            Vec3& sum = normals[c[i]];
+            sum[0] += area[0];
+            sum[1] += area[1];
+            sum[2] += area[2];
+        }
+    }
+    // Normalising is the costly part: on several threads.
+    ForSlices(normals.size(), [&](std::size_t first, std::size_t last) {
+        for (std::size_t i = first; i < last; ++i) {
+            Vec3& n = normals[i];
+            n = Normalized(n);
+            if (n[0] == 0 && n[1] == 0 && n[2] == 0)
+                n = {0, 0, 1};
+        }
+    });
+    return normals;
+}
+
+std::uint64_t TriangleCount(const TerrainMesh& mesh) {
+    std::uint64_t count = 0;
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p)
+        if (mesh.cornerCount(p) >= 3)
+            count += mesh.cornerCount(p) - 2;
+    return count;
+}
+
+std::string NameForExport(const std::string& cp932) {
+    std::string name = vesk::Utf8FromCp932(cp932);
+    for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '_';
+    return name;
+}
+
+void WriteFormattedInParallel(
+    BufferedSink& out, std::size_t count,
+    const std::function<void(std::size_t first, std::size_t last, std::string& text)>& format) {
+    constexpr std::size_t kItemsPerBlock = 65536;
+    // Blocks in flight: the workers format the next ones while this thread
+    // writes the oldest.
+    const std::size_t inFlight =
+        std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4) + 1;
+    std::deque<std::future<std::string>> blocks;
+    std::size_t next = 0;
+    const auto launch = [&] {
+        const std::size_t first = next;
+        const std::size_t last = std::min(count, first + kItemsPerBlock);
+        next = last;
+        const auto task = [&format, first, last] {
+            std::string text;
+            format(first, last, text);
+            return text;
+        };
+        try {
+            blocks.push_back(std::async(std::launch::async, task));
+        } catch (const std::system_error&) {
+            blocks.push_back(std::async(std::launch::deferred, task)); // no thread to be had
+        }
+    };
+    try {
+        while (next < count || !blocks.empty()) {
+            while (next < count && blocks.size() < inFlight)
+                launch();
+            out.write(blocks.front().get());
+            blocks.pop_front();
+        }
+    } catch (...) {
+        // The remaining blocks still use format: let them finish first.
+        for (auto& block : blocks)
+            if (block.valid())
+                block.wait();
+        throw;
+    }
+}
+
+} // namespace talorin
