@@ -427,6 +427,25 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     return mesh;
 }
 
+void ThrowFirstFault(const Talorin_Args& args) {
+    const Bitmap& image = *args.Bitmap;
+    Run run;
+    run.pixels = image.data();
+    run.width = image.width();
+    run.spanX = image.width() - 1;
+    run.spanY = image.height() - 1;
+    run.sW = CheckedDiv(args.Size, double(run.spanX));
+    run.sH = CheckedDiv(args.Size, double(run.spanY));
+    run.size = args.Size;
+    run.half = args.Size / 2;
+    FillHeights(run, args.ShapeMode, args.CurveLevel, args.MaxHeight);
+    WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
+        CheckLeaf(run, args.QuadMode, leaf);
+        return true;
+    });
+    throw FloatFault(kInvalidOperationText);
+}
+
 vesk::TVESK_Object* MeshToShape(const TerrainMesh& mesh) {
     ShapeGuard object(vesk::NewObject(mesh.ObjName));
     if (!object)
