@@ -157,6 +157,14 @@ class AdaptiveRun {
         m_mesh = &mesh;
         std::vector<std::uint32_t> corners; // emitted polygons, in emission order
         std::vector<std::uint32_t> sizes;
+        // Every leaf corner becomes one vertex, every triangle leaf's centre
+        // one more; extra outline points are rare beside the corners.
+        mesh.Vertices.reserve(std::size_t(m_cornerCount + (m_quads ? 0 : m_leafCount)));
+        const std::size_t polygons = std::size_t(m_quads ? m_leafCount : 4 * m_leafCount);
+        sizes.reserve(polygons + polygons / 8);
+        corners.reserve((m_quads ? 4 : 3) * (polygons + polygons / 8));
+        if (leaves != nullptr)
+            leaves->reserve(std::size_t(m_leafCount));
         forEachCell([&](MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
                         std::uint32_t y) {
             walkDecided(A, B, C, D, 0, x, y, [&](const Leaf& leaf, std::uint32_t span) {
@@ -210,20 +218,50 @@ class AdaptiveRun {
     // The full-depth reference heights of one cell: corners of all leaves, and
     // centres in triangle mode. Each point is sampled once.
     void sampleReference(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D) {
+        referenceNode(A, B, C, D, 0, 0, 0);
+    }
+
+    // The subdivision of the uniform walk (same operations, same order), with
+    // the last level's four leaves taken in one step.
+    void referenceNode(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int level,
+                       std::uint32_t x, std::uint32_t y) {
+        if (level == m_depth) { // depth 0: the cell is the leaf
+            referenceLeaf(A, B, C, D, x, y);
+            return;
+        }
+        const MeshPoint c = Centre(A, B, C, D);
+        const MeshPoint ab = Midpoint(A, B);
+        const MeshPoint bc = Midpoint(B, C);
+        const MeshPoint cd = Midpoint(C, D);
+        const MeshPoint da = Midpoint(D, A);
+        if (level + 1 == m_depth) {
+            referenceLeaf(A, ab, c, da, x, y);
+            referenceLeaf(ab, B, bc, c, x + 1, y);
+            referenceLeaf(c, bc, C, cd, x + 1, y + 1);
+            referenceLeaf(da, c, cd, D, x, y + 1);
+            return;
+        }
+        const std::uint32_t half = (m_side >> level) / 2;
+        referenceNode(A, ab, c, da, level + 1, x, y);
+        referenceNode(ab, B, bc, c, level + 1, x + half, y);
+        referenceNode(c, bc, C, cd, level + 1, x + half, y + half);
+        referenceNode(da, c, cd, D, level + 1, x, y + half);
+    }
+
+    // A full-depth leaf samples its corner A, the corners on the cell's far
+    // edges, and its centre in triangle mode: every point once.
+    void referenceLeaf(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
+                       std::uint32_t y) {
         const std::uint32_t last = m_side - 1;
-        WalkCell(A, B, C, D, m_depth, [&](const Leaf& leaf) {
-            sample(leaf.A, z(leaf.X, leaf.Y));
-            if (leaf.X == last)
-                sample(leaf.B, z(leaf.X + 1, leaf.Y));
-            if (leaf.Y == last)
-                sample(leaf.D, z(leaf.X, leaf.Y + 1));
-            if (leaf.X == last && leaf.Y == last)
-                sample(leaf.C, z(leaf.X + 1, leaf.Y + 1));
-            if (!m_quads)
-                sample(Centre(leaf.A, leaf.B, leaf.C, leaf.D),
-                       m_zc[std::size_t(leaf.Y) * m_side + leaf.X]);
-            return true;
-        });
+        sample(A, z(x, y));
+        if (x == last)
+            sample(B, z(x + 1, y));
+        if (y == last)
+            sample(D, z(x, y + 1));
+        if (x == last && y == last)
+            sample(C, z(x + 1, y + 1));
+        if (!m_quads)
+            sample(Centre(A, B, C, D), m_zc[std::size_t(y) * m_side + x]);
     }
 
     void sample(MeshPoint p, double& out) const {
@@ -262,9 +300,13 @@ class AdaptiveRun {
         }
         const std::uint64_t gx = m_originX + x;
         const std::uint64_t gy = m_originY + y;
+        ++m_leafCount;
         for (const auto& [cx, cy] : {std::pair{gx, gy}, std::pair{gx + span, gy},
-                                     std::pair{gx + span, gy + span}, std::pair{gx, gy + span}})
-            slot(cx, cy) = kUsed;
+                                     std::pair{gx + span, gy + span}, std::pair{gx, gy + span}}) {
+            std::uint32_t& s = slot(cx, cy);
+            m_cornerCount += s == kNoVertex;
+            s = kUsed;
+        }
     }
 
     // Whether some reference point of the quad leaf departs from the bilinear
@@ -274,11 +316,12 @@ class AdaptiveRun {
         const double zB = z(x + span, y);
         const double zC = z(x + span, y + span);
         const double zD = z(x, y + span);
+        const double step = 1.0 / span; // exact: span is a power of two
         for (std::uint32_t j = 0; j <= span; ++j) {
-            const double v = double(j) / span;
+            const double v = j * step;
             const double* row = &z(x, y + j);
             for (std::uint32_t i = 0; i <= span; ++i) {
-                const double u = double(i) / span;
+                const double u = i * step;
                 const double top = zA + u * (zB - zA);
                 const double bottom = zD + u * (zC - zD);
                 const double value = top + v * (bottom - top);
@@ -467,6 +510,17 @@ class AdaptiveRun {
         return s;
     }
 
+    // Whether some edge of the leaf has a finer neighbour's corner in its middle.
+    bool hasFinerNeighbour(const Leaf& leaf, std::uint32_t span) {
+        if (span < 2)
+            return false;
+        const std::uint32_t h = span / 2;
+        return slot(leaf.X + h, leaf.Y) != kNoVertex ||
+               slot(leaf.X + span, leaf.Y + h) != kNoVertex ||
+               slot(leaf.X + h, leaf.Y + span) != kNoVertex ||
+               slot(leaf.X, leaf.Y + h) != kNoVertex;
+    }
+
     // The outline of a leaf: its corners, made first in the order A, B, C, D
     // as the uniform run makes them, then the finer points of each edge.
     // sides[k] runs from the edge's first corner to its last, both included.
@@ -497,6 +551,15 @@ class AdaptiveRun {
     // the outline runs counterclockwise seen from above.
     void quadLeaf(const Leaf& leaf, std::uint32_t span, std::vector<std::uint32_t>& corners,
                   std::vector<std::uint32_t>& sizes) {
+        if (!hasFinerNeighbour(leaf, span)) {
+            const std::uint32_t a = corner(leaf.A, leaf.X, leaf.Y);
+            const std::uint32_t b = corner(leaf.B, leaf.X + span, leaf.Y);
+            const std::uint32_t c = corner(leaf.C, leaf.X + span, leaf.Y + span);
+            const std::uint32_t d = corner(leaf.D, leaf.X, leaf.Y + span);
+            corners.insert(corners.end(), {d, c, b, a});
+            sizes.push_back(4);
+            return;
+        }
         outline(leaf, span, m_sides);
         std::uint32_t n = 0;
         for (const int side : {2, 1, 0, 3}) {
@@ -545,6 +608,8 @@ class AdaptiveRun {
     std::vector<double> m_z;  // reference heights of the cell's grid points
     std::vector<double> m_zc; // reference heights of its full-depth leaf centres
     std::uint32_t m_originX = 0, m_originY = 0;
+    std::uint64_t m_leafCount = 0;   // leaves decided
+    std::uint64_t m_cornerCount = 0; // distinct leaf corners
 
     TerrainMesh* m_mesh = nullptr;
     std::vector<EdgePoint> m_edge;
