@@ -1,9 +1,11 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <cmath>
 #include <string_view>
 
 #include "core/lattice.h"
+#include "core/terraindocument.h"
 
 namespace talorin::cli {
 
@@ -26,7 +28,8 @@ constexpr const char* kHelp =
     "  is height) and writes it as a .suf shape file. The defaults are those the\n"
     "  window starts with.\n"
     "  -o FILE          output file; \"-\" writes to standard output. Default: the\n"
-    "                   image's folder and base name (up to its first \".\") + \".suf\".\n"
+    "                   image's folder and base name (up to its first \".\") + the\n"
+    "                   format's extension (\".suf\").\n"
     "                   A failed run writes nothing and leaves an existing file as it was.\n"
     "  --size TEXT      edge of the square terrain, a decimal number (default 2000)\n"
     "  --height TEXT    height of a white pixel, a decimal number (default 500)\n"
@@ -47,6 +50,13 @@ constexpr const char* kHelp =
     "  --push X,Y       a right-button press there: pushes them away (sparser mesh)\n"
     "                   Presses repeat and apply in the order given, to the uniform\n"
     "                   lattice at the chosen density. X and Y are 0..232.\n"
+    "  --format F       suf (shape file), obj (Wavefront OBJ with a .mtl beside it),\n"
+    "                   stl (binary STL), ply (binary PLY) or glb (glTF 2.0 binary).\n"
+    "                   Default: from the extension of -o, in any case; .suf for\n"
+    "                   standard output. Other extensions need --format.\n"
+    "  --solid BASE     close the terrain into a solid for printing: walls from its\n"
+    "                   border down to a flat bottom at height -BASE (BASE > 0, in\n"
+    "                   output units). Not for .suf.\n"
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
@@ -129,15 +139,45 @@ int ParseInt(std::string_view text, int lo, int hi, std::string_view what) {
 }
 
 // "X,Y" in preview pixels.
-Press ParsePress(std::string_view text, std::uint8_t button, std::string_view what) {
+PreviewPress ParsePress(std::string_view text, std::uint8_t button, std::string_view what) {
     const auto comma = text.find(',');
     if (comma == std::string_view::npos)
         throw UsageError(std::string(what) + " wants X,Y, not '" + std::string(text) + "'");
-    Press p;
+    PreviewPress p;
     p.x = ParseInt(text.substr(0, comma), 0, kPreviewWidth - 1, std::string(what) + " X");
     p.y = ParseInt(text.substr(comma + 1), 0, kPreviewHeight - 1, std::string(what) + " Y");
     p.button = button;
     return p;
+}
+
+ExportFormat ParseFormat(std::string_view text) {
+    if (const auto format = FormatFromName(text))
+        return *format;
+    throw UsageError("--format must be suf, obj, stl, ply or glb, not '" + std::string(text) + "'");
+}
+
+// A decimal number greater than 0, in the C locale's form.
+double ParseBase(std::string_view text) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
+        throw UsageError("--solid: '" + std::string(text) + "' is not a number");
+    if (!(v > 0))
+        throw UsageError("--solid must be greater than 0, not " + std::string(text));
+    return v;
+}
+
+// The output format: --format wins, then the extension of -o.
+ExportFormat ResolveFormat(const std::optional<ExportFormat>& given,
+                           const std::optional<std::string>& output) {
+    if (given)
+        return *given;
+    if (!output || *output == "-")
+        return ExportFormat::Suf;
+    if (const auto format = FormatFromFileName(*output))
+        return *format;
+    throw UsageError("cannot tell the format of '" + *output +
+                     "': use the extension .suf, .obj, .stl, .ply or .glb, or --format");
 }
 
 std::uint8_t ParseProfile(std::string_view text) {
@@ -157,7 +197,7 @@ bool IsHelp(std::string_view arg) {
 // Options shared by generate and estimate; returns false when arg is not one of them.
 bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads) {
     if (arg == "--depth") {
-        depth = ParseInt(args.value(arg), 0, 20, arg);
+        depth = ParseInt(args.value(arg), kMinDepth, kMaxDepth, arg);
     } else if (arg == "--density") {
         density = ParseInt(args.value(arg), kMinPaMax, kMaxPaMax, arg);
     } else if (arg == "--triangles") {
@@ -179,6 +219,7 @@ bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& den
 
 GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
     GenerateOptions o;
+    std::optional<ExportFormat> format;
     bool haveImage = false;
     std::string_view arg;
     bool option = false;
@@ -201,7 +242,7 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
         } else if (arg == "--profile") {
             o.shapeMode = ParseProfile(args.value(arg));
         } else if (arg == "--level") {
-            o.level = ParseInt(args.value(arg), 1, 100, arg);
+            o.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
         } else if (arg == "--no-uv") {
             args.noValue(arg);
             o.withUV = false;
@@ -212,6 +253,10 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
             o.objectName = args.value(arg);
         } else if (arg == "--attribute") {
             o.attributeName = args.value(arg);
+        } else if (arg == "--format") {
+            format = ParseFormat(args.value(arg));
+        } else if (arg == "--solid") {
+            o.solidBase = ParseBase(args.value(arg));
         } else if (arg == "--pull") {
             o.presses.push_back(ParsePress(args.value(arg), kLeftButton, arg));
         } else if (arg == "--push") {
@@ -224,6 +269,9 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
         throw UsageError("generate needs an image file");
     if (o.output && o.output->empty())
         throw UsageError("-o needs a file name");
+    o.format = ResolveFormat(format, o.output);
+    if (o.solidBase && o.format == ExportFormat::Suf)
+        throw UsageError("--solid needs a mesh format (obj, stl, ply or glb); .suf holds no solid");
     return o;
 }
 

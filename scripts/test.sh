@@ -9,6 +9,15 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
+# The glTF Validator (npm) for the export tests, into the build folder.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+for dir in build build-asan; do
+  [ -d "$dir/tools/node_modules/gltf-validator" ] ||
+    npm install --prefix "$dir/tools" --no-audit --no-fund gltf-validator@2.0.0-dev.3.10
+done
+
 echo "== build and test =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"

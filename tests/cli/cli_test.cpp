@@ -459,7 +459,8 @@ TEST_F(Cli, FailedRunLeavesAnExistingOutputUntouched) {
 
 TEST_F(Cli, GenerateNeverWritesOverItsOwnImage) {
     // A picture whose name ends in .suf would get its own name as the default
-    // output; -o may name the image directly or through a link.
+    // output; -o may name the image directly or through a link (with --format,
+    // since .bmp names no output format).
     WriteWhiteBmp(path("peak.suf"), 5, 5);
     WriteWhiteBmp(path("img.bmp"), 5, 5);
     fs::create_symlink("img.bmp", path("alias.bmp"));
@@ -467,9 +468,10 @@ TEST_F(Cli, GenerateNeverWritesOverItsOwnImage) {
     const std::string img = ReadFile(path("img.bmp"));
     const std::vector<std::vector<std::string>> clashing = {
         {"generate", "peak.suf", "--depth", "0"},
-        {"generate", "img.bmp", "--depth", "0", "-o", "img.bmp"},
-        {"generate", "img.bmp", "--depth", "0", "-o", "./alias.bmp"},
-        {"generate", "alias.bmp", "--depth", "0", "-o", path("img.bmp").string()},
+        {"generate", "img.bmp", "--depth", "0", "--format", "suf", "-o", "img.bmp"},
+        {"generate", "img.bmp", "--depth", "0", "--format", "suf", "-o", "./alias.bmp"},
+        {"generate", "alias.bmp", "--depth", "0", "--format", "suf", "-o",
+         path("img.bmp").string()},
     };
     for (const auto& args : clashing) {
         const RunResult r = run(args);

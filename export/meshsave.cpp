@@ -1,0 +1,120 @@
+#include "export/meshsave.h"
+
+#include <cerrno>
+#include <exception>
+#include <filesystem>
+
+#include "export/glbwriter.h"
+#include "export/meshgeometry.h"
+#include "export/objwriter.h"
+#include "export/plywriter.h"
+#include "export/stlwriter.h"
+#include "shape/atomicsave.h"
+#include "shape/error.h"
+
+namespace talorin {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The bytes of format for mesh; mtlFileName only matters for OBJ.
+vesk::ByteProducer Producer(ExportFormat format, const TerrainMesh& mesh,
+                            const ExportTexture& texture, const std::string& mtlFileName) {
+    return [=, &mesh, &texture](const vesk::ByteSink& sink) {
+        switch (format) {
+        case ExportFormat::Obj:
+            WriteObj(mesh, mtlFileName, sink);
+            return;
+        case ExportFormat::Stl:
+            WriteStl(mesh, sink);
+            return;
+        case ExportFormat::Ply:
+            WritePly(mesh, sink);
+            return;
+        case ExportFormat::Glb:
+            WriteGlb(mesh, texture.image, sink);
+            return;
+        case ExportFormat::Suf:
+            break;
+        }
+        throw Error("the .suf format is not written by the mesh exporter");
+    };
+}
+
+// Runs save(producer) so that a talorin::Error from the producer first lets
+// the save clean up (it sees a failed write) and then reaches the caller.
+template <typename Save> bool Guarded(const vesk::ByteProducer& produce, Save&& save) {
+    std::exception_ptr error;
+    const vesk::ByteProducer guarded = [&](const vesk::ByteSink& sink) {
+        try {
+            produce(sink);
+        } catch (const Error&) {
+            error = std::current_exception();
+            throw vesk::WriteFailed{EINVAL};
+        }
+    };
+    const bool saved = save(guarded);
+    if (error)
+        std::rethrow_exception(error);
+    return saved;
+}
+
+bool HasControlCharacter(const std::string& text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+// The image's path as seen from the OBJ's folder, with "/" separators; empty
+// when there is no image or the path could not be written on one line.
+std::string TexturePath(const fs::path& objFolder, const std::string& imageFile) {
+    if (imageFile.empty() || HasControlCharacter(imageFile))
+        return {};
+    std::error_code ec;
+    const fs::path image = fs::absolute(imageFile, ec).lexically_normal();
+    if (ec)
+        return {};
+    const fs::path relative = image.lexically_relative(objFolder);
+    return (relative.empty() ? image : relative).generic_string();
+}
+
+bool SameFile(const fs::path& a, const std::string& b) {
+    std::error_code ec;
+    return !b.empty() && fs::equivalent(a, b, ec) && !ec;
+}
+
+} // namespace
+
+bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
+                    const ExportTexture& texture) {
+    std::string mtlFileName;
+    if (format == ExportFormat::Obj) {
+        std::error_code ec;
+        const fs::path obj = fs::absolute(fileName, ec).lexically_normal();
+        const fs::path folder = obj.parent_path();
+        mtlFileName = obj.stem().string() + ".mtl";
+        const fs::path mtl = folder / mtlFileName;
+        if (SameFile(mtl, texture.file))
+            throw Error(mtl.string() + ": this is the contour image; name the OBJ file otherwise");
+        const std::string texturePath = HasUv(mesh) ? TexturePath(folder, texture.file) : "";
+        const vesk::ByteProducer material = [&](const vesk::ByteSink& sink) {
+            WriteMtl(mesh, texturePath, sink);
+        };
+        if (!vesk::SaveAtomically(mtl.string(), material))
+            return false;
+        if (HasControlCharacter(mtlFileName))
+            mtlFileName.clear();
+    }
+    return Guarded(Producer(format, mesh, texture, mtlFileName),
+                   [&](const auto& produce) { return vesk::SaveAtomically(fileName, produce); });
+}
+
+bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
+                     const ExportTexture& texture) {
+    return Guarded(Producer(format, mesh, texture, ""),
+                   [&](const auto& produce) { return vesk::WriteThrough(fd, name, produce); });
+}
+
+} // namespace talorin

@@ -1,0 +1,41 @@
+#pragma once
+// Saving a terrain mesh in one of the export formats (everything but .suf),
+// atomically like the .suf writer, or through an open descriptor.
+
+#include <string>
+
+#include "core/bitmap.h"
+#include "core/terrainmesh.h"
+#include "export/format.h"
+
+namespace talorin {
+
+// The contour image the terrain was made from, for the formats that refer
+// to it (OBJ's material names the file) or embed it (glb). Either part may be
+// missing: an empty file name or a null image leaves the texture out.
+struct ExportTexture {
+    std::string file;              // the image's file name, UTF-8 (as the platform spells it)
+    const Bitmap* image = nullptr; // 8-bit RGB pixels; not owned
+};
+
+// Saves mesh as format (Obj, Stl, Ply or Glb; not Suf) to fileName. The file
+// is written to a temporary file and renamed over fileName only when complete
+// (vesk::SaveAtomically), so a failure leaves an existing file untouched. An
+// OBJ also gets its material file NAME.mtl beside it (saved the same way,
+// before the OBJ), with map_Kd naming texture.file relative to the OBJ's
+// folder. Returns true on success; on a write failure returns false with
+// vesk::SufError set to "ファイル <name> に書き込めませんでした: <reason>".
+// Throws talorin::Error, having written nothing, when the mesh does not fit
+// the format (too many triangles or vertices, no triangles for glb), when
+// the material file would replace the image itself, or when PNG encoding
+// fails.
+bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
+                    const ExportTexture& texture);
+
+// Writes the same bytes to an open descriptor (standard output, a pipe); name
+// is used in messages. An OBJ written this way has no material file.
+// Returns and throws like SaveMeshExport.
+bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
+                     const ExportTexture& texture);
+
+} // namespace talorin

@@ -1,0 +1,41 @@
+#include "export/stlwriter.h"
+
+#include <cstring>
+#include <limits>
+
+#include "export/meshgeometry.h"
+#include "shape/error.h"
+
+namespace talorin {
+
+void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
+    const std::uint64_t triangles = TriangleCount(mesh);
+    if (triangles > std::numeric_limits<std::uint32_t>::max())
+        throw Error("STL holds at most 4294967295 triangles; this terrain has " +
+                    std::to_string(triangles));
+    BufferedSink out(sink);
+    char header[80];
+    std::memset(header, ' ', sizeof header);
+    const char kTitle[] = "Talorin terrain, binary STL, Z up";
+    std::memcpy(header, kTitle, sizeof kTitle - 1);
+    out.write(header, sizeof header);
+    out.put32(std::uint32_t(triangles));
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        ForEachTriangle(mesh, p, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            const Vec3 pa = ToZUp(PositionOf(mesh.Vertices[a]));
+            const Vec3 pb = ToZUp(PositionOf(mesh.Vertices[b]));
+            const Vec3 pc = ToZUp(PositionOf(mesh.Vertices[c]));
+            const Vec3 u{pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2]};
+            const Vec3 v{pc[0] - pa[0], pc[1] - pa[1], pc[2] - pa[2]};
+            const Vec3 n = Normalized(
+                {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]});
+            for (const Vec3& w : {n, pa, pb, pc})
+                for (double x : w)
+                    out.putFloat(float(x));
+            out.put16(0);
+        });
+    }
+    out.flush();
+}
+
+} // namespace talorin

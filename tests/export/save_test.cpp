@@ -1,0 +1,169 @@
+// Saving exports: the format a name selects, atomic saves that leave an old
+// file untouched on failure, the material file beside an OBJ, and the glTF
+// Validator's verdict on what the glb writer makes.
+
+#include "tests/export/exporttest.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "export/format.h"
+#include "export/glbwriter.h"
+#include "export/meshsave.h"
+#include "shape/error.h"
+#include "shape/shape.h"
+#include "shape/sjis.h"
+
+namespace {
+
+using namespace exporttest;
+using talorin::Bitmap;
+using talorin::ExportFormat;
+using talorin::ExportTexture;
+namespace fs = std::filesystem;
+
+TEST(ExportFormat, ExtensionsSelectAFormatWhateverTheirCase) {
+    using talorin::FormatFromFileName;
+    EXPECT_EQ(FormatFromFileName("a/hill.OBJ"), ExportFormat::Obj);
+    EXPECT_EQ(FormatFromFileName("hill.Stl"), ExportFormat::Stl);
+    EXPECT_EQ(FormatFromFileName("x.tar.ply"), ExportFormat::Ply);
+    EXPECT_EQ(FormatFromFileName("hill.glb"), ExportFormat::Glb);
+    EXPECT_EQ(FormatFromFileName("hill.suf"), ExportFormat::Suf);
+    for (const char* none : {"hill", "hill.gltf", ".obj", "dir.obj/hill", "hill.", "-", ""})
+        EXPECT_EQ(FormatFromFileName(none), std::nullopt) << none;
+    EXPECT_EQ(talorin::FormatFromName("STL"), std::nullopt);
+    EXPECT_EQ(talorin::FormatFromName("stl"), ExportFormat::Stl);
+}
+
+class ExportSave : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("talorin-export-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir / "img");
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string path(const std::string& name) const { return (m_dir / name).string(); }
+    // Every file of the folder, to see that no temporary file stays behind.
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(m_dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    fs::path m_dir;
+};
+
+TEST_F(ExportSave, ObjGetsAMaterialNamingTheImageFromItsFolder) {
+    const TerrainMesh m = Grid(2, 100, [](double, double) { return 1; });
+    ASSERT_TRUE(talorin::SaveMeshExport(ExportFormat::Obj, path("Hill.obj"), m,
+                                        {path("img/hill map.bmp"), nullptr}));
+    EXPECT_EQ(files(), (std::vector<std::string>{"Hill.mtl", "Hill.obj", "img"}));
+    const ReadMesh obj = ReadObj(ReadFile(path("Hill.obj")));
+    EXPECT_EQ(obj.mtllib, "Hill.mtl");
+    const std::string mtl = ReadFile(path("Hill.mtl"));
+    EXPECT_NE(mtl.find("\nnewmtl BodyM\n"), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("\nmap_Kd img/hill map.bmp\n"), std::string::npos) << mtl;
+}
+
+TEST_F(ExportSave, EveryFormatReplacesAnOldFileWhole) {
+    const TerrainMesh m = Grid(2, 100, [](double, double) { return 1; });
+    for (const auto format :
+         {ExportFormat::Obj, ExportFormat::Stl, ExportFormat::Ply, ExportFormat::Glb}) {
+        const std::string file = path("out" + talorin::FormatExtension(format));
+        WriteFile(file, std::string(100000, 'x'));
+        ASSERT_TRUE(talorin::SaveMeshExport(format, file, m, {}));
+        EXPECT_LT(ReadFile(file).size(), 100000u);
+        EXPECT_EQ(ReadFile(file).find("xxxx"), std::string::npos);
+    }
+}
+
+TEST_F(ExportSave, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+    const TerrainMesh m = Grid(40, 100, [](double x, double) { return x; });
+    const std::string file = path("big.stl");
+    WriteFile(file, "old contents");
+    // Let no file grow beyond 4 KiB, as a full disk would.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved_ok = talorin::SaveMeshExport(ExportFormat::Stl, file, m, {});
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_FALSE(saved_ok);
+    EXPECT_EQ(vesk::Utf8FromCp932(vesk::SufError),
+              "ファイル " + file + " に書き込めませんでした: ファイルが大きすぎます");
+    EXPECT_EQ(ReadFile(file), "old contents");
+    EXPECT_EQ(files(), (std::vector<std::string>{"big.stl", "img"}));
+}
+
+TEST_F(ExportSave, AMeshTheFormatCannotHoldIsRefusedBeforeTheOldFileIsTouched) {
+    const std::string file = path("empty.glb");
+    WriteFile(file, "old contents");
+    EXPECT_THROW(talorin::SaveMeshExport(ExportFormat::Glb, file, TerrainMesh{}, {}),
+                 talorin::Error);
+    EXPECT_EQ(ReadFile(file), "old contents");
+    EXPECT_EQ(files(), (std::vector<std::string>{"empty.glb", "img"}));
+}
+
+TEST_F(ExportSave, AMissingFolderIsReported) {
+    const TerrainMesh m = Pyramid(1);
+    EXPECT_FALSE(talorin::SaveMeshExport(ExportFormat::Ply, path("no/such.ply"), m, {}));
+    EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("フォルダーが見つかりません"),
+              std::string::npos);
+}
+
+// The validator's report, and whether it found neither errors nor warnings.
+std::pair<std::string, bool> Validate(const std::string& file) {
+    const std::string tools = TALORIN_TOOLS_DIR;
+    if (!fs::exists(tools + "/node_modules/gltf-validator"))
+        return {"gltf-validator is not installed in " + tools + " (npm install --prefix " + tools +
+                    " gltf-validator)",
+                false};
+    const std::string command =
+        "node '" TALORIN_TEST_SCRIPTS_DIR "/validate_gltf.js' '" + tools + "' '" + file + "' 2>&1";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return {"cannot run node", false};
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        out.append(buffer, n);
+    return {out, ::pclose(pipe) == 0};
+}
+
+TEST_F(ExportSave, GlbPassesTheGltfValidator) {
+    Bitmap image(5, 3);
+    image.setPixel(4, 2, {255, 128, 0});
+    struct Case {
+        const char* name;
+        TerrainMesh mesh;
+        bool texture;
+    };
+    const auto hill = [](double x, double y) { return 300 * std::exp(-(x * x + y * y) / 1e5); };
+    TerrainMesh plain = Grid(8, 1000, hill, vesk::kPoly);
+    const std::vector<Case> cases = {
+        {"textured.glb", Grid(8, 1000, hill), true},
+        {"uv-without-image.glb", Grid(8, 1000, hill), false},
+        {"plain.glb", plain, true},
+        {"large.glb", Grid(260, 1000, hill), true}, // uint32 indices
+    };
+    for (const Case& c : cases) {
+        const std::string file = path(c.name);
+        ASSERT_TRUE(talorin::SaveMeshExport(ExportFormat::Glb, file, c.mesh,
+                                            {"", c.texture ? &image : nullptr}));
+        const auto [report, clean] = Validate(file);
+        EXPECT_TRUE(clean) << c.name << ":\n" << report;
+        EXPECT_NE(report.find("errors 0 warnings 0"), std::string::npos) << report;
+        RecordProperty(c.name, report.substr(0, report.find('\n')));
+    }
+}
+
+} // namespace
