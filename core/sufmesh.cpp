@@ -9,14 +9,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "shape/atomicsave.h"
@@ -173,20 +176,46 @@ class VertexLines {
     std::vector<Text> m_chunks;
 };
 
-// Collects text in a fixed buffer and passes it on to the sink whenever it fills.
+// Collects text in a buffer and passes it on to the sink whenever it fills.
+// Full buffers go to the sink on a thread of their own, so that writing (for
+// a file: the copy into the system's cache and starting write-back) overlaps
+// filling the next buffer. An exception of the sink comes back to the caller
+// at the next flush or at finish.
 template <typename Sink> class Output {
   public:
-    explicit Output(const Sink& sink) : m_buffer(new char[kBufferSize]), m_sink(sink) {}
+    explicit Output(const Sink& sink)
+        : m_buffers{std::make_unique<char[]>(kBufferSize), std::make_unique<char[]>(kBufferSize)},
+          m_sink(sink) {
+        try {
+            m_thread = std::thread([this] { passOn(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the sink is called in place.
+        }
+    }
+
+    ~Output() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
     void text(std::string_view text) {
         if (kBufferSize - m_used < text.size()) {
             flush();
             if (text.size() > kBufferSize / 2) { // a huge name: pass it on as it is
+                waitIdle();
                 m_sink(text.data(), text.size());
                 return;
             }
         }
-        std::memcpy(m_buffer.get() + m_used, text.data(), text.size());
+        std::memcpy(buffer() + m_used, text.data(), text.size());
         m_used += text.size();
     }
 
@@ -194,20 +223,86 @@ template <typename Sink> class Output {
     char* reserve(std::size_t bytes) {
         if (kBufferSize - m_used < bytes)
             flush();
-        return m_buffer.get() + m_used;
+        return buffer() + m_used;
     }
-    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buffer.get()); }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - buffer()); }
 
     void flush() {
-        if (m_used > 0)
-            m_sink(m_buffer.get(), m_used);
+        if (m_used == 0)
+            return;
+        if (!m_thread.joinable()) {
+            m_sink(buffer(), m_used);
+            m_used = 0;
+            return;
+        }
+        waitIdle();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_pendingData = buffer();
+            m_pending = m_used;
+        }
+        m_changed.notify_all();
+        m_current ^= 1;
         m_used = 0;
     }
 
+    // Passes on what is left and waits until the sink has taken everything.
+    void finish() {
+        flush();
+        waitIdle();
+    }
+
   private:
-    std::unique_ptr<char[]> m_buffer;
+    char* buffer() { return m_buffers[m_current].get(); }
+
+    // Waits until the thread has passed on the other buffer; rethrows what
+    // the sink threw.
+    void waitIdle() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_pending == 0; });
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+    void passOn() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_pending != 0 || m_stop; });
+            if (m_pending == 0)
+                return;
+            const char* data = m_pendingData;
+            const std::size_t size = m_pending;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                if (!m_failed)
+                    m_sink(data, size);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (error) {
+                m_error = error;
+                m_failed = true; // nothing more is written after a failure
+            }
+            m_pending = 0;
+            m_changed.notify_all();
+        }
+    }
+
+    std::unique_ptr<char[]> m_buffers[2];
+    int m_current = 0; // the buffer being filled
     std::size_t m_used = 0;
     const Sink& m_sink;
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char* m_pendingData = nullptr; // the other buffer, handed to the thread
+    std::size_t m_pending = 0;           // its bytes not yet passed on
+    bool m_stop = false;
+    bool m_failed = false;
+    std::exception_ptr m_error;
 };
 
 template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sink) {
@@ -244,7 +339,7 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
         out.commit(to + 3);
     }
     out.text("}\r\n");
-    out.flush();
+    out.finish();
 }
 
 } // namespace

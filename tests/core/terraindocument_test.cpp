@@ -381,17 +381,9 @@ TEST(TerrainDocumentArgs, GenerateTheWorkedExample) {
             white.setPixel(x, y, {255, 255, 255});
     doc.setImage(white, "w");
     doc.setDepth(1);
-    const Talorin_Args args = doc.makeArgs();
-    vesk::TVESK_Object* shape = MeshToShape(GenerateTerrainMesh(args));
-    ASSERT_NE(shape, nullptr);
-    int polygons = 0;
-    for (const vesk::TVESK_Polygon* p = shape->Polygons; p; p = p->Next)
-        ++polygons;
-    EXPECT_EQ(polygons, 64);
-    const vesk::TVESK_Vertex* first = shape->Polygons->Vertices;
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->X, 1000.0);
-    EXPECT_EQ(first->Y, 500.0);
-    EXPECT_EQ(first->Z, 500.0);
-    vesk::FreeSuf(shape);
+    const TerrainMesh mesh = GenerateTerrainMesh(doc.makeArgs());
+    ASSERT_EQ(mesh.polygonCount(), 64u);
+    // The first polygon is the last leaf of the bottom right cell.
+    const MeshVertex& first = mesh.Vertices[mesh.corners(0)[0]];
+    EXPECT_EQ(first, (MeshVertex{1000, 500, 500, 191.25, 255}));
 }

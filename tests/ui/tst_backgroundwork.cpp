@@ -1,0 +1,232 @@
+// Work on a worker thread while a window waits: the result or the error comes
+// back, the window keeps painting and drops input meanwhile, and the progress
+// dialog appears late enough, can cancel, and fits its title.
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "duringrun.h"
+#include "shape/error.h"
+#include "ui/backgroundwork.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+// Work that reports steps until it is cancelled (or a step limit is reached).
+void UntilCancelled(WorkProgress& progress, int limit = 600) {
+    for (int i = 0; i < limit; ++i) {
+        if (!progress.report(std::uint64_t(i), std::uint64_t(limit)))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class PaintCounter final : public QWidget {
+  public:
+    std::atomic<int> paints{0};
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+QProgressDialog* DialogOf(QWidget& owner) {
+    return owner.findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
+}
+
+} // namespace
+
+class TestBackgroundWork : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void shortWorkShowsNoDialog() {
+        QWidget owner;
+        owner.show();
+        const auto progress = std::make_shared<WorkProgress>();
+        int result = 0;
+        bool sawDialog = false;
+        During(&owner, [&] {
+            sawDialog = sawDialog || DialogOf(owner);
+            return false;
+        });
+        RunInBackground(&owner, {QStringLiteral("work"), true, false}, progress,
+                        [&](WorkProgress&) { result = 42; });
+        QCOMPARE(result, 42);
+        QVERIFY(!sawDialog);
+        QVERIFY(!DialogOf(owner));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void errorComesBackOnTheCallersThread() {
+        QWidget owner;
+        const auto progress = std::make_shared<WorkProgress>();
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 RunInBackground(&owner, {}, progress, [](WorkProgress&) {
+                                     throw std::runtime_error("failed");
+                                 }));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void cancelButtonStopsTheWork() {
+        QWidget owner;
+        owner.show();
+        const auto progress = std::make_shared<WorkProgress>();
+        QElapsedTimer clock;
+        qint64 shownAt = -1;
+        QString title;
+        int width = 0;
+        bool busyCursor = false;
+        During(&owner, [&] {
+            busyCursor = QApplication::overrideCursor() &&
+                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            QProgressDialog* dialog = DialogOf(owner);
+            if (!dialog || !dialog->isVisible())
+                return false;
+            shownAt = clock.elapsed();
+            title = dialog->windowTitle();
+            width = dialog->width();
+            auto* cancel = dialog->findChild<QPushButton*>();
+            if (!cancel || cancel->text() != kCancelText)
+                return false;
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            return true;
+        });
+        bool finished = false;
+        clock.start();
+        RunInBackground(&owner, {QStringLiteral("長い仕事"), true, false}, progress,
+                        [&](WorkProgress& p) {
+                            UntilCancelled(p);
+                            finished = !p.cancelled();
+                        });
+        QVERIFY(progress->cancelled());
+        QVERIFY(!finished);
+        QVERIFY(shownAt >= kProgressDelayMs);
+        QVERIFY(busyCursor);
+        QCOMPARE(title, kApplicationTitle);
+        QVERIFY(width >= TitleWidth(title));
+        QVERIFY(width > QFontMetrics(QApplication::font()).horizontalAdvance(title));
+        QVERIFY(!DialogOf(owner));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // Work that does not look at the cancel for a long while is left to end
+    // on its own; the caller gets the cancel at once and is not kept waiting.
+    void slowCancelIsNotWaitedFor() {
+        QWidget owner;
+        const auto progress = std::make_shared<WorkProgress>();
+        const auto ended = std::make_shared<std::atomic<bool>>(false);
+        During(&owner, [&] {
+            progress->cancel();
+            return true;
+        });
+        bool cancelled = false;
+        try {
+            RunInBackground(&owner, {QString(), true, false}, progress, [ended](WorkProgress&) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                *ended = true;
+            });
+        } catch (const talorin::Error& e) {
+            cancelled = e.kind() == talorin::ErrorKind::Cancelled;
+        }
+        QVERIFY(cancelled);
+        QVERIFY(!*ended);
+        QVERIFY(!QApplication::overrideCursor());
+        JoinAbandonedWork();
+        QVERIFY(*ended);
+    }
+
+    // Work that cannot be cancelled is always waited for.
+    void uncancellableWorkIsWaitedFor() {
+        QWidget owner;
+        const auto progress = std::make_shared<WorkProgress>();
+        During(&owner, [&] {
+            progress->cancel();
+            return true;
+        });
+        bool ended = false;
+        RunInBackground(&owner, {QString(), false, false}, progress, [&](WorkProgress&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            ended = true;
+        });
+        QVERIFY(ended);
+    }
+
+    void ownerKeepsPaintingAndDropsInput() {
+        QWidget owner;
+        auto* counter = new PaintCounter;
+        counter->setParent(&owner);
+        counter->setGeometry(0, 0, 50, 50);
+        auto* field = new QLineEdit(&owner);
+        field->setGeometry(0, 60, 100, 24);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        owner.activateWindow();
+        field->setFocus();
+        QCoreApplication::processEvents();
+        const auto progress = std::make_shared<WorkProgress>();
+        int paintsBefore = 0;
+        int paintsDuring = 0;
+        int step = 0;
+        During(&owner, [&] {
+            switch (step++) {
+            case 0:
+                paintsBefore = counter->paints;
+                counter->update();
+                QTest::keyClicks(field, QStringLiteral("abc"));
+                QTest::mouseClick(field, Qt::LeftButton);
+                return false;
+            case 5:
+                paintsDuring = counter->paints;
+                progress->cancel();
+                return true;
+            default:
+                return false;
+            }
+        });
+        RunInBackground(&owner, {}, progress, [](WorkProgress& p) { UntilCancelled(p); });
+        QCoreApplication::processEvents();
+        QVERIFY(paintsDuring > paintsBefore);
+        QCOMPARE(field->text(), QString());
+        // Input after the run reaches the field again.
+        QTest::keyClicks(field, QStringLiteral("x"));
+        QCOMPARE(field->text(), QStringLiteral("x"));
+    }
+
+    void bytesAreShownAsANumber() {
+        QWidget owner;
+        owner.show();
+        const auto progress = std::make_shared<WorkProgress>();
+        QString label;
+        bool noCancel = false;
+        During(&owner, [&] {
+            QProgressDialog* dialog = DialogOf(owner);
+            if (!dialog || !dialog->isVisible() || progress->done() < 1234567)
+                return false;
+            QTest::qWait(150); // one refresh
+            label = dialog->findChild<QLabel*>()->text();
+            noCancel = dialog->findChild<QPushButton*>() == nullptr;
+            progress->cancel();
+            return true;
+        });
+        RunInBackground(&owner, {QStringLiteral("保存"), false, true}, progress,
+                        [](WorkProgress& p) {
+                            for (int i = 0; p.report(1234567, 0) && i < 1000; ++i)
+                                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        });
+        QCOMPARE(label, QStringLiteral("保存\n1,234,567 バイト"));
+        QVERIFY(noCancel);
+    }
+};
+
+QTEST_MAIN(TestBackgroundWork)
+#include "tst_backgroundwork.moc"

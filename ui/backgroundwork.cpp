@@ -1,0 +1,251 @@
+#include "ui/backgroundwork.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFontMetrics>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QWindow>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "core/terrain.h"
+#include "shape/error.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+constexpr int kRefreshMs = 100;
+// How often the window looks whether a cancelled run has ended.
+constexpr int kWatchMs = 20;
+// Room beside the title for the window frame's icon and buttons.
+constexpr int kTitleBarExtra = 160;
+
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Drops user input everywhere but in the progress dialog while work runs, so
+// that nothing typed meanwhile reaches the fields afterwards.
+class InputBlocker final : public QObject {
+  public:
+    InputBlocker() { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    void allow(QWidget* dialog) { m_allowed = dialog; }
+
+  protected:
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        if (!IsUserInput(event->type()))
+            return false;
+        if (m_allowed) {
+            if (auto* widget = qobject_cast<QWidget*>(receiver);
+                widget && widget->window() == m_allowed)
+                return false;
+            if (auto* window = qobject_cast<QWindow*>(receiver);
+                window && window == m_allowed->windowHandle())
+                return false;
+        }
+        return true;
+    }
+
+  private:
+    QWidget* m_allowed = nullptr;
+};
+
+// The busy cursor for as long as the work runs.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+std::unique_ptr<QProgressDialog> MakeDialog(QWidget* owner, const WorkOptions& options,
+                                            WorkProgress& progress) {
+    // progress outlives the dialog: RunInBackground holds it.
+    auto dialog = std::make_unique<QProgressDialog>(owner);
+    dialog->setObjectName(QString::fromLatin1(kProgressDialogName));
+    dialog->setWindowTitle(kApplicationTitle);
+    dialog->setLabelText(options.label);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setMinimumDuration(0);
+    if (options.countsBytes)
+        dialog->setRange(0, 0); // no end known: a busy bar
+    else
+        dialog->setRange(0, 1000);
+    if (options.cancellable) {
+        dialog->setCancelButton(new QPushButton(kCancelText, dialog.get()));
+        QObject::connect(dialog.get(), &QProgressDialog::canceled, dialog.get(),
+                         [&progress] { progress.cancel(); });
+    } else {
+        dialog->setCancelButton(nullptr);
+    }
+    dialog->setMinimumWidth(std::max(dialog->sizeHint().width(), TitleWidth(kApplicationTitle)));
+    return dialog;
+}
+
+// 1234567 as "1,234,567", whatever the locale.
+QString GroupDigits(std::uint64_t n) {
+    QString digits = QString::number(qulonglong(n));
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, u',');
+    return digits;
+}
+
+void Refresh(QProgressDialog& dialog, const WorkOptions& options, const WorkProgress& progress) {
+    if (options.countsBytes) {
+        dialog.setLabelText(options.label + QLatin1Char('\n') +
+                            QStringLiteral("%1 バイト").arg(GroupDigits(progress.done())));
+        return;
+    }
+    const std::uint64_t total = progress.total();
+    if (total > 0)
+        dialog.setValue(int(std::min(progress.done(), total) * 1000 / total));
+}
+
+} // namespace
+
+int TitleWidth(const QString& title) {
+    return QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarExtra;
+}
+
+namespace {
+
+// What the worker thread shares with the window, kept alive by both.
+struct Job {
+    std::shared_ptr<WorkProgress> progress;
+    std::function<void(WorkProgress&)> work;
+    std::exception_ptr failure;
+    std::mutex mutex;
+    QEventLoop* loop = nullptr; // null once the window no longer waits
+};
+
+// Work left running after a cancel, joined before new work starts and at exit.
+std::mutex abandonedMutex;
+std::vector<std::thread> abandoned;
+
+void JoinAll(std::vector<std::thread>& threads) {
+    for (std::thread& t : threads)
+        t.join();
+    threads.clear();
+}
+
+std::vector<std::thread> TakeAbandoned() {
+    const std::lock_guard lock(abandonedMutex);
+    return std::exchange(abandoned, {});
+}
+
+} // namespace
+
+void JoinAbandonedWork() {
+    std::vector<std::thread> threads = TakeAbandoned();
+    JoinAll(threads);
+}
+
+void RunInBackground(QWidget* owner, const WorkOptions& options,
+                     const std::shared_ptr<WorkProgress>& progress,
+                     std::function<void(WorkProgress&)> work) {
+    InputBlocker blocker;
+    BusyCursor busy;
+    QEventLoop loop;
+    auto job = std::make_shared<Job>();
+    job->progress = progress;
+    job->work = std::move(work);
+    job->loop = &loop;
+
+    std::thread worker([job, leftovers = TakeAbandoned()]() mutable {
+        // Work cancelled earlier may still hold memory: let it end first.
+        JoinAll(leftovers);
+        try {
+            job->work(*job->progress);
+        } catch (...) {
+            job->failure = std::current_exception();
+        }
+        const std::lock_guard lock(job->mutex);
+        // Posted: the loop ends on its own thread, also when it has not started yet.
+        if (QEventLoop* waiting = job->loop)
+            QMetaObject::invokeMethod(
+                waiting, [waiting] { waiting->quit(); }, Qt::QueuedConnection);
+    });
+
+    std::unique_ptr<QProgressDialog> dialog;
+    QTimer show;
+    show.setSingleShot(true);
+    show.setTimerType(Qt::PreciseTimer); // a coarse timer may fire a little early
+    QObject::connect(&show, &QTimer::timeout, &loop, [&] {
+        dialog = MakeDialog(owner, options, *progress);
+        blocker.allow(dialog.get());
+        Refresh(*dialog, options, *progress);
+        dialog->show();
+    });
+    show.start(kProgressDelayMs);
+    QTimer refresh;
+    QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
+        if (dialog)
+            Refresh(*dialog, options, *progress);
+    });
+    refresh.start(kRefreshMs);
+    // A cancel that the work does not answer in time: stop waiting for it.
+    bool abandon = false;
+    QElapsedTimer sinceCancel;
+    QTimer watch;
+    watch.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (!options.cancellable || !progress->cancelled())
+            return;
+        if (!sinceCancel.isValid())
+            sinceCancel.start();
+        else if (sinceCancel.elapsed() >= kCancelGraceMs - kWatchMs) {
+            abandon = true;
+            loop.quit();
+        }
+    });
+    watch.start(kWatchMs);
+
+    loop.exec();
+    {
+        const std::lock_guard lock(job->mutex);
+        job->loop = nullptr;
+    }
+    blocker.allow(nullptr);
+    dialog.reset();
+    if (abandon) {
+        {
+            const std::lock_guard lock(abandonedMutex);
+            abandoned.push_back(std::move(worker));
+        }
+        throw talorin::Error(talorin::ErrorKind::Cancelled, talorin::kCancelledText);
+    }
+    worker.join();
+    if (job->failure)
+        std::rethrow_exception(job->failure);
+}
