@@ -362,6 +362,9 @@ TEST(Adaptive, TinyErrorOnNoiseGivesTheUniformMeshItself) {
         EXPECT_EQ(adaptive.Vertices, uniform.Vertices);
         EXPECT_EQ(adaptive.Indices, uniform.Indices);
         EXPECT_EQ(adaptive.Starts, uniform.Starts);
+        // At depth 0 there is nothing to decide.
+        args.Depth = 0;
+        EXPECT_EQ(GenerateAdaptiveMesh(args, 1e-9).Vertices, GenerateTerrainMesh(args).Vertices);
     }
 }
 

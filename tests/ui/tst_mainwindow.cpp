@@ -71,10 +71,6 @@ talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
 }
 
-int CountPolygons(const talorin::TerrainMesh* mesh) {
-    return int(mesh->polygonCount());
-}
-
 QByteArray ReadAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
