@@ -575,7 +575,12 @@ class AdaptiveRun {
     // The fan around the leaf's centre through every outline point.
     void fanLeaf(const Leaf& leaf, std::uint32_t span, std::vector<std::uint32_t>& corners,
                  std::vector<std::uint32_t>& sizes) {
-        // The centre belongs to this leaf alone and comes first, as in the uniform run.
+        // The corners come first, then the centre, which belongs to this leaf
+        // alone, as in the uniform run; then the finer points of the outline.
+        (void)corner(leaf.A, leaf.X, leaf.Y);
+        (void)corner(leaf.B, leaf.X + span, leaf.Y);
+        (void)corner(leaf.C, leaf.X + span, leaf.Y + span);
+        (void)corner(leaf.D, leaf.X, leaf.Y + span);
         const std::uint32_t c = addVertex(Centre(leaf.A, leaf.B, leaf.C, leaf.D));
         outline(leaf, span, m_sides);
         for (int side = 0; side < 4; ++side) {
