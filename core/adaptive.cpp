@@ -177,19 +177,19 @@ class AdaptiveRun {
                     leaves->push_back({leaf.X, leaf.Y, span, std::uint32_t(sizes.size() - before)});
             });
         });
-        // The file lists the last emitted polygon first.
-        mesh.Indices.resize(corners.size());
+        // The file lists the last emitted polygon first: turning the whole list
+        // round, then each polygon's corners back, does that in place.
+        std::reverse(corners.begin(), corners.end());
+        std::reverse(sizes.begin(), sizes.end());
         mesh.Starts.assign(sizes.size() + 1, 0);
-        std::size_t in = corners.size();
-        std::size_t out = 0;
-        for (std::size_t p = sizes.size(); p-- > 0;) {
-            in -= sizes[p];
-            std::copy(corners.begin() + std::ptrdiff_t(in),
-                      corners.begin() + std::ptrdiff_t(in + sizes[p]),
-                      mesh.Indices.begin() + std::ptrdiff_t(out));
-            out += sizes[p];
-            mesh.Starts[sizes.size() - p] = std::uint32_t(out);
+        std::size_t at = 0;
+        for (std::size_t p = 0; p < sizes.size(); ++p) {
+            std::reverse(corners.begin() + std::ptrdiff_t(at),
+                         corners.begin() + std::ptrdiff_t(at + sizes[p]));
+            at += sizes[p];
+            mesh.Starts[p + 1] = std::uint32_t(at);
         }
+        mesh.Indices = std::move(corners);
         m_mesh = nullptr;
         return mesh;
     }
@@ -275,16 +275,15 @@ class AdaptiveRun {
     void decideNode(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int level, std::uint32_t x,
                     std::uint32_t y) {
         const std::uint32_t span = m_side >> level;
+        if (m_quads) {
+            // Quads need no points here, only the heights on the grid.
+            decideQuad(level, x, y);
+            return;
+        }
         if (level < m_depth) {
-            bool split = false;
-            if (m_quads) {
-                split = quadExceeds(x, y, span);
-            } else {
-                double zc = 0;
-                sample(Centre(A, B, C, D), zc);
-                split = fanExceeds(x, y, span, zc);
-            }
-            if (split) {
+            double zc = 0;
+            sample(Centre(A, B, C, D), zc);
+            if (fanExceeds(x, y, span, zc)) {
                 const MeshPoint c = Centre(A, B, C, D);
                 const MeshPoint ab = Midpoint(A, B);
                 const MeshPoint bc = Midpoint(B, C);
@@ -298,6 +297,24 @@ class AdaptiveRun {
                 return;
             }
         }
+        markLeaf(x, y, span);
+    }
+
+    void decideQuad(int level, std::uint32_t x, std::uint32_t y) {
+        const std::uint32_t span = m_side >> level;
+        if (level < m_depth && quadExceeds(x, y, span)) {
+            const std::uint32_t half = span / 2;
+            decideQuad(level + 1, x, y);
+            decideQuad(level + 1, x + half, y);
+            decideQuad(level + 1, x + half, y + half);
+            decideQuad(level + 1, x, y + half);
+            return;
+        }
+        markLeaf(x, y, span);
+    }
+
+    // A leaf at local grid (x, y): its corners go onto the lattice's grid.
+    void markLeaf(std::uint32_t x, std::uint32_t y, std::uint32_t span) {
         const std::uint64_t gx = m_originX + x;
         const std::uint64_t gy = m_originY + y;
         ++m_leafCount;
@@ -317,18 +334,23 @@ class AdaptiveRun {
         const double zC = z(x + span, y + span);
         const double zD = z(x, y + span);
         const double step = 1.0 / span; // exact: span is a power of two
-        for (std::uint32_t j = 0; j <= span; ++j) {
+        const auto exceeds = [&](std::uint32_t i, std::uint32_t j) {
+            const double u = i * step;
             const double v = j * step;
-            const double* row = &z(x, y + j);
-            for (std::uint32_t i = 0; i <= span; ++i) {
-                const double u = i * step;
-                const double top = zA + u * (zB - zA);
-                const double bottom = zD + u * (zC - zD);
-                const double value = top + v * (bottom - top);
-                if (std::fabs(row[i] - value) > m_maxError)
+            const double top = zA + u * (zB - zA);
+            const double bottom = zD + u * (zC - zD);
+            const double value = top + v * (bottom - top);
+            return std::fabs(z(x + i, y + j) - value) > m_maxError;
+        };
+        // The middle and the edge midpoints stray furthest on smooth ground:
+        // trying them first settles most leaves to split at once.
+        const std::uint32_t h = span / 2;
+        if (exceeds(h, h) || exceeds(h, 0) || exceeds(span, h) || exceeds(h, span) || exceeds(0, h))
+            return true;
+        for (std::uint32_t j = 0; j <= span; ++j)
+            for (std::uint32_t i = 0; i <= span; ++i)
+                if (exceeds(i, j))
                     return true;
-            }
-        }
         return false;
     }
 
