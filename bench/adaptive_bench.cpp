@@ -135,12 +135,15 @@ int main(int argc, char** argv) {
                 times[c].seconds.push_back(SecondsSince(start));
                 polygons[c] = uniform.polygonCount();
             } else {
-                const TerrainMesh mesh =
-                    GenerateAdaptiveMesh(args, shares[c - 1] * args.MaxHeight, {}, &leaves[c]);
+                const TerrainMesh mesh = GenerateAdaptiveMesh(args, shares[c - 1] * args.MaxHeight);
                 times[c].seconds.push_back(SecondsSince(start));
                 polygons[c] = mesh.polygonCount();
             }
         }
+
+    // The leaves, for measuring, from one more run outside the timing.
+    for (int c = 1; c < kCases; ++c)
+        (void)GenerateAdaptiveMesh(args, shares[c - 1] * args.MaxHeight, {}, &leaves[c]);
 
     std::printf("%s, density 16, depth %d, height %g, %d runs each, taking turns\n",
                 quads ? "quads" : "triangles", args.Depth, args.MaxHeight, runs);

@@ -156,38 +156,51 @@ class AdaptiveRun {
         mesh.QuadMode = m_quads;
         m_mesh = &mesh;
         std::vector<std::uint32_t> corners; // emitted polygons, in emission order
-        std::vector<std::uint32_t> sizes;
+        std::vector<std::uint32_t> sizes;   // their corner counts (quads; triangles have 3)
         // Every leaf corner becomes one vertex, every triangle leaf's centre
         // one more; extra outline points are rare beside the corners.
         mesh.Vertices.reserve(std::size_t(m_cornerCount + (m_quads ? 0 : m_leafCount)));
         const std::size_t polygons = std::size_t(m_quads ? m_leafCount : 4 * m_leafCount);
-        sizes.reserve(polygons + polygons / 8);
+        if (m_quads)
+            sizes.reserve(polygons);
         corners.reserve((m_quads ? 4 : 3) * (polygons + polygons / 8));
         if (leaves != nullptr)
             leaves->reserve(std::size_t(m_leafCount));
         forEachCell([&](MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
                         std::uint32_t y) {
             walkDecided(A, B, C, D, 0, x, y, [&](const Leaf& leaf, std::uint32_t span) {
-                const std::size_t before = sizes.size();
+                const std::size_t before = corners.size();
                 if (m_quads)
                     quadLeaf(leaf, span, corners, sizes);
                 else
-                    fanLeaf(leaf, span, corners, sizes);
+                    fanLeaf(leaf, span, corners);
                 if (leaves != nullptr)
-                    leaves->push_back({leaf.X, leaf.Y, span, std::uint32_t(sizes.size() - before)});
+                    leaves->push_back(
+                        {leaf.X, leaf.Y, span,
+                         m_quads ? 1u : std::uint32_t((corners.size() - before) / 3)});
             });
         });
         // The file lists the last emitted polygon first: turning the whole list
         // round, then each polygon's corners back, does that in place.
         std::reverse(corners.begin(), corners.end());
-        std::reverse(sizes.begin(), sizes.end());
-        mesh.Starts.assign(sizes.size() + 1, 0);
-        std::size_t at = 0;
-        for (std::size_t p = 0; p < sizes.size(); ++p) {
-            std::reverse(corners.begin() + std::ptrdiff_t(at),
-                         corners.begin() + std::ptrdiff_t(at + sizes[p]));
-            at += sizes[p];
-            mesh.Starts[p + 1] = std::uint32_t(at);
+        if (m_quads) {
+            std::reverse(sizes.begin(), sizes.end());
+            mesh.Starts.assign(sizes.size() + 1, 0);
+            std::size_t at = 0;
+            for (std::size_t p = 0; p < sizes.size(); ++p) {
+                std::reverse(corners.begin() + std::ptrdiff_t(at),
+                             corners.begin() + std::ptrdiff_t(at + sizes[p]));
+                at += sizes[p];
+                mesh.Starts[p + 1] = std::uint32_t(at);
+            }
+        } else {
+            const std::size_t triangles = corners.size() / 3;
+            mesh.Starts.resize(triangles + 1);
+            for (std::size_t p = 0; p < triangles; ++p) {
+                std::swap(corners[3 * p], corners[3 * p + 2]);
+                mesh.Starts[p] = std::uint32_t(3 * p);
+            }
+            mesh.Starts[triangles] = std::uint32_t(3 * triangles);
         }
         mesh.Indices = std::move(corners);
         m_mesh = nullptr;
@@ -363,14 +376,23 @@ class AdaptiveRun {
         int levels = 0;
         while ((std::uint32_t{1} << levels) < span)
             ++levels;
+        const auto exceeds = [&](std::int64_t qx, std::int64_t qy) {
+            const double reference =
+                qy % 2 == 0 ? z(x + std::uint32_t(qx / 2), y + std::uint32_t(qy / 2))
+                            : m_zc[std::size_t(y + qy / 2) * m_side + std::size_t(x + qx / 2)];
+            return fanPointExceeds(x, y, s, levels, qx - s, qy - s, reference, zc);
+        };
+        // The middle, the edge midpoints and the quarters' middles first:
+        // they settle most leaves to split at once.
+        const std::int64_t h = s / 2;
+        if (exceeds(s, s) || exceeds(s, 0) || exceeds(2 * s, s) || exceeds(s, 2 * s) ||
+            exceeds(0, s) || exceeds(h, h) || exceeds(s + h, h) || exceeds(s + h, s + h) ||
+            exceeds(h, s + h))
+            return true;
         for (std::int64_t qy = 0; qy <= 2 * s; ++qy)
-            for (std::int64_t qx = qy % 2; qx <= 2 * s; qx += 2) {
-                const double reference =
-                    qy % 2 == 0 ? z(x + std::uint32_t(qx / 2), y + std::uint32_t(qy / 2))
-                                : m_zc[std::size_t(y + qy / 2) * m_side + std::size_t(x + qx / 2)];
-                if (fanPointExceeds(x, y, s, levels, qx - s, qy - s, reference, zc))
+            for (std::int64_t qx = qy % 2; qx <= 2 * s; qx += 2)
+                if (exceeds(qx, qy))
                     return true;
-            }
         return false;
     }
 
@@ -380,7 +402,7 @@ class AdaptiveRun {
         const std::int64_t m = std::max(std::llabs(dx), std::llabs(dy));
         if (m == 0)
             return std::fabs(reference - zc) > m_maxError;
-        const double lambda = double(m) / double(s);
+        const double lambda = double(m) * (1.0 / double(s)); // exact: s is a power of two
         // Which edge the ray from the centre meets, and how far along it from
         // the edge's first corner, as a / (2m) of the edge.
         int side = 0;
@@ -394,9 +416,12 @@ class AdaptiveRun {
         } else {
             side = 3, a = m - dy; // D to A
         }
+        // The piece of the edge at level l is that of the finest level shifted
+        // down: floor(floor(v) / n) = floor(v / n). One division a point.
+        const std::int64_t finest = (a << levels) / (2 * m);
         for (int l = 0; l <= levels; ++l) {
             const std::int64_t pieces = std::int64_t{1} << l;
-            std::int64_t k = (a << l) / (2 * m);
+            std::int64_t k = finest >> (levels - l);
             if (k == pieces)
                 k = pieces - 1;
             const double t = double((a << l) - k * 2 * m) / double(2 * m);
@@ -595,8 +620,7 @@ class AdaptiveRun {
     }
 
     // The fan around the leaf's centre through every outline point.
-    void fanLeaf(const Leaf& leaf, std::uint32_t span, std::vector<std::uint32_t>& corners,
-                 std::vector<std::uint32_t>& sizes) {
+    void fanLeaf(const Leaf& leaf, std::uint32_t span, std::vector<std::uint32_t>& corners) {
         // The corners come first, then the centre, which belongs to this leaf
         // alone, as in the uniform run; then the finer points of the outline.
         (void)corner(leaf.A, leaf.X, leaf.Y);
@@ -604,6 +628,14 @@ class AdaptiveRun {
         (void)corner(leaf.C, leaf.X + span, leaf.Y + span);
         (void)corner(leaf.D, leaf.X, leaf.Y + span);
         const std::uint32_t c = addVertex(Centre(leaf.A, leaf.B, leaf.C, leaf.D));
+        if (!hasFinerNeighbour(leaf, span)) {
+            const std::uint32_t a = slot(leaf.X, leaf.Y);
+            const std::uint32_t b = slot(leaf.X + span, leaf.Y);
+            const std::uint32_t cc = slot(leaf.X + span, leaf.Y + span);
+            const std::uint32_t d = slot(leaf.X, leaf.Y + span);
+            corners.insert(corners.end(), {c, b, a, c, cc, b, d, cc, c, c, a, d});
+            return;
+        }
         outline(leaf, span, m_sides);
         for (int side = 0; side < 4; ++side) {
             const std::vector<std::uint32_t>& list = m_sides[std::size_t(side)];
@@ -614,7 +646,6 @@ class AdaptiveRun {
                     corners.insert(corners.end(), {next, previous, c});
                 else
                     corners.insert(corners.end(), {c, next, previous});
-                sizes.push_back(3);
             }
         }
     }
