@@ -23,6 +23,7 @@
 #include "ui/depthfield.h"
 #include "ui/dialogs.h"
 #include "ui/mainwindow.h"
+#include "ui/outputoptions.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ class SilentDialogs final : public Dialogs {
     void message(QWidget*, const QString&) override {}
     void error(QWidget*, const QString&) override {}
     void beep() override {}
+    bool outputOptions(QWidget*, OutputOptions&) override { return false; }
 };
 
 } // namespace

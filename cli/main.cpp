@@ -13,6 +13,7 @@
 
 #include "cli/console.h"
 #include "cli/options.h"
+#include "core/adaptive.h"
 #include "core/imagefile.h"
 #include "core/lattice.h"
 #include "core/names.h"
@@ -110,7 +111,8 @@ int Generate(const GenerateOptions& o) {
     const Talorin_Args args = MakeArgs(doc, o);
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
-    TerrainMesh mesh = GenerateTerrainMesh(args, progress.callback());
+    TerrainMesh mesh = o.maxError ? GenerateAdaptiveMesh(args, *o.maxError, progress.callback())
+                                  : GenerateTerrainMesh(args, progress.callback());
     // Close it into a solid when asked.
     if (o.solidBase)
         mesh = MakeSolid(mesh, *o.solidBase);
@@ -134,9 +136,22 @@ int Generate(const GenerateOptions& o) {
     return 0;
 }
 
+// The count of an adaptive run, which depends on the terrain.
+std::uint64_t EstimateAdaptive(const GenerateOptions& o) {
+    TerrainDocument doc;
+    FillDocument(doc, o, LoadImageFile(o.image));
+    const Talorin_Args args = MakeArgs(doc, o);
+    TerminalProgress progress;
+    const std::uint64_t count = AdaptivePolygonCount(args, *o.maxError, progress.callback());
+    progress.finish();
+    return count;
+}
+
 int Estimate(const EstimateOptions& o) {
-    const std::int32_t count = EstimatePolygonCount(o.depth, o.quads ? 1 : 0, o.density);
-    char text[16];
+    const std::uint64_t count =
+        o.terrain ? EstimateAdaptive(*o.terrain)
+                  : std::uint64_t(EstimatePolygonCount(o.depth, o.quads ? 1 : 0, o.density));
+    char text[24];
     const auto end = std::to_chars(text, text + sizeof text, count).ptr;
     *end = '\n';
     WriteStdout(std::string_view(text, std::size_t(end + 1 - text)));

@@ -18,6 +18,7 @@ constexpr const char* kUsage =
     "image\n"
     "       talorin-cli estimate [--depth N] [--density N] [--triangles]   print the polygon "
     "count\n"
+    "       talorin-cli estimate IMAGE --max-error E [options]   the same for adaptive depth\n"
     "       talorin-cli list FILE.suf                      print the object names of a shape file\n"
     "       talorin-cli resave IN.suf OUT.suf              read a shape file and write it again\n"
     "       talorin-cli --help                             explain every option\n";
@@ -61,9 +62,15 @@ constexpr const char* kHelp =
     "  --solid BASE     close the terrain into a solid for printing: walls from its\n"
     "                   border down to a flat bottom at height -BASE (BASE > 0, in\n"
     "                   output units). Not for .suf.\n"
+    "  --max-error E    adaptive depth: --depth becomes the largest depth, and a leaf\n"
+    "                   is split further only while the terrain it stands for departs\n"
+    "                   from it by more than E (output height units, E > 0). Flat\n"
+    "                   ground gets few polygons, ridges many; the lattice stays yours.\n"
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
+    "talorin-cli estimate IMAGE --max-error E [generate's options but -o, --format, --solid]\n"
+    "  The same for an adaptive run on that image.\n"
     "\n"
     "talorin-cli list FILE.suf\n"
     "  Prints the object names of a shape file, one per line.\n"
@@ -189,6 +196,17 @@ ExportFormat ResolveFormat(const std::optional<ExportFormat>& given,
                      "': use the extension .suf, .obj, .stl, .ply or .glb, or --format");
 }
 
+// The allowed error of --max-error: a decimal number greater than 0.
+double ParseMaxError(std::string_view text) {
+    double v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
+        throw UsageError("--max-error: '" + std::string(text) + "' is not a number");
+    if (!(v > 0))
+        throw UsageError("--max-error must be greater than 0, not " + std::string(text));
+    return v;
+}
+
 std::uint8_t ParseProfile(std::string_view text) {
     if (text == "rise")
         return 0;
@@ -226,13 +244,21 @@ bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& den
     throw UsageError("unexpected argument '" + std::string(arg) + "'");
 }
 
-GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
+// The options of a run on an image. For estimate (forEstimate) the image is
+// optional, the output options are unknown, and imageOption names the first
+// option given that only makes sense with an image.
+GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& haveImage,
+                         std::string& imageOption) {
     GenerateOptions o;
     std::optional<ExportFormat> format;
-    bool haveImage = false;
     std::string_view arg;
     bool option = false;
     while (args.next(arg, option)) {
+        if (option && forEstimate && (arg == "-o" || arg == "--format" || arg == "--solid"))
+            Unknown(arg);
+        if (option && imageOption.empty() && !IsHelp(arg) && arg != "--depth" &&
+            arg != "--density" && arg != "--triangles")
+            imageOption = arg;
         if (!option) {
             if (haveImage)
                 Extra(arg);
@@ -270,10 +296,14 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
             o.presses.push_back(ParsePress(args.value(arg), kLeftButton, arg));
         } else if (arg == "--push") {
             o.presses.push_back(ParsePress(args.value(arg), kRightButton, arg));
+        } else if (arg == "--max-error") {
+            o.maxError = ParseMaxError(args.value(arg));
         } else {
             Unknown(arg);
         }
     }
+    if (forEstimate)
+        return o;
     if (!haveImage)
         throw UsageError("generate needs an image file");
     if (o.output && o.output->empty())
@@ -284,20 +314,29 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
     return o;
 }
 
+GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
+    bool haveImage = false;
+    std::string imageOption;
+    return ParseRun(args, help, false, haveImage, imageOption);
+}
+
 EstimateOptions ParseEstimate(ArgCursor& args, bool& help) {
+    bool haveImage = false;
+    std::string imageOption;
+    GenerateOptions run = ParseRun(args, help, true, haveImage, imageOption);
     EstimateOptions o;
-    std::string_view arg;
-    bool option = false;
-    while (args.next(arg, option)) {
-        if (!option) {
-            Extra(arg);
-        } else if (IsHelp(arg)) {
-            help = true;
-            return o;
-        } else if (!TakeCountOption(args, arg, o.depth, o.density, o.quads)) {
-            Unknown(arg);
-        }
-    }
+    o.depth = run.depth;
+    o.density = run.density;
+    o.quads = run.quads;
+    if (help)
+        return o;
+    // The uniform count does not depend on the terrain; only an adaptive one does.
+    if (haveImage && !run.maxError)
+        throw UsageError("estimate: an image is read only with --max-error");
+    if (haveImage)
+        o.terrain = std::move(run);
+    else if (!imageOption.empty())
+        throw UsageError("estimate: " + imageOption + " needs the image (estimate IMAGE ...)");
     return o;
 }
 

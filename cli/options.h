@@ -43,12 +43,19 @@ struct GenerateOptions {
     // when neither is given.
     ExportFormat format = ExportFormat::Suf;
     std::optional<double> solidBase; // --solid: close into a solid down to -base
+    // --max-error: adaptive depth; depth is then the largest depth and a leaf
+    // is split only while the terrain departs from it by more than this
+    // (output height units, > 0).
+    std::optional<double> maxError;
 };
 
 struct EstimateOptions {
     int depth = kDefaultDepth;
     int density = kDefaultPaMax;
     bool quads = true;
+    // estimate IMAGE ...: the settings of a generate run on that image (output
+    // options excepted), with which the count of an adaptive run is made.
+    std::optional<GenerateOptions> terrain;
 };
 
 struct ListOptions {

@@ -670,6 +670,20 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     return mesh;
 }
 
+void ThrowFirstFault(const Talorin_Args& args) {
+    const Bitmap& image = *args.Bitmap;
+    Run run(image, args.ShapeMode, args.CurveLevel, args.MaxHeight);
+    run.sW = CheckedDiv(args.Size, double(run.spanX));
+    run.sH = CheckedDiv(args.Size, double(run.spanY));
+    run.size = args.Size;
+    run.half = args.Size / 2;
+    WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
+        CheckLeaf(run, args.QuadMode, leaf);
+        return true;
+    });
+    throw FloatFault(kInvalidOperationText);
+}
+
 vesk::TVESK_Object* MeshToShape(const TerrainMesh& mesh) {
     ShapeGuard object(vesk::NewObject(mesh.ObjName));
     if (!object)

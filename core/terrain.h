@@ -71,6 +71,12 @@ using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 // - kind Cancelled: progress returned false.
 TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress = {});
 
+// Goes over the uniform run of args with every step checked, building
+// nothing, and throws the FloatFault that run meets first. For callers that
+// saw a non-finite value from args and need the fault's own text. Throws
+// FloatFault with the invalid-operation text when no step faults.
+[[noreturn]] void ThrowFirstFault(const Talorin_Args& args);
+
 // The text of a cancelled run.
 inline constexpr const char* kCancelledText = "地形形状の生成を中止しました。";
 

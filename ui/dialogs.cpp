@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QRegularExpression>
 
+#include "ui/outputoptions.h"
+
 namespace {
 
 // Qt's own dialog accepts a name in a folder that does not exist; this one
@@ -69,6 +71,9 @@ class QtDialogs final : public Dialogs {
     void message(QWidget*, const QString& text) override { ShowBox(QMessageBox::NoIcon, text); }
     void error(QWidget*, const QString& text) override { ShowBox(QMessageBox::Critical, text); }
     void beep() override { QApplication::beep(); }
+    bool outputOptions(QWidget* parent, OutputOptions& options) override {
+        return RunOutputOptionsDialog(parent, options);
+    }
 };
 
 } // namespace

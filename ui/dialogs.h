@@ -10,6 +10,7 @@
 
 class QFileDialog;
 class QWidget;
+struct OutputOptions;
 
 struct FileDialogRequest {
     QString filter;          // e.g. "BMPファイル (*.bmp)"; several entries apart by ";;"
@@ -44,6 +45,9 @@ class Dialogs {
     virtual void error(QWidget* parent, const QString& text) = 0;
     // The default alert beep.
     virtual void beep() = 0;
+    // The output options dialog (ui/outputoptions.h): true, with options
+    // replaced, when the user confirmed; false leaves them as they were.
+    virtual bool outputOptions(QWidget* parent, OutputOptions& options) = 0;
 };
 
 // The real dialogs, on Qt's widgets.

@@ -13,17 +13,20 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QSlider>
 #include <algorithm>
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
+#include "core/adaptive.h"
 #include "core/countedsave.h"
 #include "core/imagefile.h"
 #include "core/names.h"
@@ -209,6 +212,9 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
 }
 
 TTalorin_main::~TTalorin_main() {
+    cancelAdaptiveCount();
+    for (auto& [thread, job] : m_countThreads)
+        thread.join();
     // A run cancelled just before the window closed may still be unwinding.
     JoinAbandonedWork();
 }
@@ -230,6 +236,8 @@ void TTalorin_main::createMenu() {
     BmpFileOpen = K1->addAction(QStringLiteral("BMPファイルを開く(&O)"));
     SUFOut = K1->addAction(QStringLiteral("SUFファイルを出力する(&E)"));
     SUFOut->setEnabled(false);
+    OutputOptionsMenu = K1->addAction(QStringLiteral("出力オプション(&O)..."));
+    OutputOptionsMenu->setObjectName(QStringLiteral("OutputOptionsMenu"));
     N1 = K1->addSeparator();
     Exit1 = K1->addAction(QStringLiteral("終了(&X)"));
     EditMenu = MainMenu1->addMenu(QStringLiteral("編集(&E)"));
@@ -453,6 +461,8 @@ void TTalorin_main::connectHandlers() {
     connect(BmpFileOpen, &QAction::triggered, this,
             [this] { handle(&TTalorin_main::BmpFileOpenClick); });
     connect(SUFOut, &QAction::triggered, this, [this] { handle(&TTalorin_main::SUFOutClick); });
+    connect(OutputOptionsMenu, &QAction::triggered, this,
+            [this] { handle(&TTalorin_main::OutputOptionsMenuClick); });
     connect(UndoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::UndoClick); });
     connect(RedoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::RedoClick); });
 
@@ -547,6 +557,8 @@ void TTalorin_main::documentChanged(unsigned changes) {
         drawShapeGraph();
     if (changes & (kSettingsChanged | kDensityChanged))
         UpdatePolygonCount();
+    else if (m_outputOptions.adaptive && changes & (kLatticeChanged | kImageChanged))
+        UpdatePolygonCount(); // the adaptive count follows the terrain
 }
 
 // --- Window events -------------------------------------------------------------
@@ -692,7 +704,85 @@ void TTalorin_main::UpdatePolygonCount() {
         throw;
     }
     m_reportedOverflow.reset();
+    if (m_outputOptions.adaptive && m_document.hasImage()) {
+        startAdaptiveCount();
+        return;
+    }
+    cancelAdaptiveCount();
     showCount(QString::number(count));
+}
+
+struct TTalorin_main::CountJob {
+    talorin::Talorin_Args args;
+    std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
+    double maxError = 0;
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> finished{false}; // its thread has nothing left to do
+};
+
+void TTalorin_main::cancelAdaptiveCount() {
+    if (m_countJob)
+        m_countJob->cancelled = true;
+    m_countJob.reset();
+}
+
+void TTalorin_main::startAdaptiveCount() {
+    cancelAdaptiveCount();
+    // Settings that cannot be converted yet (a size being typed) give no count.
+    talorin::Talorin_Args args;
+    try {
+        args = m_document.makeArgs();
+    } catch (const talorin::Error&) {
+        showCount(QStringLiteral("-"));
+        return;
+    }
+    if (args.Depth < talorin::kDepthFieldMinimum)
+        args.Depth = talorin::kDepthFieldMinimum;
+    auto job = std::make_shared<CountJob>();
+    job->args = args;
+    job->image = m_document.sharedImage();
+    job->maxError = m_outputOptions.maxError;
+    m_countJob = job;
+    showCount(QStringLiteral("…"));
+
+    // Threads of earlier counts that have ended are joined now.
+    std::erase_if(m_countThreads, [](auto& entry) {
+        if (!entry.second->finished)
+            return false;
+        entry.first.join();
+        return true;
+    });
+    QPointer<TTalorin_main> window(this);
+    std::thread thread([job, window] {
+        struct Finish {
+            CountJob& job;
+            ~Finish() { job.finished = true; }
+        } finish{*job};
+        QString text;
+        try {
+            const std::uint64_t count = talorin::AdaptivePolygonCount(
+                job->args, job->maxError,
+                [&job](std::uint64_t, std::uint64_t) { return !job->cancelled.load(); });
+            text = QString::number(count);
+        } catch (const talorin::Error& e) {
+            if (e.kind() == talorin::ErrorKind::Cancelled)
+                return;
+            text = QStringLiteral("-"); // too large for memory, or a fault
+        } catch (const std::bad_alloc&) {
+            text = QStringLiteral("-");
+        }
+        // Shown on the window's thread, and only while this is the latest request.
+        QMetaObject::invokeMethod(
+            qApp,
+            [job, window, text] {
+                if (!window || window->m_countJob != job)
+                    return;
+                window->m_countJob.reset();
+                window->showCount(text);
+            },
+            Qt::QueuedConnection);
+    });
+    m_countThreads.emplace_back(std::move(thread), job);
 }
 
 void TTalorin_main::showCount(const QString& text) {
@@ -790,6 +880,14 @@ void TTalorin_main::SUFOutClick() {
     OutputSUF();
 }
 
+void TTalorin_main::OutputOptionsMenuClick() {
+    OutputOptions options = m_outputOptions;
+    if (!m_dialogs.outputOptions(this, options) || options == m_outputOptions)
+        return;
+    m_outputOptions = options;
+    UpdatePolygonCount();
+}
+
 void TTalorin_main::OutputSUF() {
     // A depth still being typed out of range is clamped as leaving the field
     // would, so that the count shows the depth the run uses.
@@ -812,14 +910,19 @@ void TTalorin_main::OutputSUF() {
         talorin::Talorin_Args args;
         std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
         std::unique_ptr<talorin::TerrainMesh> mesh;
+        std::optional<double> maxError; // adaptive depth
     };
-    const auto run = std::make_shared<Generation>(Generation{args, image, nullptr});
+    const auto run = std::make_shared<Generation>(Generation{
+        args, image, nullptr,
+        m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt});
     try {
         runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
-            run->mesh = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
-                run->args, [&progress](std::uint64_t done, std::uint64_t total) {
-                    return progress.report(done, total);
-                }));
+            const auto report = [&progress](std::uint64_t done, std::uint64_t total) {
+                return progress.report(done, total);
+            };
+            run->mesh = std::make_unique<talorin::TerrainMesh>(
+                run->maxError ? talorin::GenerateAdaptiveMesh(run->args, *run->maxError, report)
+                              : talorin::GenerateTerrainMesh(run->args, report));
         });
     } catch (const talorin::Error& e) {
         if (e.kind() == talorin::ErrorKind::Cancelled)

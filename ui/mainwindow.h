@@ -13,7 +13,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
@@ -22,6 +25,7 @@
 #include "shape/shape.h"
 #include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
+#include "ui/outputoptions.h"
 
 class QAction;
 class QCheckBox;
@@ -64,6 +68,9 @@ class TTalorin_main : public QMainWindow {
     // The last generated shape, or null. The window owns it.
     const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
 
+    // The output options (adaptive depth) that the next output uses.
+    const OutputOptions& outputOptions() const { return m_outputOptions; }
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -75,6 +82,7 @@ class TTalorin_main : public QMainWindow {
     QMenu* K1 = nullptr;
     QAction* BmpFileOpen = nullptr;
     QAction* SUFOut = nullptr;
+    QAction* OutputOptionsMenu = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit1 = nullptr;
     QMenu* EditMenu = nullptr;
@@ -147,6 +155,7 @@ class TTalorin_main : public QMainWindow {
     void PaMaxBarChange();
     void SUFOutButtonClick();
     void SUFOutClick();
+    void OutputOptionsMenuClick();
     void UndoClick();
     void RedoClick();
 
@@ -157,6 +166,10 @@ class TTalorin_main : public QMainWindow {
     // Shows the polygon-count estimate of the document's depth, kind and
     // density. An estimate too large is reported once for the same inputs.
     void UpdatePolygonCount();
+    // With adaptive depth on, the count depends on the terrain: it is made on
+    // a worker thread, "…" showing meanwhile; a newer request cancels an older.
+    void startAdaptiveCount();
+    void cancelAdaptiveCount();
     // Generates the terrain from the document and saves it where the user says.
     void OutputSUF();
 
@@ -198,4 +211,10 @@ class TTalorin_main : public QMainWindow {
     // The estimate inputs (depth, kind, density) whose overflow was reported last.
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;
+    OutputOptions m_outputOptions;
+    // The adaptive count being made, and the threads that made counts; they
+    // end soon after a cancel and are joined when the window goes.
+    struct CountJob;
+    std::shared_ptr<CountJob> m_countJob;
+    std::vector<std::pair<std::thread, std::shared_ptr<CountJob>>> m_countThreads;
 };

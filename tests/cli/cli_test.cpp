@@ -1024,3 +1024,72 @@ TEST_F(Cli, EndlessInputEnds) {
 }
 
 } // namespace
+
+// --- adaptive depth -----------------------------------------------------------------
+
+// A round hill on flat ground: the flat part needs no depth.
+void WriteHillBmp(const fs::path& path) {
+    WriteBmp(path, 65, 65, [](int x, int y) {
+        const double r2 = (x - 40) * (x - 40) + (y - 24) * (y - 24);
+        const auto level = std::uint8_t(r2 < 200 ? 255 - r2 : 0);
+        return Rgb{level, level, level};
+    });
+}
+
+TEST_F(Cli, AdaptiveEstimateCountsWhatGenerateWrites) {
+    WriteHillBmp(path("hill.bmp"));
+    for (const std::string mode : {"--depth=4", "--triangles"}) {
+        const std::vector<std::string> settings{"hill.bmp", "--depth",     "4",
+                                                mode,       "--max-error", "5"};
+        std::vector<std::string> estimate{"estimate"}, generate{"generate", "-o", "out.suf"};
+        estimate.insert(estimate.end(), settings.begin(), settings.end());
+        generate.insert(generate.end(), settings.begin(), settings.end());
+        const RunResult counted = run(estimate);
+        ASSERT_EQ(counted.status, 0) << counted.err;
+        ASSERT_EQ(run(generate).status, 0);
+        const std::size_t written = Count(ReadFile(path("out.suf")), "prim ");
+        EXPECT_EQ(counted.out, std::to_string(written) + "\n");
+        // Far fewer than the uniform 4^4 x 16 quads or four times as many triangles.
+        EXPECT_LT(written, (mode == "--triangles" ? 16384u : 4096u) / 4);
+        // The shape reader takes the polygons with extra corners back unchanged.
+        ASSERT_EQ(run({"resave", "out.suf", "again.suf"}).status, 0);
+        EXPECT_EQ(ReadFile(path("again.suf")), ReadFile(path("out.suf")));
+    }
+}
+
+TEST_F(Cli, AdaptiveWithAnErrorAboveTheHeightGivesOnePolygonPerCell) {
+    WriteHillBmp(path("hill.bmp"));
+    const RunResult r =
+        run({"estimate", "hill.bmp", "--depth", "6", "--density", "7", "--max-error", "501"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "49\n");
+    // generate writes the bytes of the depth-0 run.
+    ASSERT_EQ(
+        run({"generate", "hill.bmp", "-o", "a.suf", "--depth", "6", "--max-error", "1e9"}).status,
+        0);
+    ASSERT_EQ(run({"generate", "hill.bmp", "-o", "b.suf", "--depth", "0"}).status, 0);
+    EXPECT_EQ(ReadFile(path("a.suf")), ReadFile(path("b.suf")));
+}
+
+TEST_F(Cli, AdaptiveOptionsThatMakeNoSenseAreUsageErrors) {
+    WriteHillBmp(path("hill.bmp"));
+    const std::vector<std::vector<std::string>> cases = {
+        {"generate", "hill.bmp", "--max-error", "0"},
+        {"generate", "hill.bmp", "--max-error", "-2"},
+        {"generate", "hill.bmp", "--max-error", "abc"},
+        {"generate", "hill.bmp", "--max-error", "nan"},
+        {"generate", "hill.bmp", "--max-error", "inf"},
+        {"generate", "hill.bmp", "--max-error"},
+        {"estimate", "--max-error", "2"},        // the count needs the terrain
+        {"estimate", "--size", "100"},           // so do the terrain's settings
+        {"estimate", "hill.bmp", "-o", "x.suf"}, // estimate writes nothing
+        {"estimate", "hill.bmp", "other.bmp", "--max-error", "2"},
+        {"estimate", "hill.bmp"}, // the uniform count needs no image
+    };
+    for (const auto& args : cases) {
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 2) << args.back();
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(listing(), std::vector<std::string>{"hill.bmp"});
+}

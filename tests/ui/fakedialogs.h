@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "ui/dialogs.h"
+#include "ui/outputoptions.h"
 
 class FakeDialogs : public Dialogs {
   public:
@@ -46,6 +47,17 @@ class FakeDialogs : public Dialogs {
     void beep() override {
         ++beeps;
         events.append(QStringLiteral("beep"));
+    }
+
+    // Answers of the next output options dialogs, first in first out; none
+    // left is a cancelled dialog.
+    QList<OutputOptions> optionsAnswers;
+    bool outputOptions(QWidget*, OutputOptions& options) override {
+        events.append(QStringLiteral("options"));
+        if (optionsAnswers.isEmpty())
+            return false;
+        options = optionsAnswers.takeFirst();
+        return true;
     }
 
     // Forgets what was recorded (the scripts stay).

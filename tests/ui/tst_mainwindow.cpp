@@ -259,11 +259,12 @@ class TestMainWindow : public QObject {
         QCOMPARE(c.K1->title(), QStringLiteral("ファイル(&F)"));
         QCOMPARE(c.KH1->title(), QStringLiteral("ヘルプ(&H)"));
         const QList<QAction*> file = c.K1->actions();
-        QCOMPARE(file.size(), 4);
+        QCOMPARE(file.size(), 5);
         QCOMPARE(file[0]->text(), QStringLiteral("BMPファイルを開く(&O)"));
         QCOMPARE(file[1]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
-        QVERIFY(file[2]->isSeparator());
-        QCOMPARE(file[3]->text(), QStringLiteral("終了(&X)"));
+        QCOMPARE(file[2]->text(), QStringLiteral("出力オプション(&O)..."));
+        QVERIFY(file[3]->isSeparator());
+        QCOMPARE(file[4]->text(), QStringLiteral("終了(&X)"));
         QCOMPARE(c.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
         QCOMPARE(w.openRequest().filter, kOpenFilters.join(QStringLiteral(";;")));
         QCOMPARE(w.openRequest().defaultSuffix, QStringLiteral("bmp"));
