@@ -1,0 +1,67 @@
+#pragma once
+// What the 3D view draws, made from a terrain mesh on any thread: one vertex
+// record per mesh point with its smoothed normal and height colour, the
+// polygons cut into triangles, and the edges for the wireframe and for the
+// outlines of the lattice cells. The view only copies these into buffers.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/terrainmesh.h"
+#include "core/viewcamera.h"
+
+namespace talorin {
+
+struct Rgb8 {
+    std::uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb8&, const Rgb8&) = default;
+};
+
+// The record the view's vertex buffer holds, 36 bytes, no padding.
+struct ViewVertex {
+    float position[3];      // .suf frame
+    float normal[3];        // unit length
+    std::uint8_t colour[4]; // height colour, alpha 255
+    float uv[2];            // U / 255, V / 255: 0..1 across the contour image
+};
+static_assert(sizeof(ViewVertex) == 36);
+
+struct ViewGeometry {
+    std::vector<ViewVertex> vertices;
+    std::vector<std::uint32_t> triangles;    // three indices per triangle
+    std::vector<std::uint32_t> edges;        // two per edge; every polygon edge once
+    std::vector<std::uint32_t> cellOutlines; // two per edge on a lattice cell's border
+    Bounds bounds;                           // of all vertices
+    std::size_t polygonCount = 0;
+};
+
+// The unit normal at every vertex of mesh: the sum of the normals of the
+// polygons around it, each weighted by its area (Newell's method, so it holds
+// for polygons with any number of corners, planar or not). A vertex that no
+// polygon with an area touches gets +Z. Polygons list their corners
+// counter-clockwise seen from above, so an upward face gets an upward normal.
+// Throws talorin::Error when the mesh's index lists do not hold together.
+std::vector<Vec3> VertexNormals(const TerrainMesh& mesh);
+
+// The terrain ramp at t (0 lowest, 1 highest; clamped; not a number counts
+// as 0): greens in the lowlands through tan and brown to near-white peaks,
+// varying continuously.
+Rgb8 HeightColour(double t);
+
+// Everything the view needs from mesh. polygonsPerCell (> 0) says that the
+// polygons come in runs of that many per lattice cell, as the generator
+// writes them; an edge between polygons of different runs, or with a polygon
+// on one side only, outlines a cell. 0 leaves cellOutlines empty. Polygons
+// with fewer than three corners draw nothing. Heights map to colours over the
+// mesh's own height range (a flat mesh takes the ramp's middle colour).
+// Throws talorin::Error when an index lies outside the vertices or Starts is
+// not a rising list that ends at Indices.size(); more than 2^32 - 1 vertices
+// are refused the same way.
+ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell = 0);
+
+// The nearest point where ray meets one of geometry's triangles, or nothing.
+std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray);
+
+} // namespace talorin
