@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-translations-l10n libgl-dev clang libclang-rt-14-dev
-          fonts-ipafont-gothic xvfb xauth)
+          fonts-ipafont-gothic xvfb xauth libqt6opengl6-dev libgl1-mesa-dri libegl1 libglx-mesa0)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
