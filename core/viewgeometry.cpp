@@ -1,6 +1,7 @@
 #include "core/viewgeometry.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -96,6 +97,57 @@ void BuildEdges(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeomet
     }
 }
 
+// Vertex clustering over the ground: every vertex moves to the chosen member
+// of its grid cell, triangles that lose a corner vanish, and repeats are
+// dropped. On a regular grid whose spacing divides the cluster size this is
+// plain subsampling; on a distorted lattice dense regions lose the most.
+std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
+    const Bounds& b = g.bounds;
+    const double cw = (b.max.x - b.min.x) / kCoarseGrid, ch = (b.max.y - b.min.y) / kCoarseGrid;
+    if (!(cw > 0) || !(ch > 0))
+        return {};
+    constexpr int kSide = kCoarseGrid + 1; // the far border gets clusters of its own
+    auto cell = [](double offset, double size) {
+        // The small allowance keeps points that lie on a cluster border, up to
+        // rounding, in the cluster that starts there.
+        return std::clamp(int(std::floor(offset / size + 1e-6)), 0, kCoarseGrid);
+    };
+    constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> chosen(std::size_t(kSide) * kSide, kNone);
+    std::vector<double> chosenDistance(chosen.size());
+    std::vector<std::uint32_t> clusterOf(g.vertices.size());
+    for (std::size_t i = 0; i < g.vertices.size(); ++i) {
+        const double x = g.vertices[i].position[0] - b.min.x;
+        const double y = g.vertices[i].position[1] - b.min.y;
+        const int cx = cell(x, cw), cy = cell(y, ch);
+        const std::size_t c = std::size_t(cx) * kSide + cy;
+        const double d = std::hypot(x - cx * cw, y - cy * ch);
+        clusterOf[i] = std::uint32_t(c);
+        if (chosen[c] == kNone || d < chosenDistance[c]) {
+            chosen[c] = std::uint32_t(i);
+            chosenDistance[c] = d;
+        }
+    }
+    std::vector<std::array<std::uint32_t, 3>> kept;
+    for (std::size_t k = 0; k + 2 < g.triangles.size(); k += 3) {
+        std::array<std::uint32_t, 3> t{chosen[clusterOf[g.triangles[k]]],
+                                       chosen[clusterOf[g.triangles[k + 1]]],
+                                       chosen[clusterOf[g.triangles[k + 2]]]};
+        if (t[0] == t[1] || t[1] == t[2] || t[2] == t[0])
+            continue;
+        // Start at the lowest index, keeping the turn, so repeats compare equal.
+        std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+        kept.push_back(t);
+    }
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+    std::vector<std::uint32_t> out;
+    out.reserve(kept.size() * 3);
+    for (const auto& t : kept)
+        out.insert(out.end(), t.begin(), t.end());
+    return out;
+}
+
 } // namespace
 
 std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
@@ -175,6 +227,8 @@ ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerC
         }
     }
     BuildEdges(mesh, polygonsPerCell, out);
+    if (out.triangles.size() / 3 > kCoarseAbove)
+        out.coarseTriangles = CoarseTriangles(out);
     return out;
 }
 

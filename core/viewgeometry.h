@@ -33,9 +33,17 @@ struct ViewGeometry {
     std::vector<std::uint32_t> triangles;    // three indices per triangle
     std::vector<std::uint32_t> edges;        // two per edge; every polygon edge once
     std::vector<std::uint32_t> cellOutlines; // two per edge on a lattice cell's border
-    Bounds bounds;                           // of all vertices
+    // A lighter stand-in for triangles, drawn while the camera moves: the
+    // vertices clustered on a kCoarseGrid x kCoarseGrid grid over the ground,
+    // each cluster drawn by its member nearest the cluster's corner. Empty
+    // when triangles holds no more than kCoarseAbove triangles.
+    std::vector<std::uint32_t> coarseTriangles;
+    Bounds bounds; // of all vertices
     std::size_t polygonCount = 0;
 };
+
+inline constexpr int kCoarseGrid = 256;
+inline constexpr std::size_t kCoarseAbove = 160000;
 
 // The unit normal at every vertex of mesh: the sum of the normals of the
 // polygons around it, each weighted by its area (Newell's method, so it holds
@@ -56,6 +64,7 @@ Rgb8 HeightColour(double t);
 // on one side only, outlines a cell. 0 leaves cellOutlines empty. Polygons
 // with fewer than three corners draw nothing. Heights map to colours over the
 // mesh's own height range (a flat mesh takes the ramp's middle colour).
+// Meshes of more than kCoarseAbove triangles get coarseTriangles too.
 // Throws talorin::Error when an index lies outside the vertices or Starts is
 // not a rising list that ends at Indices.size(); more than 2^32 - 1 vertices
 // are refused the same way.

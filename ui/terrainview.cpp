@@ -26,6 +26,7 @@ constexpr float kAmbient = 0.35f;
 constexpr float kWireColour[4] = {0.08f, 0.08f, 0.08f, 0.55f};
 constexpr float kOutlineColour[4] = {1.0f, 0.0f, 0.0f, 1.0f}; // the lattice's red
 constexpr double kWheelStep = 0.85;                           // distance factor per wheel notch
+constexpr int kStillAfterMs = 200; // still again this long after the last wheel turn
 
 enum Attribute : GLuint { kPosition = 0, kNormal = 1, kColour = 2, kUv = 3 };
 enum Mode : int { kHeightColours = 0, kTexture = 1, kLines = 2 };
@@ -127,6 +128,9 @@ TerrainView::TerrainView(const QSurfaceFormat& format, QWidget* parent) : QOpenG
         "QLabel { background: rgba(255, 255, 255, 200); color: black; padding: 2px 6px; }"));
     m_label->move(8, 8);
     m_label->hide();
+    m_stillTimer.setSingleShot(true);
+    m_stillTimer.setInterval(kStillAfterMs);
+    connect(&m_stillTimer, &QTimer::timeout, this, [this] { stopMoving(); });
 }
 
 TerrainView::~TerrainView() {
@@ -180,7 +184,21 @@ void TerrainView::setCellOutlines(bool on) {
 
 void TerrainView::resetView() {
     m_fitPending = true;
+    stopMoving();
     update();
+}
+
+void TerrainView::startMoving() {
+    m_moving = true;
+    m_stillTimer.stop();
+}
+
+void TerrainView::stopMoving() {
+    m_stillTimer.stop();
+    if (m_moving) {
+        m_moving = false;
+        update();
+    }
 }
 
 void TerrainView::setCamera(const talorin::ViewCamera& camera) {
@@ -227,12 +245,13 @@ void TerrainView::initializeGL() {
         fail(QStringLiteral("no vertex array object"));
         return;
     }
-    GLuint buffers[4];
-    glGenBuffers(4, buffers);
+    GLuint buffers[5];
+    glGenBuffers(5, buffers);
     m_vertexBuffer = buffers[0];
     m_triangleBuffer = buffers[1];
     m_edgeBuffer = buffers[2];
     m_outlineBuffer = buffers[3];
+    m_coarseBuffer = buffers[4];
     glGenTextures(1, &m_texture);
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
         makeCurrent();
@@ -247,8 +266,9 @@ void TerrainView::initializeGL() {
 void TerrainView::releaseGL() {
     if (!m_ready)
         return;
-    const GLuint buffers[4] = {m_vertexBuffer, m_triangleBuffer, m_edgeBuffer, m_outlineBuffer};
-    glDeleteBuffers(4, buffers);
+    const GLuint buffers[5] = {m_vertexBuffer, m_triangleBuffer, m_edgeBuffer, m_outlineBuffer,
+                               m_coarseBuffer};
+    glDeleteBuffers(5, buffers);
     glDeleteTextures(1, &m_texture);
     m_vao.reset();
     m_program.reset();
@@ -284,6 +304,7 @@ void TerrainView::upload() {
     };
     m_outlineCount = indices(m_outlineBuffer, g.cellOutlines);
     m_edgeCount = indices(m_edgeBuffer, g.edges);
+    m_coarseCount = indices(m_coarseBuffer, g.coarseTriangles);
     m_triangleCount = indices(m_triangleBuffer, g.triangles);
     m_vao->release();
 }
@@ -356,14 +377,18 @@ void TerrainView::paintGL() {
     // The surface sits a little behind its own lines, so that they show.
     glEnable(GL_POLYGON_OFFSET_FILL);
     glPolygonOffset(1.0f, 1.0f);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
-    glDrawElements(GL_TRIANGLES, m_triangleCount, GL_UNSIGNED_INT, nullptr);
+    // While the camera moves, a dense terrain is drawn from its coarse stand-in:
+    // software rendering pays per triangle, most of which are below a pixel.
+    const bool coarse = m_moving && m_coarseCount > 0;
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, coarse ? m_coarseBuffer : m_triangleBuffer);
+    glDrawElements(GL_TRIANGLES, coarse ? m_coarseCount : m_triangleCount, GL_UNSIGNED_INT,
+                   nullptr);
     glDisable(GL_POLYGON_OFFSET_FILL);
 
     m_program->setUniformValue("uMode", kLines);
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    if (m_wireframe && m_edgeCount > 0) {
+    if (m_wireframe && m_edgeCount > 0 && !coarse) {
         m_program->setUniformValue("uLineColour", kWireColour[0], kWireColour[1], kWireColour[2],
                                    kWireColour[3]);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_edgeBuffer);
@@ -396,6 +421,7 @@ void TerrainView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     const QPoint delta = pos - m_lastPos;
     m_lastPos = pos;
+    startMoving();
     if (m_drag == Drag::Orbit)
         talorin::Orbit(m_camera, delta.x(), delta.y());
     else
@@ -405,6 +431,7 @@ void TerrainView::mouseMoveEvent(QMouseEvent* event) {
 
 void TerrainView::mouseReleaseEvent(QMouseEvent*) {
     m_drag = Drag::None;
+    stopMoving();
 }
 
 void TerrainView::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -429,6 +456,8 @@ void TerrainView::wheelEvent(QWheelEvent* event) {
         point = ray.origin + ray.direction * *t;
     const double radius = std::max(m_geometry->bounds.radius(), 1e-3);
     talorin::ZoomTowards(m_camera, point, std::pow(kWheelStep, steps), radius * 0.01, radius * 20);
+    startMoving();
+    m_stillTimer.start();
     update();
     event->accept();
 }

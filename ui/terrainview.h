@@ -14,6 +14,7 @@
 #include <QPoint>
 #include <QString>
 #include <QSurfaceFormat>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -69,6 +70,11 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     const talorin::ViewCamera& camera() const { return m_camera; }
     void setCamera(const talorin::ViewCamera& camera);
 
+    // Whether the camera is moving: frames then draw the geometry's coarse
+    // triangles (when it has them) and no wireframe; the still picture that
+    // follows is exact.
+    bool moving() const { return m_moving; }
+
     // Empty while OpenGL works; the reason once it has failed.
     QString failure() const { return m_failure; }
 
@@ -96,6 +102,8 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     void upload();
     void uploadTexture();
     void releaseGL();
+    void startMoving();
+    void stopMoving();
 
     std::shared_ptr<const talorin::ViewGeometry> m_geometry;
     talorin::ViewCamera m_camera;
@@ -111,6 +119,8 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
 
     Drag m_drag = Drag::None;
     QPoint m_lastPos;
+    bool m_moving = false;
+    QTimer m_stillTimer; // the wheel has no release: still after a pause
 
     // OpenGL objects; valid between initializeGL and releaseGL.
     std::unique_ptr<QOpenGLShaderProgram> m_program;
@@ -119,10 +129,12 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     unsigned m_triangleBuffer = 0;
     unsigned m_edgeBuffer = 0;
     unsigned m_outlineBuffer = 0;
+    unsigned m_coarseBuffer = 0;
     unsigned m_texture = 0;
     int m_triangleCount = 0;
     int m_edgeCount = 0;
     int m_outlineCount = 0;
+    int m_coarseCount = 0;
     bool m_hasTexture = false;
     bool m_ready = false;
 };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <set>
@@ -226,4 +228,38 @@ TEST(PickGeometry, NearestSurfacePointAlongTheRay) {
     EXPECT_FALSE(PickGeometry(flat, {{0, 0, 100}, {0, 0, 1}})) << "pointing away";
     EXPECT_FALSE(PickGeometry(flat, {{80, 0, 100}, {0, 0, -1}})) << "beside the terrain";
     EXPECT_FALSE(PickGeometry(ViewGeometry{}, {{0, 0, 1}, {0, 0, -1}}));
+}
+
+TEST(ViewGeometry, DenseTerrainGetsACoarseStandInThatCoversIt) {
+    const TerrainMesh mesh = testmesh::Peak(16, 32, 2000, 500); // 262144 quads
+    const ViewGeometry g = BuildViewGeometry(mesh);
+    const std::size_t coarse = g.coarseTriangles.size() / 3;
+    ASSERT_GT(coarse, 0u);
+    EXPECT_LE(coarse, 2u * kCoarseGrid * kCoarseGrid);
+    EXPECT_GE(coarse, 2u * (kCoarseGrid - 1) * (kCoarseGrid - 1));
+    // The grid of 512 quads a side thins to every other point: the same
+    // square, every triangle still facing up, none twice.
+    double area = 0;
+    std::set<std::array<std::uint32_t, 3>> seen;
+    for (std::size_t t = 0; t < coarse; ++t) {
+        const std::uint32_t* c = &g.coarseTriangles[3 * t];
+        ASSERT_LT(std::max({c[0], c[1], c[2]}), g.vertices.size());
+        ViewGeometry one;
+        one.vertices = {g.vertices[c[0]], g.vertices[c[1]], g.vertices[c[2]]};
+        one.triangles = {0, 1, 2};
+        const double a = SignedAreaXY(one, 0);
+        EXPECT_GT(a, 0) << t;
+        area += a;
+        EXPECT_TRUE(seen.insert({c[0], c[1], c[2]}).second);
+        for (int k = 0; k < 3; ++k) {
+            const double step = 2000.0 / 512;
+            const double row = (g.vertices[c[k]].position[0] + 1000) / step;
+            const double column = (g.vertices[c[k]].position[1] + 1000) / step;
+            EXPECT_EQ(std::fmod(std::round(row), 2), 0);
+            EXPECT_EQ(std::fmod(std::round(column), 2), 0);
+        }
+    }
+    EXPECT_NEAR(area, 2000.0 * 2000.0, 2000.0 * 2000.0 * 1e-6);
+
+    EXPECT_TRUE(BuildViewGeometry(testmesh::Peak(4, 8, 2000, 500)).coarseTriangles.empty());
 }

@@ -187,6 +187,33 @@ class TerrainViewTest : public QObject {
         QVERIFY(std::fabs(view->camera().distance - before.distance) < 1e-6 * before.distance);
     }
 
+    void movingCameraDrawsDenseTerrainCoarselyThenExactly() {
+        TerrainView* view = shownView();
+        view->setTerrain(Geometry(testmesh::Peak(16, 32, 2000, 500)), QString());
+        view->grabFramebuffer();
+        Send(view, QEvent::MouseButtonPress, {320, 240}, Qt::LeftButton, Qt::LeftButton);
+        Send(view, QEvent::MouseMove, {350, 250}, Qt::NoButton, Qt::LeftButton);
+        QVERIFY(view->moving());
+        const QImage moving = view->grabFramebuffer();
+        Send(view, QEvent::MouseButtonRelease, {350, 250}, Qt::LeftButton, Qt::NoButton);
+        QVERIFY(!view->moving());
+        const QImage still = view->grabFramebuffer();
+        view->setCamera(view->camera());
+        QCOMPARE(view->grabFramebuffer(), still);
+        // The stand-in differs, but only in detail.
+        QVERIFY(moving != still);
+        double difference = 0;
+        for (int y = 0; y < still.height(); ++y)
+            for (int x = 0; x < still.width(); ++x)
+                difference +=
+                    std::abs(Brightness(moving.pixel(x, y)) - Brightness(still.pixel(x, y)));
+        QVERIFY(difference / (still.width() * still.height()) < 3.0);
+
+        Wheel(view, {320, 240}, 120);
+        QVERIFY(view->moving());
+        QTRY_VERIFY_WITH_TIMEOUT(!view->moving(), 2000);
+    }
+
     void wireframeTextureAndOutlinesToggle() {
         TerrainView* view = shownView();
         const auto mesh = testmesh::Peak(4, 4, 2000, 500);
