@@ -6,7 +6,8 @@
 //
 // Wall time suffers when other processes share the cores, so the CPU time of
 // the process (user + system, the latter mostly first touches of new pages)
-// and its page faults are shown too.
+// and its page faults are shown too. The side-by-side comparison of whole
+// command-line runs is cli_bench.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -19,8 +20,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "core/sufmesh.h"
 #include "core/terrain.h"
-#include "shape/suf.h"
 
 using namespace talorin;
 
@@ -38,8 +39,8 @@ Bitmap ContourImage(int size) {
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
             const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
-            const double h = std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) *
-                                                                          std::cos(37 * v));
+            const double h =
+                std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) * std::cos(37 * v));
             const auto level = std::uint8_t(std::clamp(h, 0.0, 1.0) * 255);
             image.setPixel(x, y, {level, level, std::uint8_t(255 - level)});
         }
@@ -93,59 +94,54 @@ int main(int argc, char** argv) {
 
         double best = 1e300, total = 0, freeing = 1e300, bestCpu = 1e300;
         long faults = 0;
-        vesk::TVESK_Object* shape = nullptr;
+        TerrainMesh mesh;
         for (int run = 0; run < runs; ++run) {
             const rusage before = Usage();
             const auto start = Clock::now();
-            shape = GenerateTerrain(args);
+            mesh = GenerateTerrainMesh(args);
             const double seconds = SecondsSince(start);
             const rusage after = Usage();
-            if (shape == nullptr) {
-                std::fprintf(stderr, "generation failed\n");
-                return 1;
-            }
             best = std::min(best, seconds);
             bestCpu = std::min(bestCpu, CpuSeconds(after) - CpuSeconds(before));
             faults += after.ru_minflt - before.ru_minflt;
             total += seconds;
             if (run + 1 < runs) {
                 const auto freeStart = Clock::now();
-                vesk::FreeSuf(shape);
+                mesh = TerrainMesh{};
                 freeing = std::min(freeing, SecondsSince(freeStart));
             }
         }
-        std::printf("%s: %llu polygons, %llu vertices\n", c.name, (unsigned long long)polygons,
-                    (unsigned long long)vertices);
-        std::printf("  generate: best %.3f s, mean %.3f s over %d runs, %.1f M vertices/s (best)\n",
+        std::printf("%s: %llu polygons, %llu corners, %zu distinct vertices\n", c.name,
+                    (unsigned long long)polygons, (unsigned long long)vertices,
+                    mesh.Vertices.size());
+        std::printf("  generate: best %.3f s, mean %.3f s over %d runs, %.1f M corners/s (best)\n",
                     best, total / runs, runs, double(vertices) / best / 1e6);
-        std::printf("  generate: CPU best %.3f s, %.1f M vertices/s; %ld page faults per run\n",
+        std::printf("  generate: CPU best %.3f s, %.1f M corners/s; %ld page faults per run\n",
                     bestCpu, double(vertices) / bestCpu / 1e6, faults / runs);
         if (runs > 1)
             std::printf("  free:     %.3f s\n", freeing);
-        std::printf("  model memory: %.1f MB\n", double(vesk::MemoryInUse()) / 1e6);
-        if (!save) {
-            vesk::FreeSuf(shape);
+        std::printf("  mesh memory: %.1f MB\n",
+                    double(mesh.Vertices.capacity() * sizeof(MeshVertex) +
+                           (mesh.Indices.capacity() + mesh.Starts.capacity()) * 4) /
+                        1e6);
+        if (!save)
             continue;
-        }
 
-        const std::string file =
-            folder + "/generate_bench_" + std::to_string(::getpid()) + ".suf";
+        const std::string file = folder + "/generate_bench_" + std::to_string(::getpid()) + ".suf";
         const auto saveStart = Clock::now();
-        const bool saved = vesk::SaveSuf(file, shape);
+        const bool saved = SaveSufMesh(file, mesh);
         const double saveSeconds = SecondsSince(saveStart);
         struct stat info {};
         const bool sized = saved && ::stat(file.c_str(), &info) == 0;
         std::remove(file.c_str());
         if (!saved) {
             std::fprintf(stderr, "save failed\n");
-            vesk::FreeSuf(shape);
             return 1;
         }
-        std::printf("  save:     %.3f s, %.1f MB, %.1f MB/s, %.1f M vertices/s\n", saveSeconds,
+        std::printf("  save:     %.3f s, %.1f MB, %.1f MB/s, %.1f M corners/s\n", saveSeconds,
                     sized ? double(info.st_size) / 1e6 : 0.0,
                     sized ? double(info.st_size) / 1e6 / saveSeconds : 0.0,
                     double(vertices) / saveSeconds / 1e6);
-        vesk::FreeSuf(shape);
     }
     std::printf("peak resident memory: %.1f MB\n", double(Usage().ru_maxrss) / 1024);
     return 0;

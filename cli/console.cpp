@@ -62,7 +62,10 @@ ProgressFn TerminalProgress::callback() {
     if (!m_enabled)
         return {};
     m_start = std::chrono::steady_clock::now();
-    return [this](std::uint64_t done, std::uint64_t total) { report(done, total); };
+    return [this](std::uint64_t done, std::uint64_t total) {
+        report(done, total);
+        return true;
+    };
 }
 
 void TerminalProgress::report(std::uint64_t done, std::uint64_t total) {

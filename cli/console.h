@@ -29,7 +29,7 @@ class TerminalProgress {
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
 
-    // The callback for GenerateTerrain; empty when stderr is not a terminal.
+    // The callback for GenerateTerrainMesh; empty when stderr is not a terminal.
     ProgressFn callback();
     // Replaces the percentage by a word for what follows (the save), but only
     // when the line is already showing: a short run stays silent.

@@ -14,6 +14,7 @@
 #include "core/bmp.h"
 #include "core/lattice.h"
 #include "core/names.h"
+#include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
@@ -100,21 +101,16 @@ int Generate(const GenerateOptions& o) {
     ApplyPresses(args.Lattice, args.PaMax, o, image);
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
-    const ShapePtr shape(GenerateTerrain(args, progress.callback()));
-    if (!shape) {
-        progress.finish();
-        PrintError(GenerationError);
-        return kExitFailure;
-    }
+    const TerrainMesh mesh = GenerateTerrainMesh(args, progress.callback());
     // Save it (atomically) or write it to standard output.
     progress.phase("writing");
     if (out == "-") {
-        if (!vesk::WriteSuf(STDOUT_FILENO, "standard output", shape.get())) {
+        if (!WriteSufMesh(STDOUT_FILENO, "standard output", mesh)) {
             progress.finish();
             PrintError(ShapeError("cannot write to standard output"));
             return kExitFailure;
         }
-    } else if (!vesk::SaveSuf(out, shape.get())) {
+    } else if (!SaveSufMesh(out, mesh)) {
         progress.finish();
         PrintError(ShapeError("cannot write " + out));
         return kExitFailure;

@@ -5,8 +5,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "core/profilecurves.h"
+#include "core/subdivision.h"
 #include "shape/error.h"
 
 namespace talorin {
@@ -27,7 +30,9 @@ inline double RoundHalfEven(double x) {
 }
 
 // False for not-a-number too.
-inline bool FitsInt32(double whole) { return whole >= -2147483648.0 && whole <= 2147483647.0; }
+inline bool FitsInt32(double whole) {
+    return whole >= -2147483648.0 && whole <= 2147483647.0;
+}
 
 // The truncating remainder of value by divisor (> 0), moved into 0..divisor-1.
 // A negative remainder (an interior point pulled past the left or top border)
@@ -60,23 +65,13 @@ const char* FaultText(const FloatFault& fault) {
 // --- One run ------------------------------------------------------------------
 
 constexpr int kBrightnessSums = 766; // red + green + blue, 0..765
+// Leaves between two progress reports and memory checks: well under a
+// millisecond of work, so that a cancel takes effect at once.
 constexpr std::uint64_t kProgressStride = 4096;
+constexpr std::uint32_t kNoVertex = std::numeric_limits<std::uint32_t>::max();
 
-enum class Stop : std::uint8_t {
-    None,
-    OutOfMemory, // a builder failed; GenerationError tells
-    Suspect,     // a value came out non-finite: a floating-point fault to pin down
-    LeafLimit,   // a checking pass reached its last leaf
-};
-
-// Everything the recursion needs besides the cell, shared by reference so that
-// the recursion itself only passes corners and the depth.
+// The run's constants that the vertex values need.
 struct Run {
-    vesk::TVESK_Object* object = nullptr;
-    const std::string* atrName = nullptr;
-    std::uint8_t kind = vesk::kPoly;
-    bool quadMode = true;
-
     const Rgb* pixels = nullptr;
     int width = 0;
     int spanX = 0; // width - 1
@@ -94,14 +89,6 @@ struct Run {
     // only when a vertex actually reads that brightness.
     std::array<double, kBrightnessSums> heights{};
     std::array<const char*, kBrightnessSums> heightFaults{};
-
-    std::uint64_t leaves = 0; // leaves finished
-    std::uint64_t total = 0;
-    std::uint64_t nextReport = std::numeric_limits<std::uint64_t>::max();
-    std::uint64_t leafLimit = std::numeric_limits<std::uint64_t>::max();
-    std::uint64_t reported = 0; // leaves at the last progress report
-    const ProgressFn* progress = nullptr;
-    Stop stop = Stop::None;
 };
 
 void FillHeights(Run& run, std::uint8_t shapeMode, double e, double maxHeight) {
@@ -116,42 +103,13 @@ void FillHeights(Run& run, std::uint8_t shapeMode, double e, double maxHeight) {
     }
 }
 
-struct VertexValues {
-    double x, y, z, u, v;
-};
-
-// The arithmetic of the recursion, plain on the building pass and checked on
-// the pass that pins down a fault.
-template <bool kChecked> inline double Add(double a, double b) {
-    if constexpr (kChecked)
-        return CheckedAdd(a, b);
-    else
-        return a + b;
-}
-template <bool kChecked> inline double Div(double a, double b) {
-    if constexpr (kChecked)
-        return CheckedDiv(a, b);
-    else
-        return a / b;
-}
-
-template <bool kChecked> inline MeshPoint Midpoint(MeshPoint a, MeshPoint b) {
-    return {Div<kChecked>(Add<kChecked>(a.X, b.X), 2), Div<kChecked>(Add<kChecked>(a.Y, b.Y), 2)};
-}
-
-// The mean of the corners, summed in the order A, B, C, D.
-template <bool kChecked> inline MeshPoint Centre(MeshPoint a, MeshPoint b, MeshPoint c, MeshPoint d) {
-    return {Div<kChecked>(Add<kChecked>(Add<kChecked>(Add<kChecked>(a.X, b.X), c.X), d.X), 4),
-            Div<kChecked>(Add<kChecked>(Add<kChecked>(Add<kChecked>(a.Y, b.Y), c.Y), d.Y), 4)};
-}
-
 // The vertex values of image point p, unchecked. False when any of them is not
 // finite or p cannot be rounded to a pixel: then some step faulted.
-inline bool FastVertex(const Run& run, MeshPoint p, VertexValues& out) {
+inline bool FastVertex(const Run& run, MeshPoint p, MeshVertex& out) {
     const double a = p.X * run.sW;
     const double b = p.Y * run.sH;
-    out.x = b - run.half;
-    out.y = a - run.half;
+    out.X = b - run.half;
+    out.Y = a - run.half;
     const double column = RoundHalfEven(p.X);
     const double row = RoundHalfEven(p.Y);
     if (!FitsInt32(column) || !FitsInt32(row))
@@ -159,185 +117,125 @@ inline bool FastVertex(const Run& run, MeshPoint p, VertexValues& out) {
     const int c = WrapIndex(static_cast<int>(column), run.spanX);
     const int r = WrapIndex(static_cast<int>(row), run.spanY);
     const Rgb& pixel = run.pixels[std::size_t(r) * std::size_t(run.width) + std::size_t(c)];
-    out.z = run.heights[pixel.r + pixel.g + pixel.b];
-    out.u = a / run.size * 255;
-    out.v = b / run.size * 255;
-    return std::isfinite(out.x) && std::isfinite(out.y) && std::isfinite(out.z) &&
-           std::isfinite(out.u) && std::isfinite(out.v);
+    out.Z = run.heights[pixel.r + pixel.g + pixel.b];
+    out.U = a / run.size * 255;
+    out.V = b / run.size * 255;
+    return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.Z) &&
+           std::isfinite(out.U) && std::isfinite(out.V);
 }
 
 // The same values with every step checked in the order of the rules, so that
 // the first fault throws with its own text.
-VertexValues CheckedVertex(const Run& run, MeshPoint p) {
-    VertexValues out;
+MeshVertex CheckedVertex(const Run& run, MeshPoint p) {
+    MeshVertex out;
     const double a = CheckedMul(p.X, run.sW);
     const double b = CheckedMul(p.Y, run.sH);
-    out.x = CheckedSub(b, run.half);
-    out.y = CheckedSub(a, run.half);
+    out.X = CheckedSub(b, run.half);
+    out.Y = CheckedSub(a, run.half);
     const int c = WrapIndex(RoundToInt32(p.X), run.spanX);
     const int r = WrapIndex(RoundToInt32(p.Y), run.spanY);
     const Rgb& pixel = run.pixels[std::size_t(r) * std::size_t(run.width) + std::size_t(c)];
     const int sum = pixel.r + pixel.g + pixel.b;
     if (run.heightFaults[sum] != nullptr)
         throw FloatFault(run.heightFaults[sum]);
-    out.z = run.heights[sum];
-    out.u = CheckedMul(CheckedDiv(a, run.size), 255);
-    out.v = CheckedMul(CheckedDiv(b, run.size), 255);
+    out.Z = run.heights[sum];
+    out.U = CheckedMul(CheckedDiv(a, run.size), 255);
+    out.V = CheckedMul(CheckedDiv(b, run.size), 255);
     return out;
 }
 
-vesk::TVESK_Vertex* MakeVertex(const VertexValues& v) {
-    return vesk::NewVertex(v.x, v.y, v.z, 0, 0, 0, v.u, v.v);
-}
-
-// One quad, listed D, C, B, A since AddVertex inserts at the head.
-template <bool kChecked>
-void EmitQuad(Run& run, MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D) {
-    const MeshPoint corners[4] = {A, B, C, D};
-    if constexpr (kChecked) {
-        for (const MeshPoint& corner : corners)
+// Every value of one leaf checked in the order in which the rules compute
+// them: the corners A, B, C, D of a quad; the centre, then c, A, B, C, D of
+// the four triangles.
+void CheckLeaf(const Run& run, bool quadMode, const Leaf& leaf) {
+    if (quadMode) {
+        for (const MeshPoint& corner : {leaf.A, leaf.B, leaf.C, leaf.D})
             (void)CheckedVertex(run, corner);
     } else {
-        vesk::TVESK_Polygon* polygon = vesk::NewPolygon(*run.atrName, run.kind, run.object);
-        if (polygon == nullptr) {
-            run.stop = Stop::OutOfMemory;
-            return;
-        }
-        for (const MeshPoint& corner : corners) {
-            VertexValues values;
-            if (!FastVertex(run, corner, values)) {
-                vesk::ReleasePolygon(polygon);
-                run.stop = Stop::Suspect;
-                return;
-            }
-            vesk::TVESK_Vertex* vertex = MakeVertex(values);
-            if (vertex == nullptr) {
-                vesk::ReleasePolygon(polygon);
-                run.stop = Stop::OutOfMemory;
-                return;
-            }
-            vesk::AddVertex(polygon, vertex);
-        }
-        vesk::AddPolygon(run.object, polygon);
+        const MeshPoint centre = CheckedCentre(leaf.A, leaf.B, leaf.C, leaf.D);
+        for (const MeshPoint& point : {centre, leaf.A, leaf.B, leaf.C, leaf.D})
+            (void)CheckedVertex(run, point);
     }
 }
 
-// A complete triangle listing v1, v2, v3, or null with nothing left over.
-vesk::TVESK_Polygon* BuildTriangle(Run& run, const VertexValues& v1, const VertexValues& v2,
-                                   const VertexValues& v3) {
-    vesk::TVESK_Polygon* polygon = vesk::NewPolygon(*run.atrName, run.kind, run.object);
-    if (polygon == nullptr)
-        return nullptr;
-    vesk::TVESK_Vertex* first = MakeVertex(v1);
-    if (first == nullptr) {
-        vesk::ReleasePolygon(polygon);
-        return nullptr;
-    }
-    vesk::TVESK_Vertex* second = MakeVertex(v2);
-    if (second == nullptr) {
-        vesk::ReleaseVertex(first);
-        vesk::ReleasePolygon(polygon);
-        return nullptr;
-    }
-    vesk::TVESK_Vertex* third = MakeVertex(v3);
-    if (third == nullptr) {
-        vesk::ReleaseVertex(second);
-        vesk::ReleaseVertex(first);
-        vesk::ReleasePolygon(polygon);
-        return nullptr;
-    }
-    vesk::AddVertex(polygon, third);
-    vesk::AddVertex(polygon, second);
-    vesk::AddVertex(polygon, first);
-    return polygon;
-}
+// Fills a mesh leaf by leaf. Polygons are emitted in the order of the walk
+// and the .suf file lists them last emitted first, so they are written into
+// the index list from its end. Corners are welded by their grid position: a
+// point is computed again for every leaf that has it (the values are cheap,
+// formatting them is not), and reuses the vertex at its position when every
+// bit agrees; a point that disagreed would get a vertex of its own.
+class MeshBuilder {
+  public:
+    MeshBuilder(const Run& run, TerrainMesh& mesh, std::uint64_t gridSide)
+        : m_run(run), m_mesh(mesh), m_gridSide(gridSide),
+          m_grid(std::size_t(gridSide * gridSide), kNoVertex),
+          m_out(mesh.Indices.data() + mesh.Indices.size()) {}
 
-// Four triangles around the leaf's centre c: (c, B, A), (c, C, B), (D, C, c),
-// (c, A, D), each counterclockwise seen from above.
-template <bool kChecked>
-void EmitTriangles(Run& run, MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D) {
-    const MeshPoint centre = Centre<kChecked>(A, B, C, D);
-    const MeshPoint points[5] = {centre, A, B, C, D};
-    VertexValues v[5];
-    for (int k = 0; k < 5; ++k) {
-        if constexpr (kChecked) {
-            v[k] = CheckedVertex(run, points[k]);
-        } else if (!FastVertex(run, points[k], v[k])) {
-            run.stop = Stop::Suspect;
-            return;
-        }
+    // False when a value came out non-finite: some step of this leaf faulted.
+    bool quad(const Leaf& leaf) {
+        MeshVertex v[4];
+        if (!FastVertex(m_run, leaf.A, v[0]) || !FastVertex(m_run, leaf.B, v[1]) ||
+            !FastVertex(m_run, leaf.C, v[2]) || !FastVertex(m_run, leaf.D, v[3]))
+            return false;
+        const std::uint32_t a = corner(v[0], leaf.X, leaf.Y);
+        const std::uint32_t b = corner(v[1], leaf.X + 1, leaf.Y);
+        const std::uint32_t c = corner(v[2], leaf.X + 1, leaf.Y + 1);
+        const std::uint32_t d = corner(v[3], leaf.X, leaf.Y + 1);
+        // Listed D, C, B, A: the builders of the shape model insert at the head.
+        m_out -= 4;
+        m_out[0] = d;
+        m_out[1] = c;
+        m_out[2] = b;
+        m_out[3] = a;
+        return true;
     }
-    if constexpr (!kChecked) {
-        const VertexValues& c = v[0];
-        const VertexValues* triangles[4][3] = {
-            {&c, &v[2], &v[1]}, {&c, &v[3], &v[2]}, {&v[4], &v[3], &c}, {&c, &v[1], &v[4]}};
-        for (const auto& t : triangles) {
-            vesk::TVESK_Polygon* polygon = BuildTriangle(run, *t[0], *t[1], *t[2]);
-            if (polygon == nullptr) {
-                run.stop = Stop::OutOfMemory;
-                return;
-            }
-            vesk::AddPolygon(run.object, polygon);
-        }
-    }
-}
 
-void ReportProgress(Run& run) {
-    run.reported = run.leaves;
-    run.nextReport += kProgressStride;
-    (*run.progress)(run.leaves, run.total);
-}
-
-// Splits the cell into quarters depth times, quadrant order A, B, C, D at every
-// level, and emits each leaf. The building pass (kChecked false) stops at the
-// first builder failure or non-finite value; the checking pass (kChecked true)
-// builds nothing and throws at the first fault.
-template <bool kChecked>
-void SubdivideCell(Run& run, MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth) {
-    if (depth == 0) {
-        if (run.quadMode)
-            EmitQuad<kChecked>(run, A, B, C, D);
-        else
-            EmitTriangles<kChecked>(run, A, B, C, D);
-        if (run.stop != Stop::None)
-            return;
-        ++run.leaves;
-        if constexpr (kChecked) {
-            if (run.leaves == run.leafLimit)
-                run.stop = Stop::LeafLimit;
-        } else if (run.leaves == run.nextReport) {
-            ReportProgress(run);
+    // Four triangles around the leaf's centre c: (c, B, A), (c, C, B),
+    // (D, C, c), (c, A, D), each counterclockwise seen from above.
+    bool triangles(const Leaf& leaf) {
+        const MeshPoint centre = Centre(leaf.A, leaf.B, leaf.C, leaf.D);
+        MeshVertex v[5];
+        if (!FastVertex(m_run, centre, v[0]) || !FastVertex(m_run, leaf.A, v[1]) ||
+            !FastVertex(m_run, leaf.B, v[2]) || !FastVertex(m_run, leaf.C, v[3]) ||
+            !FastVertex(m_run, leaf.D, v[4]))
+            return false;
+        const std::uint32_t c = add(v[0]); // the centre belongs to this leaf alone
+        const std::uint32_t a = corner(v[1], leaf.X, leaf.Y);
+        const std::uint32_t b = corner(v[2], leaf.X + 1, leaf.Y);
+        const std::uint32_t cc = corner(v[3], leaf.X + 1, leaf.Y + 1);
+        const std::uint32_t d = corner(v[4], leaf.X, leaf.Y + 1);
+        const std::uint32_t list[4][3] = {{c, b, a}, {c, cc, b}, {d, cc, c}, {c, a, d}};
+        for (const auto& t : list) {
+            m_out -= 3;
+            m_out[0] = t[0];
+            m_out[1] = t[1];
+            m_out[2] = t[2];
         }
-        return;
+        return true;
     }
-    const MeshPoint c = Centre<kChecked>(A, B, C, D);
-    const MeshPoint ab = Midpoint<kChecked>(A, B);
-    const MeshPoint bc = Midpoint<kChecked>(B, C);
-    const MeshPoint cd = Midpoint<kChecked>(C, D);
-    const MeshPoint da = Midpoint<kChecked>(D, A);
-    SubdivideCell<kChecked>(run, A, ab, c, da, depth - 1);
-    if (run.stop != Stop::None)
-        return;
-    SubdivideCell<kChecked>(run, ab, B, bc, c, depth - 1);
-    if (run.stop != Stop::None)
-        return;
-    SubdivideCell<kChecked>(run, c, bc, C, cd, depth - 1);
-    if (run.stop != Stop::None)
-        return;
-    SubdivideCell<kChecked>(run, da, c, cd, D, depth - 1);
-}
 
-// Every cell, row by row from the top, each row from the left.
-template <bool kChecked> void SubdivideAll(Run& run, const MeshLattice& lattice, int paMax, int depth) {
-    for (int j = 0; j < paMax; ++j) {
-        for (int i = 0; i < paMax; ++i) {
-            SubdivideCell<kChecked>(run, lattice[i][j], lattice[i + 1][j], lattice[i + 1][j + 1],
-                                    lattice[i][j + 1], depth);
-            if (run.stop != Stop::None)
-                return;
-        }
+  private:
+    std::uint32_t add(const MeshVertex& v) {
+        m_mesh.Vertices.push_back(v);
+        return std::uint32_t(m_mesh.Vertices.size() - 1);
     }
-}
+
+    std::uint32_t corner(const MeshVertex& v, std::uint64_t x, std::uint64_t y) {
+        std::uint32_t& slot = m_grid[std::size_t(y * m_gridSide + x)];
+        if (slot != kNoVertex && std::memcmp(&m_mesh.Vertices[slot], &v, sizeof(MeshVertex)) == 0)
+            return slot;
+        slot = add(v);
+        return slot;
+    }
+
+    const Run& m_run;
+    TerrainMesh& m_mesh;
+    std::uint64_t m_gridSide;
+    std::vector<std::uint32_t> m_grid; // the vertex at each grid position
+    std::uint32_t* m_out;              // the last polygon written
+};
+
+static_assert(sizeof(MeshVertex) == 5 * sizeof(double), "vertices are compared bit by bit");
 
 // The first leaf of cell (0, 0) with every step checked and nothing built, for
 // a run refused up front: it raises the fault that the run would have hit
@@ -345,28 +243,25 @@ template <bool kChecked> void SubdivideAll(Run& run, const MeshLattice& lattice,
 // leaf is the A quarter of the A quarter ..., found by a loop rather than
 // recursion since the depth may be anything; once the quarter stops changing,
 // deeper levels repeat it.
-void CheckFirstLeaf(Run& run, const MeshLattice& lattice, int depth) {
+void CheckFirstLeaf(const Run& run, bool quadMode, const MeshLattice& lattice, int depth) {
     constexpr int kMaxLevels = 1 << 16;
     MeshPoint A = lattice[0][0];
     MeshPoint B = lattice[1][0];
     MeshPoint C = lattice[1][1];
     MeshPoint D = lattice[0][1];
     for (int level = 0; level < depth && level < kMaxLevels; ++level) {
-        const MeshPoint c = Centre<true>(A, B, C, D);
-        const MeshPoint ab = Midpoint<true>(A, B);
-        (void)Midpoint<true>(B, C);
-        (void)Midpoint<true>(C, D);
-        const MeshPoint da = Midpoint<true>(D, A);
+        const MeshPoint c = CheckedCentre(A, B, C, D);
+        const MeshPoint ab = CheckedMidpoint(A, B);
+        (void)CheckedMidpoint(B, C);
+        (void)CheckedMidpoint(C, D);
+        const MeshPoint da = CheckedMidpoint(D, A);
         if (ab == B && c == C && da == D)
             break;
         B = ab;
         C = c;
         D = da;
     }
-    if (run.quadMode)
-        EmitQuad<true>(run, A, B, C, D);
-    else
-        EmitTriangles<true>(run, A, B, C, D);
+    CheckLeaf(run, quadMode, Leaf{A, B, C, D, 0, 0});
 }
 
 // a * b, or the largest count when it does not fit.
@@ -379,6 +274,10 @@ std::uint64_t LeafCount(int depth, int paMax) {
     if (depth >= 32)
         return std::numeric_limits<std::uint64_t>::max();
     return SaturatingMul(std::uint64_t{1} << (2 * depth), std::uint64_t(paMax) * paMax);
+}
+
+[[noreturn]] void ThrowOutOfMemory() {
+    throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
 }
 
 struct FreeShape {
@@ -420,10 +319,7 @@ double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, doubl
     return CheckedMul(ShapeCurve(shapeMode, sum / 765.0, e), heightScale);
 }
 
-vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& callerArgs, const ProgressFn& progress) {
-    const Talorin_Args args = callerArgs;
-    GenerationError.clear();
-
+TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress) {
     if (args.Depth < 0)
         throw Error("再帰回数は 0 以上で指定してください");
     if (args.Bitmap == nullptr || args.Bitmap->empty())
@@ -431,8 +327,8 @@ vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& callerArgs, const Progre
     CheckDensity(args.PaMax);
     // The window's fields only give finite numbers; anything else would turn
     // into a fault later anyway, so refuse it before building.
-    bool finite = std::isfinite(args.Size) && std::isfinite(args.MaxHeight) &&
-                  std::isfinite(args.CurveLevel);
+    bool finite =
+        std::isfinite(args.Size) && std::isfinite(args.MaxHeight) && std::isfinite(args.CurveLevel);
     for (int i = 0; i <= args.PaMax; ++i)
         for (int j = 0; j <= args.PaMax; ++j)
             finite = finite && std::isfinite(args.Lattice[i][j].X) &&
@@ -441,17 +337,7 @@ vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& callerArgs, const Progre
         throw FloatFault(kInvalidOperationText);
 
     const Bitmap& image = *args.Bitmap;
-    ShapeGuard object(vesk::NewObject(args.ObjName));
-    if (!object) {
-        GenerationError = kOutOfMemoryText;
-        return nullptr;
-    }
-
     Run run;
-    run.object = object.get();
-    run.atrName = &args.AtrName;
-    run.kind = std::uint8_t(2 * int(args.WithUV) + int(args.WithShade));
-    run.quadMode = args.QuadMode;
     run.pixels = image.data();
     run.width = image.width();
     run.spanX = image.width() - 1;
@@ -463,46 +349,106 @@ vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& callerArgs, const Progre
     run.half = args.Size / 2;
     FillHeights(run, args.ShapeMode, args.CurveLevel, args.MaxHeight);
 
-    // Ask before building whether the whole model can fit, so that a run far
-    // too large fails at once instead of after filling memory.
+    // Ask before building whether the whole mesh can fit, so that a run far
+    // too large fails at once instead of after filling memory. Counts in
+    // double cannot wrap around.
+    const bool quads = args.QuadMode;
     const std::uint64_t leaves = LeafCount(args.Depth, args.PaMax);
-    const std::uint64_t polygons = args.QuadMode ? leaves : SaturatingMul(leaves, 4);
-    const std::uint64_t vertices = SaturatingMul(leaves, args.QuadMode ? 4 : 12);
-    if (!vesk::ModelWouldFit(polygons, vertices)) {
-        CheckFirstLeaf(run, args.Lattice, args.Depth);
-        GenerationError = kOutOfMemoryText;
-        return nullptr;
+    const double leafCount = std::ldexp(double(args.PaMax) * args.PaMax, 2 * args.Depth);
+    const double gridSide = std::ldexp(double(args.PaMax), args.Depth) + 1;
+    const double polygonCount = quads ? leafCount : 4 * leafCount;
+    const double indexCount = polygonCount * (quads ? 4 : 3);
+    const double vertexCount = gridSide * gridSide + (quads ? 0 : leafCount);
+    const double bytes = vertexCount * sizeof(MeshVertex) + indexCount * 4 +
+                         (polygonCount + 1) * 4 + gridSide * gridSide * 4;
+    constexpr double kIndexLimit = double(std::numeric_limits<std::uint32_t>::max());
+    vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
+    if (args.Depth > kMaxWalkDepth || indexCount > kIndexLimit || vertexCount >= kIndexLimit ||
+        !claim.fits()) {
+        CheckFirstLeaf(run, quads, args.Lattice, args.Depth);
+        ThrowOutOfMemory();
     }
 
-    run.total = leaves;
-    run.progress = &progress;
-    if (progress)
-        run.nextReport = kProgressStride;
-    SubdivideAll<false>(run, args.Lattice, args.PaMax, args.Depth);
+    TerrainMesh mesh;
+    std::uint64_t done = 0; // leaves finished
+    bool suspect = false;
+    try {
+        mesh.ObjName = args.ObjName;
+        mesh.AtrName = args.AtrName;
+        mesh.Kind = std::uint8_t(2 * int(args.WithUV) + int(args.WithShade));
+        mesh.QuadMode = quads;
+        mesh.Vertices.reserve(std::size_t(vertexCount));
+        mesh.Indices.resize(std::size_t(indexCount));
+        MeshBuilder builder(run, mesh, std::uint64_t(gridSide));
 
-    switch (run.stop) {
-    case Stop::OutOfMemory:
-        GenerationError = kOutOfMemoryText;
-        return nullptr;
-    case Stop::Suspect: {
+        const double bytesPerLeaf = bytes / leafCount;
+        std::uint64_t nextCheck = kProgressStride;
+        auto visit = [&](const Leaf& leaf) {
+            if (!(quads ? builder.quad(leaf) : builder.triangles(leaf))) {
+                suspect = true;
+                return false;
+            }
+            if (++done == nextCheck) {
+                nextCheck += kProgressStride;
+                if (progress && !progress(done, leaves))
+                    throw Error(ErrorKind::Cancelled, kCancelledText);
+                if (!claim.grow(std::uint64_t(double(done) * bytesPerLeaf)))
+                    ThrowOutOfMemory();
+            }
+            return true;
+        };
+        WalkLattice(args.Lattice, args.PaMax, args.Depth, visit);
+        if (!suspect) {
+            const std::uint32_t corners = quads ? 4 : 3;
+            mesh.Starts.resize(std::size_t(polygonCount) + 1);
+            for (std::size_t p = 0; p < mesh.Starts.size(); ++p)
+                mesh.Starts[p] = std::uint32_t(p * corners);
+        }
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory();
+    }
+
+    if (suspect) {
         // Some step faulted at or before the leaf just reached. Give the
-        // partial shape back, then go over the run again up to that leaf with
+        // partial mesh back, then go over the run again up to that leaf with
         // every step checked: the first fault throws with its own text.
-        object.reset();
-        run.object = nullptr;
-        run.leafLimit = run.leaves + 1;
-        run.leaves = 0;
-        run.stop = Stop::None;
-        SubdivideAll<true>(run, args.Lattice, args.PaMax, args.Depth);
+        mesh = TerrainMesh{};
+        const std::uint64_t limit = done + 1;
+        std::uint64_t checked = 0;
+        WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
+            CheckLeaf(run, quads, leaf);
+            return ++checked < limit;
+        });
         // Not reached: with finite input a non-finite value only comes from a fault.
         throw FloatFault(kInvalidOperationText);
     }
-    case Stop::None:
-    case Stop::LeafLimit:
-        break;
+    if (progress && done % kProgressStride != 0)
+        (void)progress(leaves, leaves);
+    return mesh;
+}
+
+vesk::TVESK_Object* MeshToShape(const TerrainMesh& mesh) {
+    ShapeGuard object(vesk::NewObject(mesh.ObjName));
+    if (!object)
+        ThrowOutOfMemory();
+    vesk::TVESK_Polygon* last = nullptr;
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        vesk::TVESK_Polygon* polygon = vesk::NewPolygon(mesh.AtrName, mesh.Kind, object.get());
+        if (polygon == nullptr)
+            ThrowOutOfMemory();
+        vesk::TVESK_Vertex* lastVertex = nullptr;
+        const std::uint32_t* corners = mesh.corners(p);
+        for (std::size_t k = 0; k < mesh.cornerCount(p); ++k) {
+            const MeshVertex& v = mesh.Vertices[corners[k]];
+            vesk::TVESK_Vertex* vertex = vesk::NewVertex(v.X, v.Y, v.Z, 0, 0, 0, v.U, v.V);
+            if (vertex == nullptr) {
+                vesk::ReleasePolygon(polygon);
+                ThrowOutOfMemory();
+            }
+            vesk::AppendVertex(polygon, lastVertex, vertex);
+        }
+        vesk::AppendPolygon(object.get(), last, polygon);
     }
-    if (progress && run.reported != run.total)
-        progress(run.total, run.total);
     return object.release();
 }
 

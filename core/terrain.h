@@ -8,31 +8,32 @@
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
+#include "core/terrainmesh.h"
+#include "shape/error.h"
 #include "shape/shape.h"
 
 namespace talorin {
 
 // Every setting of one generation run, filled by the caller in one go.
 struct Talorin_Args {
-    double Size = 0;            // edge of the square terrain, output units
-    double MaxHeight = 0;       // z of a point whose profile value is 1
-    bool QuadMode = true;       // quads, or four triangles per leaf
-    std::uint8_t ShapeMode = 0; // 0 rise, 1 dome (mirror), 2 hill (S)
-    double CurveLevel = 1.0;    // the profile's exponent
+    double Size = 0;                           // edge of the square terrain, output units
+    double MaxHeight = 0;                      // z of a point whose profile value is 1
+    bool QuadMode = true;                      // quads, or four triangles per leaf
+    std::uint8_t ShapeMode = 0;                // 0 rise, 1 dome (mirror), 2 hill (S)
+    double CurveLevel = 1.0;                   // the profile's exponent
     const ::talorin::Bitmap* Bitmap = nullptr; // not owned; must outlive the run
-    std::int32_t Depth = 0;     // subdivision depth, >= 0
-    std::string ObjName;        // CP932 bytes
-    std::string AtrName;        // CP932 bytes
+    std::int32_t Depth = 0;                    // subdivision depth, >= 0
+    std::string ObjName;                       // CP932 bytes
+    std::string AtrName;                       // CP932 bytes
     MeshLattice Lattice{};
     std::int32_t PaMax = kMinPaMax;
     bool WithUV = true;
     bool WithShade = false;
 };
 
-// Text of the last generation failure (UTF-8); emptied at the start of every run.
+// Text of the last generation failure (UTF-8), for the window to show. The
+// generator never touches it: the window sets it from the error it caught.
 extern std::string GenerationError;
-
-inline constexpr const char* kOutOfMemoryText = "メモリーが枯渇しました。";
 
 // Rounds to the nearest integer, halves to even; throws FloatFault with the
 // invalid-operation text when x is not a number or outside the 32-bit range.
@@ -48,18 +49,36 @@ double ShapeCurve(std::uint8_t shapeMode, double x, double e);
 double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
                     double heightScale, double e);
 
-// Called now and then during a run with the leaves done and the leaves in all.
-using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Called now and then during a run with the leaves done and the leaves in all;
+// returning false cancels the run.
+using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
-// Generates the terrain as one new object that the caller owns (FreeSuf).
-// Returns null with GenerationError set when memory runs out (nothing of the
-// run survives); a run too large for the memory budget is refused before
-// anything is built. Throws FloatFault for a floating-point fault (an image one
-// pixel wide or high, a Size of 0, ..., or a non-finite number in args) and
-// talorin::Error for a depth below 0, a missing or empty image or a PaMax
-// outside 1..16, leaving no shape. progress gets (leaves done, leaves in all)
-// every few thousand leaves and once at the end of a successful run.
-vesk::TVESK_Object* GenerateTerrain(const Talorin_Args& args, const ProgressFn& progress = {});
+// Generates the terrain as a mesh value owned by the caller: every distinct
+// point once, polygons in .suf file order (see TerrainMesh). Touches no
+// process-wide state but the memory budget (shape/shape.h), which it only reads.
+//
+// progress gets (leaves done, leaves in all) every few thousand leaves (well
+// under a millisecond apart) and once at the end of a successful run.
+//
+// Failures throw talorin::Error and leave nothing behind:
+// - kind OutOfMemory, kOutOfMemoryText: the run does not fit the memory budget
+//   (refused before anything is built) or stops fitting while it grows;
+// - kind FloatFault (class FloatFault) with the fault's text: an image one
+//   pixel wide or high, a Size of 0, ..., or a non-finite number in args; the
+//   first fault of the run in the order of the rules;
+// - kind BadInput: a depth below 0, a missing or empty image, a PaMax outside
+//   1..16;
+// - kind Cancelled: progress returned false.
+TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress = {});
+
+// The text of a cancelled run.
+inline constexpr const char* kCancelledText = "地形形状の生成を中止しました。";
+
+// The mesh as one new object of the shape model, which the caller owns
+// (FreeSuf): the polygons and their vertex lists in file order, normals zero.
+// Written by SaveSuf, it gives the same bytes as SaveSufMesh on the mesh.
+// Throws talorin::Error of kind OutOfMemory, leaving nothing, when a builder fails.
+vesk::TVESK_Object* MeshToShape(const TerrainMesh& mesh);
 
 // 4^depth x paMax^2 quads, or four times that many triangles. Throws FloatFault
 // with the invalid-operation text when the count exceeds 2147483647.

@@ -202,9 +202,18 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
         if (exists && S_ISREG(st.st_mode))
             ::fchmod(fd, st.st_mode & 07777);
 
-        const ByteSink sink = [fd](const char* data, std::size_t size) {
+        // Write-back of what is written starts every few MiB, so that the
+        // disk works while the rest is produced and the final flush is short.
+        constexpr off_t kWriteBackStep = off_t{8} << 20;
+        off_t written = 0, flushed = 0;
+        const ByteSink sink = [fd, &written, &flushed](const char* data, std::size_t size) {
             if (!WriteAll(fd, data, size))
                 throw WriteFailed{errno};
+            written += static_cast<off_t>(size);
+            if (written - flushed >= kWriteBackStep) {
+                (void)::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);
+                flushed = written;
+            }
         };
         produce(sink);
         if (::fsync(fd) != 0)

@@ -10,6 +10,7 @@
 #include "shape/shape.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <new>
@@ -73,17 +74,29 @@ constexpr double kBudgetShare = 0.7;
 std::size_t g_budget = 0; // 0: not set, use the default
 std::size_t g_inUse = 0;  // bytes of all pools' blocks
 
+// MemAvailable of /proc/meminfo in bytes, or 0 when there is no such line.
+std::size_t SystemAvailableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    unsigned long long kb = 0;
+    std::string unit;
+    while (meminfo >> key >> kb) {
+        std::getline(meminfo, unit);
+        if (key == "MemAvailable:")
+            return static_cast<std::size_t>(kb) * 1024;
+    }
+    return 0;
+}
+
+std::function<std::size_t()>& AvailableSource() {
+    static std::function<std::size_t()> source;
+    return source;
+}
+
 std::size_t DefaultBudget() {
     static const std::size_t budget = [] {
-        std::ifstream meminfo("/proc/meminfo");
-        std::string key;
-        unsigned long long kb = 0;
-        std::string unit;
-        while (meminfo >> key >> kb) {
-            std::getline(meminfo, unit);
-            if (key == "MemAvailable:")
-                return static_cast<std::size_t>(static_cast<double>(kb) * 1024.0 * kBudgetShare);
-        }
+        if (const std::size_t available = SystemAvailableMemory(); available > 0)
+            return static_cast<std::size_t>(static_cast<double>(available) * kBudgetShare);
         // No /proc: fall back to a share of the physical memory.
         const long pages = sysconf(_SC_PHYS_PAGES);
         const long pageSize = sysconf(_SC_PAGE_SIZE);
@@ -94,6 +107,14 @@ std::size_t DefaultBudget() {
     }();
     return budget;
 }
+
+// Whether bytes more fit into the safe share of the memory available now.
+bool FitsAvailableNow(double bytes) {
+    return bytes <= static_cast<double>(AvailableMemory()) * kBudgetShare;
+}
+
+// The pools' next re-check of the memory available, in bytes held.
+std::size_t g_nextPoolRecheck = kRecheckStep;
 
 std::size_t Budget() {
     return g_budget != 0 ? g_budget : DefaultBudget();
@@ -194,6 +215,13 @@ template <typename T> class Pool {
         if (records == 0)
             return false;
         std::size_t bytes = sizeof(BlockHeader) + records * kSlot;
+        // Every kRecheckStep of growth, the next step must still fit into
+        // what the system has left, whatever the budget said at start-up.
+        if (g_inUse + bytes >= g_nextPoolRecheck) {
+            if (!FitsAvailableNow(static_cast<double>(kRecheckStep)))
+                return false;
+            g_nextPoolRecheck = g_inUse + bytes + kRecheckStep;
+        }
         BlockHeader* block;
         if (bytes >= kLargeBlock) {
             // Large blocks are mapped with their pages filled in at once: one
@@ -254,6 +282,7 @@ void ReleaseBlocksIfIdle() noexcept {
         g_attributes.ReleaseBlocks();
         g_polygons.ReleaseBlocks();
         g_vertices.ReleaseBlocks();
+        g_nextPoolRecheck = kRecheckStep;
     }
 }
 
@@ -499,6 +528,36 @@ bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
                         bytesFor(1, g_objects.FreeSlots(), sizeof(TVESK_Object), 1) +
                         bytesFor(1, g_attributes.FreeSlots(), sizeof(AttributeRecord), 1);
     return static_cast<double>(g_inUse) + need <= static_cast<double>(Budget());
+}
+
+std::size_t AvailableMemory() {
+    if (const auto& source = AvailableSource())
+        return source();
+    if (const std::size_t available = SystemAvailableMemory(); available > 0)
+        return available;
+    return SIZE_MAX; // no figure: only the budget limits
+}
+
+void SetAvailableMemorySource(std::function<std::size_t()> source) {
+    AvailableSource() = std::move(source);
+}
+
+bool MemoryClaim::fits() const {
+    const double bytes = static_cast<double>(m_bytes);
+    return static_cast<double>(MemoryInUse()) + bytes <= static_cast<double>(MemoryBudget()) &&
+           FitsAvailableNow(bytes);
+}
+
+bool MemoryClaim::grow(std::uint64_t filled) {
+    // The budget is a plain number and cheap to ask; a test may lower it mid-run.
+    if (static_cast<double>(MemoryInUse()) + static_cast<double>(m_bytes) >
+        static_cast<double>(MemoryBudget()))
+        return false;
+    if (filled < m_nextRecheck)
+        return true;
+    m_nextRecheck = filled + kRecheckStep;
+    const std::uint64_t rest = m_bytes > filled ? m_bytes - filled : 0;
+    return FitsAvailableNow(static_cast<double>(rest));
 }
 
 } // namespace vesk

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vesk {
@@ -117,5 +118,39 @@ std::size_t MemoryInUse();
 // live) can still be built within the budget. The generator asks this up front
 // so that a run that cannot fit fails at once instead of filling memory first.
 bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices);
+
+// The budget is fixed at start-up, but other processes take memory too: two
+// big runs started together both fit on paper. So whatever grows re-reads the
+// memory really available every kRecheckStep bytes, and refuses when what it
+// still needs is more than a safe share of that. The pools do so as they grow.
+
+inline constexpr std::size_t kRecheckStep = std::size_t{64} << 20;
+
+// The memory the system can still give now, in bytes (MemAvailable).
+std::size_t AvailableMemory();
+// Replaces the source of AvailableMemory (tests simulate other processes);
+// an empty function restores the system's figure.
+void SetAvailableMemorySource(std::function<std::size_t()> source);
+
+// A claim on memory that a run fills step by step, knowing its total up front
+// (the mesh generator). Not thread-safe, like the rest of the budget.
+class MemoryClaim {
+  public:
+    explicit MemoryClaim(std::uint64_t bytes) : m_bytes(bytes) {}
+
+    // Whether the whole claim fits now: within the budget less what the pools
+    // hold, and within the safe share of the memory available.
+    bool fits() const;
+
+    // To be called as the run fills its memory, with the bytes filled so far
+    // (at least every kRecheckStep bytes, may be much more often). False when
+    // the rest no longer fits: the budget dropped, or, at every kRecheckStep
+    // filled, the rest exceeds the safe share of the memory available now.
+    bool grow(std::uint64_t filled);
+
+  private:
+    std::uint64_t m_bytes;
+    std::uint64_t m_nextRecheck = kRecheckStep;
+};
 
 } // namespace vesk

@@ -22,11 +22,13 @@
 #include <algorithm>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "core/bmp.h"
 #include "core/names.h"
+#include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
@@ -175,9 +177,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() {
-    vesk::FreeSuf(CurrentShape);
-}
+TTalorin_main::~TTalorin_main() = default;
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
     const QString joined = arguments.mid(1).join(u' ');
@@ -483,7 +483,7 @@ void TTalorin_main::K2Click() {
 }
 
 void TTalorin_main::Exit1Click() {
-    vesk::FreeSuf(CurrentShape);
+    CurrentShape.reset();
     close();
 }
 
@@ -671,16 +671,28 @@ void TTalorin_main::OutputSUF() {
     args.WithUV = UV->isChecked();
     args.WithShade = Shade->isChecked();
 
-    vesk::FreeSuf(CurrentShape);
-    {
+    CurrentShape.reset();
+    talorin::GenerationError.clear();
+    try {
         GenerationProgress progress(this);
         m_generating = true;
         struct Reset {
             bool& flag;
             ~Reset() { flag = false; }
         } reset{m_generating};
-        CurrentShape = talorin::GenerateTerrain(
-            args, [&progress](std::uint64_t done, std::uint64_t total) { progress(done, total); });
+        CurrentShape = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
+            args, [&progress](std::uint64_t done, std::uint64_t total) {
+                progress(done, total);
+                return true;
+            }));
+    } catch (const talorin::Error& e) {
+        // Running out of memory is told with a beep; every other error goes
+        // on to the error box.
+        if (e.kind() != talorin::ErrorKind::OutOfMemory)
+            throw;
+        talorin::GenerationError = e.what();
+    } catch (const std::bad_alloc&) {
+        talorin::GenerationError = talorin::kOutOfMemoryText;
     }
     if (!CurrentShape) {
         m_dialogs.beep();
@@ -694,6 +706,6 @@ void TTalorin_main::OutputSUF() {
     // The next save proposes the file chosen now.
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
-    if (!vesk::SaveSuf(LocalPath(fileName), CurrentShape))
+    if (!talorin::SaveSufMesh(LocalPath(fileName), *CurrentShape))
         m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));
 }

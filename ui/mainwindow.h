@@ -8,9 +8,11 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
+#include "core/terrainmesh.h"
 #include "shape/shape.h"
 #include "ui/dialogs.h"
 
@@ -89,7 +91,7 @@ class TTalorin_main : public QMainWindow {
     QSlider* PaMaxBar = nullptr;
 
     // --- State of the window; owned by it -----------------------------------
-    vesk::TVESK_Object* CurrentShape = nullptr; // the last generated shape, or null
+    std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
     talorin::Bitmap ContourImage;
     QImage PreviewImage;
     QImage GraphBackground;

@@ -20,12 +20,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/support/bmp24.h"
 #include "core/bitmap.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
 #include "shape/shape.h"
 #include "shape/suf.h"
+#include "tests/support/bmp24.h"
 
 extern char** environ;
 
@@ -328,7 +328,8 @@ TEST_F(Cli, GenerateMatchesTheLibraryForEverySetting) {
     talorin::AdjustMeshDensity(args.Lattice, 5, 100, 80, talorin::kLeftButton, sx, sy);
     talorin::AdjustMeshDensity(args.Lattice, 5, 30, 200, talorin::kRightButton, sx, sy);
     talorin::AdjustMeshDensity(args.Lattice, 5, 150, 150, talorin::kLeftButton, sx, sy);
-    vesk::TVESK_Object* shape = talorin::GenerateTerrain(args);
+    // The shape model's writer over the same terrain.
+    vesk::TVESK_Object* shape = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
     ASSERT_NE(shape, nullptr);
     const std::string expected = vesk::SufText(shape);
     vesk::FreeSuf(shape);

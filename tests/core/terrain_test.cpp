@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -22,11 +24,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMax = std::numeric_limits<double>::max();
 
-struct FreeShape {
-    void operator()(TVESK_Object* object) const { vesk::FreeSuf(object); }
-};
-using Shape = std::unique_ptr<TVESK_Object, FreeShape>;
-
 // One vertex as (X, Y, Z, NX, NY, NZ, U, V).
 struct Vertex {
     double x, y, z, nx, ny, nz, u, v;
@@ -34,8 +31,8 @@ struct Vertex {
 };
 
 std::ostream& operator<<(std::ostream& out, const Vertex& v) {
-    return out << "(" << v.x << ", " << v.y << ", " << v.z << " | " << v.nx << ", " << v.ny
-               << ", " << v.nz << " | " << v.u << ", " << v.v << ")";
+    return out << "(" << v.x << ", " << v.y << ", " << v.z << " | " << v.nx << ", " << v.ny << ", "
+               << v.nz << " | " << v.u << ", " << v.v << ")";
 }
 
 struct Polygon {
@@ -43,13 +40,16 @@ struct Polygon {
     std::vector<Vertex> vertices;
 };
 
-// The object's polygons and their vertices in list order, as the file holds them.
-std::vector<Polygon> PolygonsOf(const TVESK_Object* object) {
+// The mesh's polygons and their vertices in file order, normals zero, as the
+// file holds them.
+std::vector<Polygon> PolygonsOf(const TerrainMesh& mesh) {
     std::vector<Polygon> polygons;
-    for (const TVESK_Polygon* p = object->Polygons; p != nullptr; p = p->Next) {
-        Polygon polygon{p->Kind, {}};
-        for (const TVESK_Vertex* v = p->Vertices; v != nullptr; v = v->Next)
-            polygon.vertices.push_back({v->X, v->Y, v->Z, v->NX, v->NY, v->NZ, v->U, v->V});
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        Polygon polygon{mesh.Kind, {}};
+        for (std::size_t k = 0; k < mesh.cornerCount(p); ++k) {
+            const MeshVertex& v = mesh.Vertices.at(mesh.corners(p)[k]);
+            polygon.vertices.push_back({v.X, v.Y, v.Z, 0, 0, 0, v.U, v.V});
+        }
         polygons.push_back(std::move(polygon));
     }
     return polygons;
@@ -106,11 +106,24 @@ template <typename F> std::string FaultOf(F f) {
     return "";
 }
 
-// Restores the default memory budget and remembers what the pools held before.
+// The text of the out-of-memory error a call throws, or "" when it throws none.
+template <typename F> std::string OutOfMemoryOf(F f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), ErrorKind::OutOfMemory);
+        return e.what();
+    }
+    return "";
+}
+
+// Restores the default memory budget and the system's memory figure.
 class Generation : public ::testing::Test {
-protected:
-    void TearDown() override { vesk::SetMemoryBudget(0); }
-    const std::size_t baseline = vesk::MemoryInUse();
+  protected:
+    void TearDown() override {
+        vesk::SetMemoryBudget(0);
+        vesk::SetAvailableMemorySource({});
+    }
 };
 
 } // namespace
@@ -223,9 +236,8 @@ TEST(SampleHeight, NeedsTwoByTwoPixels) {
 TEST_F(Generation, VertexValuesAtTheImageCornersAndTopEdge) {
     // 233 x 233 at density 4: the lattice points lie on whole pixels 0, 58, ..., 232.
     const Bitmap image = Filled(233, 233, {0, 0, 0});
-    Shape shape(GenerateTerrain(MakeArgs(image, 4, 0, true)));
-    ASSERT_TRUE(shape);
-    const auto polygons = PolygonsOf(shape.get());
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 4, 0, true));
+    const auto polygons = PolygonsOf(shape);
     ASSERT_EQ(polygons.size(), 16u);
 
     // Cell (0, 0) comes last; its corner A, image point (0, 0), is its last vertex.
@@ -244,10 +256,9 @@ TEST_F(Generation, VertexValuesAtTheImageCornersAndTopEdge) {
 
 TEST_F(Generation, WideImageStillGivesASquareTerrain) {
     const Bitmap image = Filled(400, 100, {9, 9, 9});
-    Shape shape(GenerateTerrain(MakeArgs(image, 4, 1, true)));
-    ASSERT_TRUE(shape);
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 4, 1, true));
     double minX = 0, maxX = 0, minY = 0, maxY = 0;
-    for (const Polygon& p : PolygonsOf(shape.get()))
+    for (const Polygon& p : PolygonsOf(shape))
         for (const Vertex& v : p.vertices) {
             minX = std::min(minX, v.x), maxX = std::max(maxX, v.x);
             minY = std::min(minY, v.y), maxY = std::max(maxY, v.y);
@@ -270,9 +281,8 @@ Vertex WhiteVertex(double column, double row) {
 
 TEST_F(Generation, WorkedExampleInQuadModePolygonByPolygon) {
     const Bitmap image = Filled(5, 5, {255, 255, 255});
-    Shape shape(GenerateTerrain(MakeArgs(image, 4, 1, true)));
-    ASSERT_TRUE(shape);
-    const auto polygons = PolygonsOf(shape.get());
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 4, 1, true));
+    const auto polygons = PolygonsOf(shape);
     ASSERT_EQ(polygons.size(), 64u);
 
     // Emission order: cells row by row, in each the quarters at A, B, C, D; each
@@ -307,9 +317,8 @@ TEST_F(Generation, WorkedExampleInQuadModePolygonByPolygon) {
 
 TEST_F(Generation, WorkedExampleInTriangleModePolygonByPolygon) {
     const Bitmap image = Filled(5, 5, {255, 255, 255});
-    Shape shape(GenerateTerrain(MakeArgs(image, 4, 0, false)));
-    ASSERT_TRUE(shape);
-    const auto polygons = PolygonsOf(shape.get());
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 4, 0, false));
+    const auto polygons = PolygonsOf(shape);
     ASSERT_EQ(polygons.size(), 64u);
 
     std::size_t emitted = 0;
@@ -347,11 +356,10 @@ TEST_F(Generation, CentreIsTheMeanOfTheFourCornersNotTheCrossingOfTheDiagonals) 
     for (const bool quads : {true, false}) {
         Talorin_Args args = MakeArgs(image, 4, quads ? 1 : 0, quads);
         args.Lattice[1][1] = {1.5, 1.25};
-        Shape shape(GenerateTerrain(args));
-        ASSERT_TRUE(shape);
+        const TerrainMesh shape = GenerateTerrainMesh(args);
         // The first leaf of cell (0, 0) is last in the list: as a quad its
         // corner C is the centre, as the triangle (c, B, A) its first vertex.
-        const Polygon last = PolygonsOf(shape.get()).back();
+        const Polygon last = PolygonsOf(shape).back();
         EXPECT_EQ(last.vertices[quads ? 1 : 0], centre);
     }
 }
@@ -367,10 +375,9 @@ TEST_F(Generation, KindFollowsUvAndShadeAndEveryKindStoresTheSameValues) {
         Talorin_Args args = MakeArgs(image, 4, 1, false);
         args.WithUV = uv;
         args.WithShade = shade;
-        Shape shape(GenerateTerrain(args));
-        ASSERT_TRUE(shape);
+        const TerrainMesh shape = GenerateTerrainMesh(args);
         std::vector<std::vector<Vertex>> lists;
-        for (const Polygon& p : PolygonsOf(shape.get())) {
+        for (const Polygon& p : PolygonsOf(shape)) {
             ASSERT_EQ(p.kind, kind);
             for (const Vertex& v : p.vertices)
                 ASSERT_TRUE(v.nx == 0 && v.ny == 0 && v.nz == 0);
@@ -380,10 +387,8 @@ TEST_F(Generation, KindFollowsUvAndShadeAndEveryKindStoresTheSameValues) {
         if (reference.empty())
             reference = lists;
         EXPECT_EQ(lists, reference);
-        EXPECT_EQ(shape->Name, "terrain");
-        ASSERT_NE(shape->Attributes, nullptr);
-        EXPECT_EQ(shape->Attributes->Name, "ground");
-        EXPECT_EQ(shape->Attributes->Next, nullptr);
+        EXPECT_EQ(shape.ObjName, "terrain");
+        EXPECT_EQ(shape.AtrName, "ground");
     }
     EXPECT_GT(reference[0][0].u + reference[0][0].v, 0);
 }
@@ -397,9 +402,8 @@ TEST_F(Generation, HeightsAreTheHeightSampleOfEachPoint) {
             Talorin_Args args = MakeArgs(image, 16, 0, true);
             args.ShapeMode = mode;
             args.CurveLevel = e;
-            Shape shape(GenerateTerrain(args));
-            ASSERT_TRUE(shape);
-            const auto polygons = PolygonsOf(shape.get());
+            const TerrainMesh shape = GenerateTerrainMesh(args);
+            const auto polygons = PolygonsOf(shape);
             ASSERT_EQ(polygons.size(), 256u);
             for (int j = 0; j < 16; ++j)
                 for (int i = 0; i < 16; ++i) {
@@ -417,8 +421,8 @@ using PointValues = std::tuple<double, double, double>;
 
 // The vertices of one lattice cell by output position. Cell k (row by row) was
 // emitted k-th, each cell emitting perCell polygons, and the list is reversed.
-std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons, int paMax,
-                                           int i, int j, std::size_t perCell) {
+std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons, int paMax, int i,
+                                           int j, std::size_t perCell) {
     std::map<PointKey, PointValues> points;
     const std::size_t k = std::size_t(j * paMax + i);
     const std::size_t end = polygons.size() - k * perCell;
@@ -426,7 +430,8 @@ std::map<PointKey, PointValues> CellPoints(const std::vector<Polygon>& polygons,
         for (const Vertex& v : polygons[n].vertices) {
             const auto [it, added] = points.emplace(PointKey{v.x, v.y}, PointValues{v.z, v.u, v.v});
             if (!added) {
-                EXPECT_EQ(it->second, (PointValues{v.z, v.u, v.v})) << "inside cell " << i << "," << j;
+                EXPECT_EQ(it->second, (PointValues{v.z, v.u, v.v}))
+                    << "inside cell " << i << "," << j;
             }
         }
     return points;
@@ -455,9 +460,8 @@ TEST_F(Generation, NeighbouringCellsMeetWithoutCracksOnAnEditedLattice) {
         AdjustMeshDensity(args.Lattice, 4, 150, 40, kRightButton, 1.0, 1.0);
         AdjustMeshDensity(args.Lattice, 4, 121, 163, kLeftButton, 1.0, 1.0);
         ASSERT_NE(args.Lattice[1][1], InitMeshLattice(image, 4)[1][1]);
-        Shape shape(GenerateTerrain(args));
-        ASSERT_TRUE(shape);
-        const auto polygons = PolygonsOf(shape.get());
+        const TerrainMesh shape = GenerateTerrainMesh(args);
+        const auto polygons = PolygonsOf(shape);
         const std::size_t perCell = std::size_t(1) << (2 * depth + (quads ? 0 : 2));
         ASSERT_EQ(polygons.size(), 16 * perCell);
         const int edgePoints = (1 << depth) + 1;
@@ -478,11 +482,40 @@ TEST_F(Generation, NeighbouringCellsMeetWithoutCracksOnAnEditedLattice) {
     }
 }
 
+TEST_F(Generation, EveryPointIsOneVertexUsedByAllItsPolygons) {
+    const Bitmap image = Speckled(233, 233);
+    for (const bool quads : {true, false}) {
+        const int depth = quads ? 3 : 2;
+        Talorin_Args args = MakeArgs(image, 4, depth, quads);
+        AdjustMeshDensity(args.Lattice, 4, 80, 90, kLeftButton, 1.0, 1.0);
+        AdjustMeshDensity(args.Lattice, 4, 150, 40, kRightButton, 1.0, 1.0);
+        const TerrainMesh mesh = GenerateTerrainMesh(args);
+        // (4 * 2^depth + 1)^2 lattice-wide grid points, plus one centre per leaf.
+        const std::size_t side = (std::size_t(4) << depth) + 1;
+        const std::size_t leaves = std::size_t(16) << (2 * depth);
+        EXPECT_EQ(mesh.Vertices.size(), side * side + (quads ? 0 : leaves));
+        ASSERT_EQ(mesh.Starts.size(), mesh.polygonCount() + 1);
+        EXPECT_EQ(mesh.Starts.back(), mesh.Indices.size());
+
+        // No point twice, every vertex used, a grid point by at most four quads
+        // or eight triangles, a centre by exactly four triangles.
+        std::set<std::pair<double, double>> positions;
+        for (const MeshVertex& v : mesh.Vertices)
+            positions.emplace(v.X, v.Y);
+        EXPECT_EQ(positions.size(), mesh.Vertices.size());
+        std::vector<int> uses(mesh.Vertices.size());
+        for (const std::uint32_t index : mesh.Indices)
+            ++uses.at(index);
+        const int most = *std::max_element(uses.begin(), uses.end());
+        EXPECT_EQ(*std::min_element(uses.begin(), uses.end()), quads ? 1 : 2);
+        EXPECT_EQ(most, quads ? 4 : 8);
+    }
+}
+
 TEST_F(Generation, DepthZeroMakesOnePolygonPerCell) {
     const Bitmap image = Speckled(50, 30);
-    Shape shape(GenerateTerrain(MakeArgs(image, 7, 0, true)));
-    ASSERT_TRUE(shape);
-    const auto polygons = PolygonsOf(shape.get());
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 7, 0, true));
+    const auto polygons = PolygonsOf(shape);
     ASSERT_EQ(polygons.size(), 49u);
     for (const Polygon& p : polygons)
         EXPECT_EQ(p.vertices.size(), 4u);
@@ -491,11 +524,11 @@ TEST_F(Generation, DepthZeroMakesOnePolygonPerCell) {
 TEST_F(Generation, ReportsProgressUpToTheLeafCount) {
     const Bitmap image = Speckled(65, 65);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
-    Shape shape(GenerateTerrain(MakeArgs(image, 16, 3, true),
-                                [&](std::uint64_t done, std::uint64_t total) {
-                                    reports.emplace_back(done, total);
-                                }));
-    ASSERT_TRUE(shape);
+    const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 16, 3, true),
+                                                  [&](std::uint64_t done, std::uint64_t total) {
+                                                      reports.emplace_back(done, total);
+                                                      return true;
+                                                  });
     ASSERT_GE(reports.size(), 2u);
     for (std::size_t n = 1; n < reports.size(); ++n) {
         EXPECT_GT(reports[n].first, reports[n - 1].first);
@@ -504,97 +537,124 @@ TEST_F(Generation, ReportsProgressUpToTheLeafCount) {
     EXPECT_EQ(reports.back(), (std::pair<std::uint64_t, std::uint64_t>{16384, 16384}));
 }
 
-// --- Running out of memory ----------------------------------------------------------
+// --- Running out of memory and cancelling -------------------------------------------
 
 TEST_F(Generation, RunThatCannotFitIsRefusedBeforeBuilding) {
     const Bitmap image = Speckled(33, 33);
-    vesk::SetMemoryBudget(100000); // far less than 1024 quads with 4096 vertices
-    GenerationError = "stale";
-    EXPECT_EQ(GenerateTerrain(MakeArgs(image, 4, 3, true)), nullptr);
-    EXPECT_EQ(GenerationError, kOutOfMemoryText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    // 1024 quads need about 68 kB: 1089 vertices, 4096 corners, the grid.
+    vesk::SetMemoryBudget(60000);
+    EXPECT_EQ(OutOfMemoryOf([&] { GenerateTerrainMesh(MakeArgs(image, 4, 3, true)); }),
+              kOutOfMemoryText);
+    vesk::SetMemoryBudget(80000);
+    EXPECT_EQ(GenerateTerrainMesh(MakeArgs(image, 4, 3, true)).polygonCount(), 1024u);
 }
 
 TEST_F(Generation, HugeRunIsRefusedAtOnce) {
     // 2^48 leaves: building it would fill memory for minutes before failing.
     const Bitmap image = Speckled(233, 233);
-    EXPECT_EQ(GenerateTerrain(MakeArgs(image, 16, 20, true)), nullptr);
-    EXPECT_EQ(GenerationError, kOutOfMemoryText);
-    EXPECT_EQ(GenerateTerrain(MakeArgs(image, 16, 1000, false)), nullptr);
-    EXPECT_EQ(GenerationError, kOutOfMemoryText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_EQ(OutOfMemoryOf([&] { GenerateTerrainMesh(MakeArgs(image, 16, 20, true)); }),
+              kOutOfMemoryText);
+    EXPECT_EQ(OutOfMemoryOf([&] { GenerateTerrainMesh(MakeArgs(image, 16, 1000, false)); }),
+              kOutOfMemoryText);
 }
 
 TEST_F(Generation, RefusedRunStillReportsTheFaultOfItsFirstVertex) {
     const Bitmap image = Speckled(233, 233);
     Talorin_Args args = MakeArgs(image, 16, 20, true);
     args.Size = 0;
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kInvalidOperationText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kInvalidOperationText);
 }
 
-TEST_F(Generation, MemoryRunningOutHalfwayLeavesNothing) {
+TEST_F(Generation, BudgetDroppingHalfwayStopsTheRun) {
     const Bitmap image = Speckled(65, 65);
     for (const bool quads : {true, false}) {
-        // The budget drops once a quarter of the leaves are built, so the
-        // pools fail when their current blocks are used up, mid-run.
         bool dropped = false;
-        EXPECT_EQ(GenerateTerrain(MakeArgs(image, 16, 3, quads),
-                                  [&](std::uint64_t, std::uint64_t) {
-                                      if (!dropped)
-                                          vesk::SetMemoryBudget(1);
-                                      dropped = true;
-                                  }),
-                  nullptr);
+        const auto run = [&] {
+            GenerateTerrainMesh(MakeArgs(image, 16, 3, quads), [&](std::uint64_t, std::uint64_t) {
+                if (!dropped)
+                    vesk::SetMemoryBudget(1);
+                dropped = true;
+                return true;
+            });
+        };
+        EXPECT_EQ(OutOfMemoryOf(run), kOutOfMemoryText);
         EXPECT_TRUE(dropped);
-        EXPECT_EQ(GenerationError, kOutOfMemoryText);
-        EXPECT_EQ(vesk::MemoryInUse(), baseline);
         vesk::SetMemoryBudget(0);
     }
 }
 
-TEST_F(Generation, ObjectThatCannotBeMadeFailsTheRun) {
-    const Bitmap image = Speckled(9, 9);
-    vesk::SetMemoryBudget(1);
-    EXPECT_EQ(GenerateTerrain(MakeArgs(image, 4, 0, true)), nullptr);
-    EXPECT_EQ(GenerationError, kOutOfMemoryText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+TEST_F(Generation, OtherProcessesTakingMemoryStopTheRunBeforeItFillsMemory) {
+    // Depth 7 at density 16 needs about 270 MB. The simulated system has 400 MB
+    // left at the start, so the run fits; then another process takes 1 MB for
+    // every leaf report (4096 leaves), and by the first re-check, 64 MiB into
+    // the run, the rest no longer fits.
+    const Bitmap image = Speckled(129, 129);
+    std::size_t available = std::size_t{400} << 20;
+    std::size_t taken = std::size_t{1} << 20;
+    vesk::SetAvailableMemorySource([&] { return available; });
+    std::uint64_t reached = 0;
+    const auto run = [&] {
+        GenerateTerrainMesh(MakeArgs(image, 16, 7, true), [&](std::uint64_t done, std::uint64_t) {
+            available -= std::min(available, taken);
+            reached = done;
+            return true;
+        });
+    };
+    EXPECT_EQ(OutOfMemoryOf(run), kOutOfMemoryText);
+    EXPECT_GT(reached, 0u);
+    EXPECT_LT(reached, 4194304u / 2);
+    // When nobody else takes memory, the same run succeeds.
+    available = std::size_t{400} << 20;
+    taken = 0;
+    EXPECT_EQ(GenerateTerrainMesh(MakeArgs(image, 16, 7, true)).polygonCount(), 4194304u);
 }
 
-TEST_F(Generation, NextRunStartsWithAnEmptyMessage) {
+TEST_F(Generation, RunIsRefusedWhenTheSystemHasTooLittleLeftAtTheStart) {
     const Bitmap image = Speckled(9, 9);
-    vesk::SetMemoryBudget(1);
-    EXPECT_EQ(GenerateTerrain(MakeArgs(image, 4, 1, true)), nullptr);
-    ASSERT_EQ(GenerationError, kOutOfMemoryText);
-    vesk::SetMemoryBudget(0);
-    Shape shape(GenerateTerrain(MakeArgs(image, 4, 1, true)));
-    EXPECT_TRUE(shape);
-    EXPECT_EQ(GenerationError, "");
+    vesk::SetAvailableMemorySource([] { return std::size_t{1000}; });
+    EXPECT_EQ(OutOfMemoryOf([&] { GenerateTerrainMesh(MakeArgs(image, 4, 1, true)); }),
+              kOutOfMemoryText);
+    vesk::SetAvailableMemorySource({});
+}
+
+TEST_F(Generation, ProgressReturningFalseCancelsTheRun) {
+    const Bitmap image = Speckled(65, 65);
+    for (const bool quads : {true, false}) {
+        int calls = 0;
+        try {
+            GenerateTerrainMesh(MakeArgs(image, 16, 3, quads),
+                                [&](std::uint64_t, std::uint64_t) { return ++calls < 2; });
+            ADD_FAILURE() << "not cancelled";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::Cancelled);
+            EXPECT_STREQ(e.what(), kCancelledText);
+        }
+        EXPECT_EQ(calls, 2);
+    }
 }
 
 // --- Floating-point faults and refused arguments -----------------------------------
 
 TEST_F(Generation, OnePixelWideImageDividesByZero) {
     const Bitmap tall = Filled(1, 200, {255, 255, 255});
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(MakeArgs(tall, 4, 2, true)); }), kDivideByZeroText);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(MakeArgs(tall, 4, 2, true)); }), kDivideByZeroText);
     const Bitmap flat = Filled(200, 1, {255, 255, 255});
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(MakeArgs(flat, 4, 2, false)); }), kDivideByZeroText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(MakeArgs(flat, 4, 2, false)); }),
+              kDivideByZeroText);
 }
 
 TEST_F(Generation, SizeZeroIsAnInvalidOperation) {
     const Bitmap tall = Filled(1, 200, {255, 255, 255});
     Talorin_Args args = MakeArgs(tall, 4, 2, true);
     args.Size = 0; // 0 / 0 already in the scale factor
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kInvalidOperationText);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kInvalidOperationText);
 
     const Bitmap image = Speckled(9, 9);
     for (const bool quads : {true, false}) {
         args = MakeArgs(image, 4, 2, quads);
         args.Size = 0; // U of the first vertex is 0 / 0
-        EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kInvalidOperationText);
+        EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kInvalidOperationText);
     }
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
 }
 
 TEST_F(Generation, HeightIsSampledBeforeUv) {
@@ -605,7 +665,7 @@ TEST_F(Generation, HeightIsSampledBeforeUv) {
     args.Size = 0;
     args.ShapeMode = 2;
     args.CurveLevel = 2000;
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kDivideByZeroText);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kDivideByZeroText);
 }
 
 TEST_F(Generation, FaultLateInTheRunAbandonsWhatWasBuilt) {
@@ -616,11 +676,10 @@ TEST_F(Generation, FaultLateInTheRunAbandonsWhatWasBuilt) {
     for (const bool quads : {true, false}) {
         Talorin_Args args = MakeArgs(image, 4, 3, quads);
         args.CurveLevel = -200;
-        EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kOverflowText);
-        EXPECT_EQ(vesk::MemoryInUse(), baseline);
+        EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kOverflowText);
         image.setPixel(28, 28, {255, 255, 255});
-        Shape shape(GenerateTerrain(args)); // the same run without that pixel
-        EXPECT_TRUE(shape);
+        // The same run without that pixel.
+        EXPECT_EQ(GenerateTerrainMesh(args).polygonCount(), quads ? 1024u : 4096u);
         image.setPixel(28, 28, {5, 5, 5});
     }
 }
@@ -631,44 +690,37 @@ TEST_F(Generation, PositionOverflowIsAFault) {
     const Bitmap image = Speckled(3, 3);
     Talorin_Args args = MakeArgs(image, 4, 1, true);
     args.Size = kMax;
-    {
-        Shape fits(GenerateTerrain(args));
-        EXPECT_TRUE(fits);
-    }
+    { EXPECT_EQ(GenerateTerrainMesh(args).polygonCount(), 64u); }
     args.Lattice[3][3].X = 2.4;
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kOverflowText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kOverflowText);
 }
 
 TEST_F(Generation, RefusesDepthBelowZeroBeforeBuilding) {
     const Bitmap image = Speckled(9, 9);
-    EXPECT_THROW(GenerateTerrain(MakeArgs(image, 4, -1, true)), Error);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_THROW(GenerateTerrainMesh(MakeArgs(image, 4, -1, true)), Error);
 }
 
 TEST_F(Generation, RefusesAMissingImageOrDensity) {
     const Bitmap image = Speckled(9, 9);
     Talorin_Args args = MakeArgs(image, 4, 1, true);
     args.Bitmap = nullptr;
-    EXPECT_THROW(GenerateTerrain(args), Error);
+    EXPECT_THROW(GenerateTerrainMesh(args), Error);
     const Bitmap none;
     args.Bitmap = &none;
-    EXPECT_THROW(GenerateTerrain(args), Error);
+    EXPECT_THROW(GenerateTerrainMesh(args), Error);
     args = MakeArgs(image, 4, 1, true);
     args.PaMax = 17;
-    EXPECT_THROW(GenerateTerrain(args), Error);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_THROW(GenerateTerrainMesh(args), Error);
 }
 
 TEST_F(Generation, NonFiniteArgumentIsAnInvalidOperation) {
     const Bitmap image = Speckled(9, 9);
     Talorin_Args args = MakeArgs(image, 4, 1, true);
     args.MaxHeight = kNaN;
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kInvalidOperationText);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kInvalidOperationText);
     args = MakeArgs(image, 4, 1, true);
     args.Lattice[2][2].Y = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(FaultOf([&] { GenerateTerrain(args); }), kInvalidOperationText);
-    EXPECT_EQ(vesk::MemoryInUse(), baseline);
+    EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kInvalidOperationText);
 }
 
 // --- Polygon-count estimate -----------------------------------------------------------
@@ -697,9 +749,7 @@ TEST(EstimatePolygonCount, CountsBeyondInt32AreInvalidOperations) {
 TEST(EstimatePolygonCount, MatchesTheBuiltModel) {
     const Bitmap image = Speckled(20, 20);
     for (const bool quads : {true, false}) {
-        Shape shape(GenerateTerrain(MakeArgs(image, 5, 2, quads)));
-        ASSERT_TRUE(shape);
-        EXPECT_EQ(PolygonsOf(shape.get()).size(),
-                  std::size_t(EstimatePolygonCount(2, quads ? 1 : 0, 5)));
+        const TerrainMesh shape = GenerateTerrainMesh(MakeArgs(image, 5, 2, quads));
+        EXPECT_EQ(PolygonsOf(shape).size(), std::size_t(EstimatePolygonCount(2, quads ? 1 : 0, 5)));
     }
 }

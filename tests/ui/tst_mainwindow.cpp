@@ -20,7 +20,6 @@
 #include <functional>
 #include <memory>
 
-#include "tests/support/bmp24.h"
 #include "core/bmp.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
@@ -29,6 +28,7 @@
 #include "shape/shape.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "tests/support/bmp24.h"
 #include "ui/depthfield.h"
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
@@ -724,7 +724,7 @@ class TestMainWindow : public QObject {
         args.PaMax = paMax;
         args.WithUV = uv;
         args.WithShade = false;
-        vesk::TVESK_Object* expected = talorin::GenerateTerrain(args);
+        vesk::TVESK_Object* expected = talorin::MeshToShape(talorin::GenerateTerrainMesh(args));
         QVERIFY(expected);
         const QByteArray expectedText = QByteArray::fromStdString(vesk::SufText(expected));
         vesk::FreeSuf(expected);
@@ -815,7 +815,7 @@ class TestMainWindow : public QObject {
         }
         auto w = startWithImage();
         generateUnsaved(*w);
-        vesk::TVESK_Object* const previous = w->CurrentShape;
+        const talorin::TerrainMesh* const previous = w->CurrentShape.get();
         w->findChild<QLineEdit*>(field)->setText(text);
         if (field == QStringLiteral("Size"))
             w->MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
@@ -823,7 +823,7 @@ class TestMainWindow : public QObject {
         w->SUFOutButton->click();
 
         QCOMPARE(dialogs.events, QStringList{QStringLiteral("error: ") + message});
-        QCOMPARE(w->CurrentShape, previous);
+        QCOMPARE(w->CurrentShape.get(), previous);
     }
 
     void generationFailureBeepsThenTells() {
