@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <unistd.h>
 
@@ -51,8 +52,8 @@ void WriteStdout(std::string_view bytes) {
         throw Error(std::string("standard output: ") + std::strerror(errno));
 }
 
-TerminalProgress::TerminalProgress()
-    : m_enabled(::isatty(STDERR_FILENO) == 1), m_start(std::chrono::steady_clock::now()) {}
+TerminalProgress::TerminalProgress(int fd, Clock now)
+    : m_fd(fd), m_now(std::move(now)), m_enabled(::isatty(fd) == 1), m_start(m_now()) {}
 
 TerminalProgress::~TerminalProgress() {
     finish();
@@ -61,7 +62,7 @@ TerminalProgress::~TerminalProgress() {
 ProgressFn TerminalProgress::callback() {
     if (!m_enabled)
         return {};
-    m_start = std::chrono::steady_clock::now();
+    m_start = m_now();
     return [this](std::uint64_t done, std::uint64_t total) {
         report(done, total);
         return true;
@@ -75,26 +76,26 @@ void TerminalProgress::report(std::uint64_t done, std::uint64_t total) {
     if (percent == m_lastPercent)
         return;
     // Short runs stay silent: the line would only flicker.
-    if (!m_shown && std::chrono::steady_clock::now() - m_start < kQuietTime)
+    if (!m_shown && m_now() - m_start < kQuietTime)
         return;
     m_lastPercent = percent;
     m_shown = true;
     const std::string line = "\rgenerating " + std::to_string(percent) + "%";
-    (void)WriteAll(STDERR_FILENO, line);
+    (void)WriteAll(m_fd, line);
 }
 
 void TerminalProgress::phase(std::string_view text) {
     if (!m_shown)
         return;
     const std::string line = "\r\x1b[K" + std::string(text);
-    (void)WriteAll(STDERR_FILENO, line);
+    (void)WriteAll(m_fd, line);
 }
 
 void TerminalProgress::finish() {
     if (!m_shown)
         return;
     m_shown = false;
-    (void)WriteAll(STDERR_FILENO, "\r\x1b[K");
+    (void)WriteAll(m_fd, "\r\x1b[K");
 }
 
 } // namespace talorin::cli

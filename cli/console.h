@@ -3,6 +3,7 @@
 // line on a terminal.
 
 #include <chrono>
+#include <functional>
 #include <string_view>
 
 #include "core/terrain.h"
@@ -24,7 +25,9 @@ void WriteStdout(std::string_view bytes);
 // shown only when stderr is a terminal. finish() (or the destructor) erases it.
 class TerminalProgress {
   public:
-    TerminalProgress();
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // Writes to fd when it is a terminal; now tells the time (a test's clock).
+    explicit TerminalProgress(int fd = 2, Clock now = &std::chrono::steady_clock::now);
     ~TerminalProgress();
     TerminalProgress(const TerminalProgress&) = delete;
     TerminalProgress& operator=(const TerminalProgress&) = delete;
@@ -39,6 +42,8 @@ class TerminalProgress {
   private:
     void report(std::uint64_t done, std::uint64_t total);
 
+    int m_fd;
+    Clock m_now;
     bool m_enabled = false;
     bool m_shown = false;
     int m_lastPercent = -1;

@@ -16,6 +16,7 @@
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
+#include "core/terraindocument.h"
 #include "shape/error.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
@@ -34,47 +35,47 @@ struct FreeShape {
 };
 using ShapePtr = std::unique_ptr<vesk::TVESK_Object, FreeShape>;
 
-// A name from the command line as the CP932 bytes the file holds; what says
-// where it came from, for the message when CP932 cannot hold it.
-std::string NameToCp932(const std::string& utf8, const char* what) {
-    try {
-        return vesk::Cp932FromUtf8(utf8);
-    } catch (const Error& e) {
-        throw Error(std::string(what) + ": " + e.what());
-    }
-}
-
 // The library's own message (CP932) for display, or a fallback when it gave none.
 std::string ShapeError(const std::string& fallback) {
     return vesk::SufError.empty() ? fallback : vesk::Utf8FromCp932(vesk::SufError);
 }
 
-// Fills the record the way the window's output command does: the size first,
-// then the height, then the rest.
-Talorin_Args MakeArgs(const GenerateOptions& o, const Bitmap& image) {
-    Talorin_Args args;
-    args.Size = vesk::TextToFloat(o.sizeText);
-    args.MaxHeight = vesk::TextToFloat(o.heightText);
-    args.QuadMode = o.quads;
-    args.ShapeMode = o.shapeMode;
-    args.CurveLevel = o.level / 10.0;
-    args.Bitmap = &image;
-    args.Depth = o.depth;
-    args.ObjName = o.objectName ? NameToCp932(*o.objectName, "--object")
-                                : NameToCp932(BaseFileName(o.image), "image name (use --object)");
-    args.AtrName = NameToCp932(o.attributeName, "--attribute");
-    args.PaMax = o.density;
-    args.WithUV = o.withUV;
-    args.WithShade = o.withShade;
-    return args;
+// The document the window would hold for these options: the image, the
+// settings, and the presses applied in order to the uniform lattice.
+void FillDocument(TerrainDocument& doc, const GenerateOptions& o, Bitmap image) {
+    doc.setDensity(o.density);
+    doc.setImage(std::move(image), BaseFileName(o.image));
+    doc.setSizeText(o.sizeText);
+    doc.setHeightText(o.heightText);
+    doc.setQuadMode(o.quads);
+    doc.setShapeMode(o.shapeMode);
+    doc.setLevel(o.level);
+    doc.setDepth(o.depth);
+    if (o.objectName)
+        doc.setObjectName(*o.objectName);
+    doc.setAttributeName(o.attributeName);
+    doc.setWithUV(o.withUV);
+    doc.setWithShade(o.withShade);
+    for (const PreviewPress& p : o.presses)
+        doc.press(p);
 }
 
-// The presses of the command line on the preview of this image, in order.
-void ApplyPresses(MeshLattice& mesh, int paMax, const GenerateOptions& o, const Bitmap& image) {
-    const double scaleX = double(kPreviewWidth) / image.width();
-    const double scaleY = double(kPreviewHeight) / image.height();
-    for (const Press& p : o.presses)
-        AdjustMeshDensity(mesh, paMax, p.x, p.y, p.button, scaleX, scaleY);
+// The generation arguments; a name that CP932 cannot hold is reported with
+// the option it came from.
+Talorin_Args MakeArgs(const TerrainDocument& doc, const GenerateOptions& o) {
+    try {
+        return doc.makeArgs();
+    } catch (const ArgsError& e) {
+        switch (e.field()) {
+        case ArgsError::Field::ObjectName:
+            throw Error(std::string(o.objectName ? "--object" : "image name (use --object)") +
+                        ": " + e.what());
+        case ArgsError::Field::AttributeName:
+            throw Error(std::string("--attribute: ") + e.what());
+        default:
+            throw;
+        }
+    }
 }
 
 std::string OutputName(const GenerateOptions& o) {
@@ -89,16 +90,15 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int Generate(const GenerateOptions& o) {
     // Read the contour image.
-    const Bitmap image = LoadBmpFile(o.image);
+    Bitmap image = LoadBmpFile(o.image);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
     if (out != "-" && SameFile(out, o.image))
         throw Error(out + ": this is the contour image; name another output with -o");
-    // Convert the settings into the generation record.
-    Talorin_Args args = MakeArgs(o, image);
-    // Lay the uniform lattice and apply the presses to it.
-    args.Lattice = InitMeshLattice(image, args.PaMax);
-    ApplyPresses(args.Lattice, args.PaMax, o, image);
+    // Lay the uniform lattice, apply the presses, and convert the settings.
+    TerrainDocument doc;
+    FillDocument(doc, o, std::move(image));
+    const Talorin_Args args = MakeArgs(doc, o);
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
     const TerrainMesh mesh = GenerateTerrainMesh(args, progress.callback());

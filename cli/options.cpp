@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "core/lattice.h"
+#include "core/terraindocument.h"
 
 namespace talorin::cli {
 
@@ -129,11 +130,11 @@ int ParseInt(std::string_view text, int lo, int hi, std::string_view what) {
 }
 
 // "X,Y" in preview pixels.
-Press ParsePress(std::string_view text, std::uint8_t button, std::string_view what) {
+PreviewPress ParsePress(std::string_view text, std::uint8_t button, std::string_view what) {
     const auto comma = text.find(',');
     if (comma == std::string_view::npos)
         throw UsageError(std::string(what) + " wants X,Y, not '" + std::string(text) + "'");
-    Press p;
+    PreviewPress p;
     p.x = ParseInt(text.substr(0, comma), 0, kPreviewWidth - 1, std::string(what) + " X");
     p.y = ParseInt(text.substr(comma + 1), 0, kPreviewHeight - 1, std::string(what) + " Y");
     p.button = button;
@@ -157,7 +158,7 @@ bool IsHelp(std::string_view arg) {
 // Options shared by generate and estimate; returns false when arg is not one of them.
 bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads) {
     if (arg == "--depth") {
-        depth = ParseInt(args.value(arg), 0, 20, arg);
+        depth = ParseInt(args.value(arg), kMinDepth, kMaxDepth, arg);
     } else if (arg == "--density") {
         density = ParseInt(args.value(arg), kMinPaMax, kMaxPaMax, arg);
     } else if (arg == "--triangles") {
@@ -201,7 +202,7 @@ GenerateOptions ParseGenerate(ArgCursor& args, bool& help) {
         } else if (arg == "--profile") {
             o.shapeMode = ParseProfile(args.value(arg));
         } else if (arg == "--level") {
-            o.level = ParseInt(args.value(arg), 1, 100, arg);
+            o.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
         } else if (arg == "--no-uv") {
             args.noValue(arg);
             o.withUV = false;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/terraindocument.h"
+
 namespace talorin::cli {
 
 // A command line that does not make sense: the tool prints the text and the
@@ -18,34 +20,29 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// One mouse press on the 233 x 233 preview, in preview pixels.
-struct Press {
-    int x = 0;
-    int y = 0;
-    std::uint8_t button = 0; // kLeftButton (pull) or kRightButton (push)
-};
-
-// The defaults are the main window's start values.
+// The defaults are the document's, which the window starts with too.
 struct GenerateOptions {
     std::string image;
     std::optional<std::string> output; // "-" is standard output; unset: next to the image
-    std::string sizeText = "2000";
-    std::string heightText = "500";
-    int depth = 2;
-    int density = 4;
+    std::string sizeText = kDefaultSizeText;
+    std::string heightText = kDefaultHeightText;
+    int depth = kDefaultDepth;
+    int density = kDefaultPaMax;
     bool quads = true;
     std::uint8_t shapeMode = 0;
-    int level = 10;
+    int level = kDefaultLevel;
     bool withUV = true;
     bool withShade = false;
-    std::optional<std::string> objectName; // UTF-8; unset: the image's base name
-    std::string attributeName = "BodyM";   // UTF-8
-    std::vector<Press> presses;            // in command-line order
+    std::optional<std::string> objectName;           // UTF-8; unset: the image's base name
+    std::string attributeName = kImageAttributeName; // UTF-8
+    // Presses on the 233 x 233 preview (pull = left, push = right), in
+    // command-line order.
+    std::vector<PreviewPress> presses;
 };
 
 struct EstimateOptions {
-    int depth = 2;
-    int density = 4;
+    int depth = kDefaultDepth;
+    int density = kDefaultPaMax;
     bool quads = true;
 };
 

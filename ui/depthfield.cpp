@@ -2,6 +2,8 @@
 
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
+#include <QStyleOptionSpinBox>
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -15,6 +17,19 @@ bool IsNumberChar(QChar c) {
     return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
 }
 
+// Hands the line edit's checks to the field: QAbstractSpinBox installs no
+// validator of its own for a subclass that is not one of Qt's spin boxes.
+class FieldValidator final : public QValidator {
+  public:
+    explicit FieldValidator(DepthField* field) : QValidator(field), m_field(field) {}
+    State validate(QString& input, int& pos) const override {
+        return m_field->validate(input, pos);
+    }
+
+  private:
+    DepthField* m_field;
+};
+
 } // namespace
 
 DepthField::DepthField(Dialogs& dialogs, int minimum, int maximum, int value, QWidget* parent)
@@ -25,7 +40,12 @@ DepthField::DepthField(Dialogs& dialogs, int minimum, int maximum, int value, QW
     setAttribute(Qt::WA_InputMethodEnabled, false);
     lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
     lineEdit()->setText(QString::number(clamp(value)));
-    connect(lineEdit(), &QLineEdit::textChanged, this, &DepthField::textChanged);
+    lineEdit()->setValidator(new FieldValidator(this));
+    m_shownText = lineEdit()->text();
+    connect(lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_shownText = text;
+        emit textChanged(text);
+    });
 }
 
 bool DepthField::ParseInteger(const QString& text, int& out) {
@@ -71,6 +91,7 @@ QString DepthField::text() const {
 }
 
 void DepthField::setText(const QString& text) {
+    m_shownText = text;
     lineEdit()->setText(text);
 }
 
@@ -85,8 +106,19 @@ QAbstractSpinBox::StepEnabled DepthField::stepEnabled() const {
     return StepUpEnabled | StepDownEnabled;
 }
 
-QValidator::State DepthField::validate(QString&, int&) const {
-    // Any text may stand while typing; keyPressEvent filters the characters.
+QValidator::State DepthField::validate(QString& input, int&) const {
+    // Any text of number characters may stand while typing (also out of range
+    // or not a number yet). Typed characters are refused with a beep in
+    // keyPressEvent; this catches the rest: pasted or dropped text. The text
+    // already shown, or set by the program, is not an edit.
+    if (input == m_shownText)
+        return QValidator::Acceptable;
+    for (const QChar c : input) {
+        if (!IsNumberChar(c)) {
+            m_dialogs.beep();
+            return QValidator::Invalid;
+        }
+    }
     return QValidator::Acceptable;
 }
 
@@ -133,6 +165,10 @@ void DepthField::focusOutEvent(QFocusEvent* event) {
     // A menu popping up or another window coming to the front does not leave the field.
     if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason)
         return;
+    commit();
+}
+
+void DepthField::commit() {
     int v = 0;
     if (ParseInteger(text(), v) && clamp(v) != v)
         setText(QString::number(clamp(v)));
@@ -141,4 +177,15 @@ void DepthField::focusOutEvent(QFocusEvent* event) {
 void DepthField::wheelEvent(QWheelEvent* event) {
     // Only the arrows and the Up and Down keys step the value.
     event->ignore();
+}
+
+void DepthField::paintEvent(QPaintEvent*) {
+    // The style draws a spin box's frame one pixel inside the top and bottom
+    // edges; the field's layout height is the frame's height, so the frame is
+    // drawn over the whole widget.
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    option.rect.adjust(0, -1, 0, 1);
+    QPainter painter(this);
+    style()->drawComplexControl(QStyle::CC_SpinBox, &option, &painter, this);
 }

@@ -29,6 +29,10 @@ class DepthField : public QAbstractSpinBox {
     // An optional sign and decimal digits, nothing else, within 32 bits.
     static bool ParseInteger(const QString& text, int& out);
 
+    // Replaces a number typed outside the range by the nearest bound, as
+    // leaving the field does; any other text stays.
+    void commit();
+
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
 
@@ -41,6 +45,7 @@ class DepthField : public QAbstractSpinBox {
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     int clamp(int v) const;
@@ -48,4 +53,5 @@ class DepthField : public QAbstractSpinBox {
     Dialogs& m_dialogs;
     int m_minimum;
     int m_maximum;
+    QString m_shownText; // the text as last accepted
 };

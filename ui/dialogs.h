@@ -21,7 +21,7 @@ struct FileDialogRequest {
 };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // The chosen full file name, or an empty string when the user cancels.
     virtual QString openFile(QWidget* parent, const FileDialogRequest& request) = 0;

@@ -43,9 +43,10 @@ namespace {
 const QString kFontFamily = QStringLiteral("IPAPGothic");
 constexpr int kClientWidth = 412;
 constexpr int kClientHeight = 368;
-constexpr int kMinDepth = 1;
-constexpr int kMaxDepth = 20;
-const QString kDefaultAttributeName = QStringLiteral("BodyM");
+// The right edge the polygon count must stay left of: inside the frame of
+// the right-hand column.
+constexpr int kCountRightEdge = 406;
+constexpr int kCountPixelSize = 16;
 const QString kBmpFilter = QStringLiteral("BMPファイル (*.bmp)");
 const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
 
@@ -82,9 +83,24 @@ QLineEdit* MakeEdit(QWidget* parent, const QString& text, int x, int y, int w, i
     return edit;
 }
 
+// A track bar that a wheel turn changes only when it has the focus: a turn
+// meant for the window would otherwise rebuild the lattice unasked.
+class TrackBar final : public QSlider {
+  public:
+    TrackBar(QWidget* parent) : QSlider(Qt::Horizontal, parent) { setFocusPolicy(Qt::StrongFocus); }
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override {
+        if (hasFocus())
+            QSlider::wheelEvent(event);
+        else
+            event->ignore();
+    }
+};
+
 QSlider* MakeTrackBar(QWidget* parent, int minimum, int maximum, int position, int tickInterval,
                       int x, int y, int w, int h, const QString& hint) {
-    auto* bar = new QSlider(Qt::Horizontal, parent);
+    auto* bar = new TrackBar(parent);
     bar->setRange(minimum, maximum);
     bar->setValue(position);
     bar->setSingleStep(1);
@@ -109,6 +125,26 @@ std::string LocalPath(const QString& fileName) {
 
 QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+std::string ToUtf8(const QString& text) {
+    return text.toStdString();
+}
+
+// Sets a line edit's text without running its handlers; no change, no cursor move.
+void SyncText(QLineEdit* edit, const std::string& utf8) {
+    const QString text = FromUtf8(utf8);
+    if (edit->text() == text)
+        return;
+    const QSignalBlocker block(edit);
+    edit->setText(text);
+}
+
+void SyncChecked(QAbstractButton* button, bool checked) {
+    if (button->isChecked() == checked)
+        return;
+    const QSignalBlocker block(button);
+    button->setChecked(checked);
 }
 
 // Busy cursor for the whole run, and a progress dialog once a run has taken
@@ -198,6 +234,14 @@ void TTalorin_main::createMenu() {
     SUFOut->setEnabled(false);
     N1 = K1->addSeparator();
     Exit1 = K1->addAction(QStringLiteral("終了(&X)"));
+    EditMenu = MainMenu1->addMenu(QStringLiteral("編集(&E)"));
+    UndoAction = EditMenu->addAction(QStringLiteral("元に戻す(&U)"));
+    UndoAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z)});
+    UndoAction->setEnabled(false);
+    RedoAction = EditMenu->addAction(QStringLiteral("やり直し(&R)"));
+    RedoAction->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    RedoAction->setEnabled(false);
     KH1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
     K2 = KH1->addAction(QStringLiteral("ヴァージョン情報(&A)..."));
 }
@@ -228,8 +272,9 @@ void TTalorin_main::createControls() {
     SUFOutButton->setDefault(true);
     SUFOutButton->setToolTip(QStringLiteral("形状を生成・出力します"));
 
-    CovertLevel = MakeTrackBar(client, 1, 100, 10, 10, 72, 268, 121, 17,
-                               QStringLiteral("山の形の極端さ加減を調整します"));
+    CovertLevel =
+        MakeTrackBar(client, talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10, 72,
+                     268, 121, 17, QStringLiteral("山の形の極端さ加減を調整します"));
 
     Bevel3 = new QFrame(client);
     Bevel3->setFrameStyle(QFrame::Box | QFrame::Sunken);
@@ -259,22 +304,23 @@ void TTalorin_main::createControls() {
         QStringLiteral("法線ベクトルをつけて出力する…はずですがまだ実装されていません"));
 
     Label4 = MakeLabel(client, QStringLiteral("オブジェクト名"), 256, 232, 72, 12);
-    ObjName = MakeEdit(client, QStringLiteral("ObjName"), 256, 248, 145, 24,
+    ObjName = MakeEdit(client, FromUtf8(talorin::kDefaultObjectName), 256, 248, 145, 24,
                        QStringLiteral("出力形状につけるオブジェクト名です"));
     Label5 = MakeLabel(client, QStringLiteral("アトリビュート名"), 256, 280, 80, 12);
     AtrName = MakeEdit(
-        client, QStringLiteral("AtrName"), 256, 296, 145, 24,
+        client, FromUtf8(talorin::kDefaultAttributeName), 256, 296, 145, 24,
         QStringLiteral(
             "出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"));
     Label3 = MakeLabel(client, QStringLiteral("大きさ"), 256, 168, 31, 12);
-    Size = MakeEdit(client, QStringLiteral("2000"), 312, 160, 65, 24,
+    Size = MakeEdit(client, FromUtf8(talorin::kDefaultSizeText), 312, 160, 65, 24,
                     QStringLiteral("出力形状の大きさです"));
     Label6 = MakeLabel(client, QStringLiteral("高さ"), 256, 200, 21, 12);
     Label7 = MakeLabel(client, QStringLiteral("四方"), 376, 168, 24, 12);
-    MaxHeight = MakeEdit(client, QStringLiteral("500"), 312, 192, 65, 24,
+    MaxHeight = MakeEdit(client, FromUtf8(talorin::kDefaultHeightText), 312, 192, 65, 24,
                          QStringLiteral("出力形状の高さです"));
 
-    PolygoneDepth = new DepthField(m_dialogs, kMinDepth, kMaxDepth, 2, client);
+    PolygoneDepth = new DepthField(m_dialogs, talorin::kDepthFieldMinimum, talorin::kMaxDepth,
+                                   talorin::kDefaultDepth, client);
     PolygoneDepth->setGeometry(312, 96, 65, 26);
     ApplyEditStyle(PolygoneDepth);
     PolygoneDepth->setToolTip(
@@ -283,7 +329,8 @@ void TTalorin_main::createControls() {
     Label8 = MakeLabel(client, QStringLiteral("再帰回数"), 256, 96, 48, 12);
     Label9 = MakeLabel(client, QStringLiteral("ポリゴン数："), 256, 128, 59, 12);
     PolygoneCount = MakeLabel(client, QStringLiteral("0"), 320, 128, 9, 16);
-    PolygoneCount->setFont(PixelFont(16, true, true, true));
+    m_countFont = PixelFont(kCountPixelSize, true, true, true);
+    PolygoneCount->setFont(m_countFont);
     QPalette countPalette = PolygoneCount->palette();
     countPalette.setColor(QPalette::WindowText, Qt::black);
     PolygoneCount->setPalette(countPalette);
@@ -308,8 +355,9 @@ void TTalorin_main::createControls() {
     ShapeModeC->setGeometry(32, 0, 17, 17);
     ShapeModeC->setToolTip(QStringLiteral("山の形（丘）"));
 
-    PaMaxBar = MakeTrackBar(client, talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kMinPaMax, 1,
-                            80, 4, 105, 17, QStringLiteral("全体的なメッシュの密度を変更できます"));
+    PaMaxBar =
+        MakeTrackBar(client, talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kDefaultPaMax, 1, 80,
+                     4, 105, 17, QStringLiteral("全体的なメッシュの密度を変更できます"));
 
     // Frames and labels only decorate: they lie beneath every control, or the
     // right-hand frame would take the clicks and the hint of the output button
@@ -337,6 +385,9 @@ void TTalorin_main::createControls() {
                                                       {SUFOut, "SUFOut"},
                                                       {N1, "N1"},
                                                       {Exit1, "Exit1"},
+                                                      {EditMenu, "EditMenu"},
+                                                      {UndoAction, "UndoAction"},
+                                                      {RedoAction, "RedoAction"},
                                                       {KH1, "KH1"},
                                                       {K2, "K2"},
                                                       {Bevel1, "Bevel1"},
@@ -404,6 +455,8 @@ void TTalorin_main::connectHandlers() {
     connect(BmpFileOpen, &QAction::triggered, this,
             [this] { handle(&TTalorin_main::BmpFileOpenClick); });
     connect(SUFOut, &QAction::triggered, this, [this] { handle(&TTalorin_main::SUFOutClick); });
+    connect(UndoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::UndoClick); });
+    connect(RedoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::RedoClick); });
 
     connect(PolygoneDepth, &DepthField::textChanged, this,
             [this] { handle(&TTalorin_main::PolygoneDepthChange); });
@@ -429,6 +482,19 @@ void TTalorin_main::connectHandlers() {
     connect(SUFOutButton, &QPushButton::clicked, this,
             [this] { handle(&TTalorin_main::SUFOutButtonClick); });
 
+    // The fields without a handler of their own go straight into the document.
+    connect(UV, &QCheckBox::toggled, this, [this](bool on) { m_document.setWithUV(on); });
+    connect(Shade, &QCheckBox::toggled, this, [this](bool on) { m_document.setWithShade(on); });
+    const auto onText = [this](QLineEdit* edit,
+                               void (talorin::TerrainDocument::*setter)(const std::string&)) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [this, setter](const QString& text) { (m_document.*setter)(ToUtf8(text)); });
+    };
+    onText(Size, &talorin::TerrainDocument::setSizeText);
+    onText(MaxHeight, &talorin::TerrainDocument::setHeightText);
+    onText(ObjName, &talorin::TerrainDocument::setObjectName);
+    onText(AtrName, &talorin::TerrainDocument::setAttributeName);
+
     connect(BmpShow, &PaintBox::paintRequested, this,
             [this] { handle(&TTalorin_main::BmpShowPaint); });
     connect(ShowGraph, &PaintBox::paintRequested, this,
@@ -437,6 +503,52 @@ void TTalorin_main::connectHandlers() {
             [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
                 RunHandler(m_dialogs, this, [&] { BmpShowMouseDown(button, shift, x, y); });
             });
+
+    m_document.addListener([this](unsigned changes) {
+        RunHandler(m_dialogs, this, [&] { documentChanged(changes); });
+    });
+}
+
+// The controls follow the document; the handlers of the controls only write
+// into it. Signals are blocked while a control is set here, so nothing runs twice.
+void TTalorin_main::documentChanged(unsigned changes) {
+    using namespace talorin;
+    if (changes & kHistoryChanged) {
+        UndoAction->setEnabled(m_document.canUndo());
+        RedoAction->setEnabled(m_document.canRedo());
+    }
+    if (changes & kDensityChanged && PaMaxBar->value() != m_document.density()) {
+        // Moved back by undo: the bar follows without rebuilding the lattice.
+        const QSignalBlocker block(PaMaxBar);
+        PaMaxBar->setValue(m_document.density());
+    }
+    if (changes & kSettingsChanged) {
+        if (PolygoneDepth->value() != m_document.depth()) {
+            const QSignalBlocker block(PolygoneDepth);
+            PolygoneDepth->setText(QString::number(m_document.depth()));
+        }
+        SyncChecked(m_document.quadMode() ? ModeA : ModeB, true);
+        SyncChecked(m_document.quadMode() ? ModeB : ModeA, false);
+        QRadioButton* const shapes[] = {ShapeModeA, ShapeModeB, ShapeModeC};
+        for (int mode = 0; mode < 3; ++mode)
+            SyncChecked(shapes[mode], mode == m_document.shapeMode());
+        if (CovertLevel->value() != m_document.level()) {
+            const QSignalBlocker block(CovertLevel);
+            CovertLevel->setValue(m_document.level());
+        }
+        SyncChecked(UV, m_document.withUV());
+        SyncChecked(Shade, m_document.withShade());
+        SyncText(Size, m_document.sizeText());
+        SyncText(MaxHeight, m_document.heightText());
+        SyncText(ObjName, m_document.objectName());
+        SyncText(AtrName, m_document.attributeName());
+    }
+    if (changes & (kLatticeChanged | kImageChanged) && m_document.hasImage())
+        drawMeshOverlay();
+    if (changes & kSettingsChanged)
+        drawShapeGraph();
+    if (changes & (kSettingsChanged | kDensityChanged))
+        UpdatePolygonCount();
 }
 
 // --- Window events -------------------------------------------------------------
@@ -487,6 +599,14 @@ void TTalorin_main::Exit1Click() {
     close();
 }
 
+void TTalorin_main::UndoClick() {
+    m_document.undo();
+}
+
+void TTalorin_main::RedoClick() {
+    m_document.redo();
+}
+
 // --- Opening an image ----------------------------------------------------------
 
 void TTalorin_main::FormShow() {
@@ -503,8 +623,13 @@ void TTalorin_main::FormShow() {
             OpenContourImage();
         }
     });
-    if (!ImageLoaded)
+    if (!m_document.hasImage()) {
         close();
+        return;
+    }
+    // The output button is enabled only now; it takes the keyboard, so that
+    // the arrow keys do not bend the profile unasked.
+    focusFirstControl();
 }
 
 void TTalorin_main::BmpFileOpenClick() {
@@ -528,73 +653,89 @@ void TTalorin_main::loadImage(const QString& fileName) {
     double scaleX = 0;
     double scaleY = 0;
     MakePreviewImage(image, BmpShow->width(), BmpShow->height(), preview, scaleX, scaleY);
-    const talorin::MeshLattice mesh = talorin::InitMeshLattice(image, PaMax);
-
-    ContourImage = std::move(image);
-    PreviewImage = std::move(preview);
-    PreviewScaleX = scaleX;
-    PreviewScaleY = scaleY;
-    Mesh = mesh;
 
     const std::string name = fileName.toStdString();
-    const QString baseName = FromUtf8(talorin::BaseFileName(name));
-    SufSave.proposedName = baseName + QStringLiteral(".suf");
+    PreviewImage = std::move(preview);
+    // Sets the lattice, the object and attribute names and forgets the history.
+    m_document.setImage(std::move(image), talorin::BaseFileName(name));
+
+    SufSave.proposedName = FromUtf8(talorin::BaseFileName(name)) + QStringLiteral(".suf");
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(name));
-    ObjName->setText(baseName);
-    AtrName->setText(kDefaultAttributeName);
     SUFOutButton->setEnabled(true);
     SUFOut->setEnabled(true);
     InitPaMax->setEnabled(true);
     drawMeshOverlay();
-    ImageLoaded = true;
 }
 
 // --- Parameter displays --------------------------------------------------------
 
 void TTalorin_main::UpdatePolygonCount() {
-    const std::int32_t count =
-        talorin::EstimatePolygonCount(PolygoneDepth->value(), ModeB->isChecked() ? 0 : 1, PaMax);
-    PolygoneCount->setText(QString::number(count));
+    const std::tuple<int, bool, int> inputs{m_document.depth(), m_document.quadMode(),
+                                            m_document.density()};
+    std::int32_t count = 0;
+    try {
+        // A negative depth is no depth at all: the field turns it into its
+        // minimum, and the count shows the depth that will be used.
+        if (m_document.depth() < talorin::kMinDepth)
+            count = talorin::EstimatePolygonCount(
+                talorin::kDepthFieldMinimum, m_document.quadMode() ? 1 : 0, m_document.density());
+        else
+            count = m_document.polygonCount();
+    } catch (const talorin::FloatFault&) {
+        // Told once per change of the inputs, not again for every keystroke
+        // or click that leaves them as they are.
+        if (m_reportedOverflow == inputs)
+            return;
+        m_reportedOverflow = inputs;
+        throw;
+    }
+    m_reportedOverflow.reset();
+    showCount(QString::number(count));
+}
+
+void TTalorin_main::showCount(const QString& text) {
+    QFont font = m_countFont;
+    // Ten digits in the layout's font would run past the frame: shrink the
+    // font until the whole number fits, keeping the place.
+    const int room = kCountRightEdge - PolygoneCount->x();
+    while (font.pixelSize() > 6 && QFontMetrics(font).horizontalAdvance(text) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    PolygoneCount->setFont(font);
+    PolygoneCount->setText(text);
     PolygoneCount->adjustSize();
 }
 
 void TTalorin_main::PolygoneDepthChange() {
-    UpdatePolygonCount();
+    m_document.setDepth(PolygoneDepth->value());
 }
 void TTalorin_main::ModeAClick() {
-    UpdatePolygonCount();
+    m_document.setQuadMode(true);
 }
 void TTalorin_main::ModeBClick() {
-    UpdatePolygonCount();
+    m_document.setQuadMode(false);
 }
 void TTalorin_main::CovertLevelChange() {
-    drawShapeGraph();
+    m_document.setLevel(CovertLevel->value());
 }
 void TTalorin_main::ShapeModeAClick() {
-    drawShapeGraph();
+    m_document.setShapeMode(0);
 }
 void TTalorin_main::ShapeModeBClick() {
-    drawShapeGraph();
+    m_document.setShapeMode(1);
 }
 void TTalorin_main::ShapeModeCClick() {
-    drawShapeGraph();
+    m_document.setShapeMode(2);
 }
 
 std::uint8_t TTalorin_main::shapeMode() const {
-    std::uint8_t mode = 0;
-    if (ShapeModeA->isChecked())
-        mode = 0;
-    if (ShapeModeB->isChecked())
-        mode = 1;
-    if (ShapeModeC->isChecked())
-        mode = 2;
-    return mode;
+    return m_document.shapeMode();
 }
 
 // --- Previews and mesh editing ---------------------------------------------------
 
 void TTalorin_main::drawMeshOverlay() {
-    DrawMeshOverlay(*BmpShow, PreviewImage, Mesh, PaMax, PreviewScaleX, PreviewScaleY);
+    DrawMeshOverlay(*BmpShow, PreviewImage, m_document.lattice(), m_document.density(),
+                    m_document.previewScaleX(), m_document.previewScaleY());
 }
 
 void TTalorin_main::drawShapeGraph() {
@@ -603,12 +744,12 @@ void TTalorin_main::drawShapeGraph() {
         MakeGraphBackground(GraphBackground, ShowGraph->width(), ShowGraph->height());
         GraphBackgroundReady = true;
     }
-    DrawShapeGraph(*ShowGraph, GraphBackground, shapeMode(), CovertLevel->value() / 10.0);
+    DrawShapeGraph(*ShowGraph, GraphBackground, shapeMode(), m_document.curveLevel());
 }
 
 void TTalorin_main::BmpShowPaint() {
     // Before the first image there is nothing to show.
-    if (ImageLoaded)
+    if (m_document.hasImage())
         drawMeshOverlay();
 }
 
@@ -617,32 +758,25 @@ void TTalorin_main::ShowGraphPaint() {
 }
 
 void TTalorin_main::BmpShowMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-    ClickX = x;
-    ClickY = y;
-    ClickButton = button == Qt::LeftButton    ? talorin::kLeftButton
-                  : button == Qt::RightButton ? talorin::kRightButton
-                                              : talorin::kMiddleButton;
-    if (!ImageLoaded)
-        return;
-    talorin::AdjustMeshDensity(Mesh, PaMax, ClickX, ClickY, ClickButton, PreviewScaleX,
-                               PreviewScaleY, BmpShow->width(), BmpShow->height());
-    drawMeshOverlay();
+    const std::uint8_t code = button == Qt::LeftButton    ? talorin::kLeftButton
+                              : button == Qt::RightButton ? talorin::kRightButton
+                                                          : talorin::kMiddleButton;
+    const std::uint64_t version = m_document.version();
+    m_document.press({x, y, code});
+    // Every press redraws, also one that moved nothing.
+    if (m_document.hasImage() && m_document.version() == version)
+        drawMeshOverlay();
 }
 
 void TTalorin_main::PaMaxBarChange() {
-    PaMax = PaMaxBar->value();
-    if (ImageLoaded) {
-        Mesh = talorin::InitMeshLattice(ContourImage, PaMax);
-        drawMeshOverlay();
-    }
-    UpdatePolygonCount();
+    m_document.setDensity(PaMaxBar->value());
 }
 
 void TTalorin_main::InitPaMaxClick() {
-    if (!ImageLoaded)
-        return;
-    Mesh = talorin::InitMeshLattice(ContourImage, PaMax);
-    drawMeshOverlay();
+    const std::uint64_t version = m_document.version();
+    m_document.reset();
+    if (m_document.hasImage() && m_document.version() == version)
+        drawMeshOverlay();
 }
 
 // --- Output command --------------------------------------------------------------
@@ -655,21 +789,11 @@ void TTalorin_main::SUFOutClick() {
 }
 
 void TTalorin_main::OutputSUF() {
-    talorin::Talorin_Args args;
-    args.Size = vesk::TextToFloat(Size->text().toStdString());
-    args.MaxHeight = vesk::TextToFloat(MaxHeight->text().toStdString());
-    args.QuadMode = ModeA->isChecked();
-    args.ShapeMode = shapeMode();
-    args.CurveLevel = CovertLevel->value() / 10.0;
-    args.Bitmap = &ContourImage;
-    // A depth still being typed may lie outside the field's range.
-    args.Depth = std::clamp(PolygoneDepth->value(), kMinDepth, kMaxDepth);
-    args.ObjName = vesk::Cp932FromUtf8(ObjName->text().toStdString());
-    args.AtrName = vesk::Cp932FromUtf8(AtrName->text().toStdString());
-    args.Lattice = Mesh;
-    args.PaMax = PaMax;
-    args.WithUV = UV->isChecked();
-    args.WithShade = Shade->isChecked();
+    // A depth still being typed out of range is clamped as leaving the field
+    // would, so that the count shows the depth the run uses.
+    PolygoneDepth->commit();
+    const talorin::Talorin_Args args = m_document.makeArgs();
+    const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
 
     CurrentShape.reset();
     talorin::GenerationError.clear();

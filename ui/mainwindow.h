@@ -9,9 +9,12 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <tuple>
 
 #include "core/bitmap.h"
 #include "core/lattice.h"
+#include "core/terraindocument.h"
 #include "core/terrainmesh.h"
 #include "shape/shape.h"
 #include "ui/dialogs.h"
@@ -45,6 +48,24 @@ class TTalorin_main : public QMainWindow {
     // joined by single spaces, trimmed of characters up to code 32.
     static QString CommandLineImageName(const QStringList& arguments);
 
+    // What the window edits. Other views observe it (TerrainDocument::addListener);
+    // edits made through it show in the window's controls and previews.
+    talorin::TerrainDocument& document() { return m_document; }
+    const talorin::TerrainDocument& document() const { return m_document; }
+
+    // The open and save dialogs as the next use will open them.
+    const FileDialogRequest& openRequest() const { return BmpOpen; }
+    const FileDialogRequest& saveRequest() const { return SufSave; }
+
+    // The last generated shape, or null. The window owns it.
+    const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
     // --- Controls, in declaration order -------------------------------------
     QMenuBar* MainMenu1 = nullptr;
     QMenu* K1 = nullptr;
@@ -52,6 +73,9 @@ class TTalorin_main : public QMainWindow {
     QAction* SUFOut = nullptr;
     QAction* N1 = nullptr;
     QAction* Exit1 = nullptr;
+    QMenu* EditMenu = nullptr;
+    QAction* UndoAction = nullptr;
+    QAction* RedoAction = nullptr;
     QMenu* KH1 = nullptr;
     QAction* K2 = nullptr;
     QFrame* Bevel1 = nullptr;
@@ -91,19 +115,11 @@ class TTalorin_main : public QMainWindow {
     QSlider* PaMaxBar = nullptr;
 
     // --- State of the window; owned by it -----------------------------------
+    talorin::TerrainDocument m_document;
     std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
-    talorin::Bitmap ContourImage;
     QImage PreviewImage;
     QImage GraphBackground;
     bool GraphBackgroundReady = false;
-    bool ImageLoaded = false;
-    talorin::MeshLattice Mesh{}; // meaningless until an image is loaded
-    int PaMax = talorin::kMinPaMax;
-    double PreviewScaleX = 0;
-    double PreviewScaleY = 0;
-    std::int32_t ClickX = 0;
-    std::int32_t ClickY = 0;
-    std::uint8_t ClickButton = 0;
 
     // --- Event handlers ------------------------------------------------------
     // Each may throw talorin::Error (or another std::exception); the wiring runs
@@ -126,28 +142,27 @@ class TTalorin_main : public QMainWindow {
     void PaMaxBarChange();
     void SUFOutButtonClick();
     void SUFOutClick();
+    void UndoClick();
+    void RedoClick();
 
     // --- Commands --------------------------------------------------------------
     // Lets the user pick a contour image and loads it; a cancelled dialog or an
     // unreadable file changes nothing (the latter throws its error).
     void OpenContourImage();
-    // Shows the polygon-count estimate for the depth, the polygon kind and PaMax.
+    // Shows the polygon-count estimate of the document's depth, kind and
+    // density. An estimate too large is reported once for the same inputs.
     void UpdatePolygonCount();
-    // Generates the terrain from every control and saves it where the user says.
+    // Generates the terrain from the document and saves it where the user says.
     void OutputSUF();
 
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-  private:
     void createMenu();
     void createControls();
     void arrangeTabOrder();
     void connectHandlers();
     // Runs one handler through RunHandler: an error ends it in the error box.
     void handle(void (TTalorin_main::*handler)());
+    // The document told of a change: refresh what shows it.
+    void documentChanged(unsigned changes);
 
     // Reads the BMP file F and, only when that worked, replaces the image, the
     // preview and the lattice and proposes the names derived from F.
@@ -156,9 +171,15 @@ class TTalorin_main : public QMainWindow {
     void drawShapeGraph();
     std::uint8_t shapeMode() const;
     void focusFirstControl();
+    // Shows the count text in the label's place, in a smaller font when the
+    // whole number would not fit inside the frame otherwise.
+    void showCount(const QString& text);
 
     Dialogs& m_dialogs;
     QStringList m_arguments;
     bool m_shown = false;
     bool m_generating = false;
+    // The estimate inputs (depth, kind, density) whose overflow was reported last.
+    std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
+    QFont m_countFont;
 };

@@ -7,7 +7,7 @@
 
 class PaintBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit PaintBox(QWidget* parent = nullptr);
 
     // What the box shows, as large as the widget (Format_RGB32). Draw into it,
@@ -15,18 +15,18 @@ public:
     QImage& canvas() { return m_canvas; }
     const QImage& canvas() const { return m_canvas; }
 
-signals:
+  signals:
     // Emitted at the start of every paint event, before the canvas is blitted:
     // the place for the box's paint handler.
     void paintRequested();
     // A mouse press on the box, in box pixels.
     void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QImage m_canvas;
 };

@@ -4,6 +4,7 @@
 #include <QPalette>
 
 #include "core/raster.h"
+#include "core/terraindocument.h"
 #include "shape/error.h"
 #include "ui/paintbox.h"
 
@@ -62,10 +63,10 @@ void Show(PaintBox& box) {
 
 void MakePreviewImage(const talorin::Bitmap& contour, int boxWidth, int boxHeight,
                       QImage& previewImage, double& scaleX, double& scaleY) {
-    if (contour.width() == 0 || contour.height() == 0)
-        throw talorin::FloatFault(talorin::kDivideByZeroText);
-    scaleX = double(boxWidth) / contour.width();
-    scaleY = double(boxHeight) / contour.height();
+    const double sx = talorin::PreviewScale(boxWidth, contour.width());
+    const double sy = talorin::PreviewScale(boxHeight, contour.height());
+    scaleX = sx;
+    scaleY = sy;
     QImage image;
     if (boxWidth > 0 && boxHeight > 0) {
         image = QImage(boxWidth, boxHeight, QImage::Format_RGB32);

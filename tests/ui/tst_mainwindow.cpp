@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QWheelEvent>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -32,6 +34,7 @@
 #include "ui/depthfield.h"
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
+#include "windowcontrols.h"
 
 namespace {
 
@@ -63,6 +66,10 @@ bool SameLattice(const talorin::MeshLattice& a, const talorin::MeshLattice& b, i
 
 talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
+}
+
+int CountPolygons(const talorin::TerrainMesh* mesh) {
+    return int(mesh->polygonCount());
 }
 
 QString LoadError(const QString& path) {
@@ -97,19 +104,22 @@ class TestMainWindow : public QObject {
 
     // Generates once and cancels the save, so that a shape is current.
     void generateUnsaved(TTalorin_main& w) {
+        const Controls c(w);
         dialogs.saveAnswers = {QString()};
-        w.SUFOutButton->click();
-        QVERIFY(w.CurrentShape != nullptr);
+        c.SUFOutButton->click();
+        QVERIFY(w.currentShape() != nullptr);
         dialogs.clearRecord();
     }
 
     void typeDepth(TTalorin_main& w, const QString& text) {
-        QTest::keyClick(w.PolygoneDepth, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(w.PolygoneDepth, Qt::Key_Backspace);
-        QTest::keyClicks(w.PolygoneDepth, text);
+        const Controls c(w);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Backspace);
+        QTest::keyClicks(c.PolygoneDepth, text);
     }
 
     void activate(TTalorin_main& w) {
+        const Controls c(w);
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
     }
@@ -184,6 +194,7 @@ class TestMainWindow : public QObject {
         QFETCH(QString, text);
         QFETCH(QString, hint);
         TTalorin_main w(dialogs, {kProgram});
+        const Controls c(w);
         auto* control = w.findChild<QWidget*>(name);
         QVERIFY(control);
         QCOMPARE(control->geometry(), geometry);
@@ -216,6 +227,7 @@ class TestMainWindow : public QObject {
         QFETCH(QString, name);
         QFETCH(QPoint, point);
         auto w = startWithImage();
+        const Controls c(*w);
         auto* control = w->findChild<QWidget*>(name);
         QVERIFY(control);
         QWidget* client = w->centralWidget();
@@ -228,61 +240,64 @@ class TestMainWindow : public QObject {
 
     void windowAndMenu() {
         TTalorin_main w(dialogs, {kProgram});
+        const Controls c(w);
         QCOMPARE(w.windowTitle(), QStringLiteral("Talorin"));
         QCOMPARE(w.centralWidget()->size(), QSize(412, 368));
         QCOMPARE(w.minimumSize(), w.maximumSize());
         QVERIFY(!(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(w.K1->title(), QStringLiteral("ファイル(&F)"));
-        QCOMPARE(w.KH1->title(), QStringLiteral("ヘルプ(&H)"));
-        const QList<QAction*> file = w.K1->actions();
+        QCOMPARE(c.K1->title(), QStringLiteral("ファイル(&F)"));
+        QCOMPARE(c.KH1->title(), QStringLiteral("ヘルプ(&H)"));
+        const QList<QAction*> file = c.K1->actions();
         QCOMPARE(file.size(), 4);
         QCOMPARE(file[0]->text(), QStringLiteral("BMPファイルを開く(&O)"));
         QCOMPARE(file[1]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
         QVERIFY(file[2]->isSeparator());
         QCOMPARE(file[3]->text(), QStringLiteral("終了(&X)"));
-        QCOMPARE(w.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
-        QCOMPARE(w.BmpOpen.filter, QStringLiteral("BMPファイル (*.bmp)"));
-        QCOMPARE(w.BmpOpen.defaultSuffix, QStringLiteral("bmp"));
-        QVERIFY(w.BmpOpen.fileMustExist);
-        QVERIFY(w.BmpOpen.folderMustExist);
-        QVERIFY(!w.BmpOpen.confirmOverwrite);
-        QCOMPARE(w.SufSave.filter, QStringLiteral("Quiro形状ファイル (*.suf)"));
-        QCOMPARE(w.SufSave.defaultSuffix, QStringLiteral("suf"));
-        QVERIFY(w.SufSave.confirmOverwrite);
-        QVERIFY(w.SufSave.folderMustExist);
-        QVERIFY(!w.SufSave.fileMustExist);
+        QCOMPARE(c.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
+        QCOMPARE(w.openRequest().filter, QStringLiteral("BMPファイル (*.bmp)"));
+        QCOMPARE(w.openRequest().defaultSuffix, QStringLiteral("bmp"));
+        QVERIFY(w.openRequest().fileMustExist);
+        QVERIFY(w.openRequest().folderMustExist);
+        QVERIFY(!w.openRequest().confirmOverwrite);
+        QCOMPARE(w.saveRequest().filter, QStringLiteral("Quiro形状ファイル (*.suf)"));
+        QCOMPARE(w.saveRequest().defaultSuffix, QStringLiteral("suf"));
+        QVERIFY(w.saveRequest().confirmOverwrite);
+        QVERIFY(w.saveRequest().folderMustExist);
+        QVERIFY(!w.saveRequest().fileMustExist);
     }
 
     void startState() {
         TTalorin_main w(dialogs, {kProgram});
-        QVERIFY(!w.SUFOutButton->isEnabled());
-        QVERIFY(!w.SUFOut->isEnabled());
-        QVERIFY(!w.InitPaMax->isEnabled());
-        QVERIFY(w.ModeA->isChecked() && !w.ModeB->isChecked());
-        QVERIFY(w.UV->isChecked());
-        QVERIFY(!w.Shade->isChecked() && !w.Shade->isEnabled());
-        QVERIFY(w.ShapeModeA->isChecked());
-        QCOMPARE(w.PaMaxBar->minimum(), 4);
-        QCOMPARE(w.PaMaxBar->maximum(), 16);
-        QCOMPARE(w.PaMaxBar->value(), 4);
-        QCOMPARE(w.CovertLevel->minimum(), 1);
-        QCOMPARE(w.CovertLevel->maximum(), 100);
-        QCOMPARE(w.CovertLevel->value(), 10);
-        QCOMPARE(w.PolygoneDepth->minimum(), 1);
-        QCOMPARE(w.PolygoneDepth->maximum(), 20);
-        QCOMPARE(w.PaMax, 4);
-        QVERIFY(!w.ImageLoaded && !w.GraphBackgroundReady && !w.CurrentShape);
-        QCOMPARE(w.PreviewScaleX, 0.0);
+        const Controls c(w);
+        QVERIFY(!c.SUFOutButton->isEnabled());
+        QVERIFY(!c.SUFOut->isEnabled());
+        QVERIFY(!c.InitPaMax->isEnabled());
+        QVERIFY(c.ModeA->isChecked() && !c.ModeB->isChecked());
+        QVERIFY(c.UV->isChecked());
+        QVERIFY(!c.Shade->isChecked() && !c.Shade->isEnabled());
+        QVERIFY(c.ShapeModeA->isChecked());
+        QCOMPARE(c.PaMaxBar->minimum(), 4);
+        QCOMPARE(c.PaMaxBar->maximum(), 16);
+        QCOMPARE(c.PaMaxBar->value(), 4);
+        QCOMPARE(c.CovertLevel->minimum(), 1);
+        QCOMPARE(c.CovertLevel->maximum(), 100);
+        QCOMPARE(c.CovertLevel->value(), 10);
+        QCOMPARE(c.PolygoneDepth->minimum(), 1);
+        QCOMPARE(c.PolygoneDepth->maximum(), 20);
+        QCOMPARE(w.document().density(), 4);
+        QVERIFY(!w.document().hasImage() && !w.currentShape());
+        QCOMPARE(w.document().previewScaleX(), 0.0);
 
         auto shown = startWithImage();
-        QCOMPARE(shown->PolygoneCount->text(), QStringLiteral("256"));
-        QVERIFY(shown->GraphBackgroundReady); // painted on showing
+        QCOMPARE(Controls(*shown).PolygoneCount->text(), QStringLiteral("256"));
+        QVERIFY(!Controls(*shown).ShowGraph->canvas().isNull()); // painted on showing
     }
 
     void tabOrder() {
         auto w = startWithImage();
+        const Controls c(*w);
         activate(*w);
-        w->SUFOutButton->setFocus();
+        c.SUFOutButton->setFocus();
         QStringList visited;
         for (int i = 0; i < 14; ++i) {
             visited << QApplication::focusWidget()->objectName();
@@ -298,18 +313,20 @@ class TestMainWindow : public QObject {
 
     void radioGroupsAreIndependent() {
         auto w = startWithImage();
-        w->ModeB->click();
-        QVERIFY(!w->ModeA->isChecked() && w->ShapeModeA->isChecked());
-        w->ShapeModeC->click();
-        QVERIFY(w->ModeB->isChecked() && !w->ShapeModeA->isChecked() && w->ShapeModeC->isChecked());
-        w->ShapeModeB->click();
-        QVERIFY(!w->ShapeModeC->isChecked() && w->ModeB->isChecked());
+        const Controls c(*w);
+        c.ModeB->click();
+        QVERIFY(!c.ModeA->isChecked() && c.ShapeModeA->isChecked());
+        c.ShapeModeC->click();
+        QVERIFY(c.ModeB->isChecked() && !c.ShapeModeA->isChecked() && c.ShapeModeC->isChecked());
+        c.ShapeModeB->click();
+        QVERIFY(!c.ShapeModeC->isChecked() && c.ModeB->isChecked());
     }
 
     void clientAreaBelowMenu() {
         auto w = startWithImage();
-        QCOMPARE(w->centralWidget()->geometry(), QRect(0, w->MainMenu1->height(), 412, 368));
-        QCOMPARE(w->size(), QSize(412, 368 + w->MainMenu1->height()));
+        const Controls c(*w);
+        QCOMPARE(w->centralWidget()->geometry(), QRect(0, c.MainMenu1->height(), 412, 368));
+        QCOMPARE(w->size(), QSize(412, 368 + c.MainMenu1->height()));
     }
 
     void commandLineImageName_data() {
@@ -344,28 +361,28 @@ class TestMainWindow : public QObject {
         QDir::setCurrent(dir->path());
         const QString argument = relative ? QStringLiteral("fuji.old.bmp") : image;
         auto w = start({argument});
+        const Controls c(*w);
         QDir::setCurrent(previous);
         const QString folder = relative ? QString() : dir->path() + QLatin1Char('/');
 
         QVERIFY(dialogs.openRequests.isEmpty());
         QVERIFY(dialogs.errors.isEmpty());
         QVERIFY(w->isVisible());
-        QVERIFY(w->ImageLoaded);
-        QCOMPARE(w->ContourImage.width(), 40);
-        QCOMPARE(w->ContourImage.height(), 30);
-        QCOMPARE(w->PreviewScaleX, 233.0 / 40);
-        QCOMPARE(w->PreviewScaleY, 233.0 / 30);
-        QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 4), 4));
-        QCOMPARE(w->ObjName->text(), QStringLiteral("fuji"));
-        QCOMPARE(w->AtrName->text(), QStringLiteral("BodyM"));
-        QCOMPARE(w->SufSave.proposedName, QStringLiteral("fuji.suf"));
-        QCOMPARE(w->SufSave.initialFolder, folder);
-        QCOMPARE(w->BmpOpen.proposedName, argument);
-        QCOMPARE(w->BmpOpen.initialFolder, folder);
-        QVERIFY(w->SUFOutButton->isEnabled() && w->SUFOut->isEnabled() &&
-                w->InitPaMax->isEnabled());
+        QVERIFY(w->document().hasImage());
+        QCOMPARE(w->document().image().width(), 40);
+        QCOMPARE(w->document().image().height(), 30);
+        QCOMPARE(w->document().previewScaleX(), 233.0 / 40);
+        QCOMPARE(w->document().previewScaleY(), 233.0 / 30);
+        QVERIFY(SameLattice(w->document().lattice(), Uniform(w->document().image(), 4), 4));
+        QCOMPARE(c.ObjName->text(), QStringLiteral("fuji"));
+        QCOMPARE(c.AtrName->text(), QStringLiteral("BodyM"));
+        QCOMPARE(w->saveRequest().proposedName, QStringLiteral("fuji.suf"));
+        QCOMPARE(w->saveRequest().initialFolder, folder);
+        QCOMPARE(w->openRequest().proposedName, argument);
+        QCOMPARE(w->openRequest().initialFolder, folder);
+        QVERIFY(c.SUFOutButton->isEnabled() && c.SUFOut->isEnabled() && c.InitPaMax->isEnabled());
         // The preview shows the image: the top left pixel is the image's.
-        QCOMPARE(qGray(w->BmpShow->canvas().pixel(3, 3)), Hill(0, 0));
+        QCOMPARE(qGray(c.BmpShow->canvas().pixel(3, 3)), Hill(0, 0));
     }
 
     void startWithoutUsableName_data() {
@@ -379,16 +396,17 @@ class TestMainWindow : public QObject {
         QFETCH(QStringList, arguments);
         dialogs.openAnswers = {image};
         auto w = start(arguments);
+        const Controls c(*w);
         QCOMPARE(dialogs.openRequests.size(), 1);
         QCOMPARE(dialogs.openRequests[0].filter, QStringLiteral("BMPファイル (*.bmp)"));
         QVERIFY(dialogs.openRequests[0].proposedName.isEmpty());
         QVERIFY(dialogs.messages.isEmpty() && dialogs.errors.isEmpty());
-        QVERIFY(w->isVisible() && w->ImageLoaded);
-        QCOMPARE(w->ObjName->text(), QStringLiteral("fuji"));
-        QCOMPARE(w->SufSave.proposedName, QStringLiteral("fuji.suf"));
-        QCOMPARE(w->SufSave.initialFolder, dir->path() + QLatin1Char('/'));
+        QVERIFY(w->isVisible() && w->document().hasImage());
+        QCOMPARE(c.ObjName->text(), QStringLiteral("fuji"));
+        QCOMPARE(w->saveRequest().proposedName, QStringLiteral("fuji.suf"));
+        QCOMPARE(w->saveRequest().initialFolder, dir->path() + QLatin1Char('/'));
         // The open dialog comes back to the file chosen in it.
-        QCOMPARE(w->BmpOpen.proposedName, image);
+        QCOMPARE(w->openRequest().proposedName, image);
     }
 
     void noImageAtStartCloses_data() {
@@ -405,8 +423,9 @@ class TestMainWindow : public QObject {
         f.write("not a picture");
         f.close();
         auto w = start(unreadable ? QStringList{bad} : QStringList{});
+        const Controls c(*w);
         QVERIFY(!w->isVisible());
-        QVERIFY(!w->ImageLoaded);
+        QVERIFY(!w->document().hasImage());
         QVERIFY(dialogs.messages.isEmpty());
         if (unreadable)
             QCOMPARE(dialogs.errors, QStringList{LoadError(bad)});
@@ -423,10 +442,11 @@ class TestMainWindow : public QObject {
     void failedMenuLoadChangesNothing() {
         QFETCH(bool, unreadable);
         auto w = startWithImage();
-        QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
-        w->ObjName->setText(QStringLiteral("mine"));
-        const talorin::MeshLattice edited = w->Mesh;
-        const FileDialogRequest save = w->SufSave;
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        c.ObjName->setText(QStringLiteral("mine"));
+        const talorin::MeshLattice edited = w->document().lattice();
+        const FileDialogRequest save = w->saveRequest();
         const QString bad = path(QStringLiteral("bad.bmp"));
         QFile f(bad);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -434,43 +454,44 @@ class TestMainWindow : public QObject {
         f.close();
         dialogs.openAnswers = {unreadable ? bad : QString()};
 
-        w->BmpFileOpen->trigger();
+        c.BmpFileOpen->trigger();
 
         QCOMPARE(dialogs.openRequests.size(), 1);
         QCOMPARE(dialogs.openRequests[0].proposedName, image);
         QCOMPARE(dialogs.errors, unreadable ? QStringList{LoadError(bad)} : QStringList{});
-        QCOMPARE(w->ContourImage.width(), 40);
-        QVERIFY(SameLattice(w->Mesh, edited, 4));
-        QCOMPARE(w->ObjName->text(), QStringLiteral("mine"));
-        QCOMPARE(w->SufSave.proposedName, save.proposedName);
-        QCOMPARE(w->SufSave.initialFolder, save.initialFolder);
-        QCOMPARE(w->BmpOpen.proposedName, image);
-        QVERIFY(w->ImageLoaded && w->SUFOutButton->isEnabled());
+        QCOMPARE(w->document().image().width(), 40);
+        QVERIFY(SameLattice(w->document().lattice(), edited, 4));
+        QCOMPARE(c.ObjName->text(), QStringLiteral("mine"));
+        QCOMPARE(w->saveRequest().proposedName, save.proposedName);
+        QCOMPARE(w->saveRequest().initialFolder, save.initialFolder);
+        QCOMPARE(w->openRequest().proposedName, image);
+        QVERIFY(w->document().hasImage() && c.SUFOutButton->isEnabled());
     }
 
     void secondLoadResetsLatticeAndNames() {
         auto w = startWithImage();
-        w->PaMaxBar->setValue(6);
-        QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(120, 100));
-        QVERIFY(!SameLattice(w->Mesh, Uniform(w->ContourImage, 6), 6));
-        w->AtrName->setText(QStringLiteral("Rock"));
+        const Controls c(*w);
+        c.PaMaxBar->setValue(6);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(120, 100));
+        QVERIFY(!SameLattice(w->document().lattice(), Uniform(w->document().image(), 6), 6));
+        c.AtrName->setText(QStringLiteral("Rock"));
         const QString second = path(QStringLiteral("sub/dune.bmp"));
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("sub")));
         WriteBmp(second, 50, 20, Hill);
         dialogs.openAnswers = {second};
 
-        w->BmpFileOpen->trigger();
+        c.BmpFileOpen->trigger();
 
         QVERIFY(dialogs.errors.isEmpty());
-        QCOMPARE(w->ContourImage.width(), 50);
-        QCOMPARE(w->PaMax, 6);
-        QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 6), 6));
-        QCOMPARE(w->ObjName->text(), QStringLiteral("dune"));
-        QCOMPARE(w->AtrName->text(), QStringLiteral("BodyM"));
-        QCOMPARE(w->SufSave.proposedName, QStringLiteral("dune.suf"));
-        QCOMPARE(w->SufSave.initialFolder, dir->path() + QStringLiteral("/sub/"));
-        QCOMPARE(w->BmpOpen.proposedName, second);
-        QCOMPARE(w->BmpOpen.initialFolder, dir->path() + QLatin1Char('/'));
+        QCOMPARE(w->document().image().width(), 50);
+        QCOMPARE(w->document().density(), 6);
+        QVERIFY(SameLattice(w->document().lattice(), Uniform(w->document().image(), 6), 6));
+        QCOMPARE(c.ObjName->text(), QStringLiteral("dune"));
+        QCOMPARE(c.AtrName->text(), QStringLiteral("BodyM"));
+        QCOMPARE(w->saveRequest().proposedName, QStringLiteral("dune.suf"));
+        QCOMPARE(w->saveRequest().initialFolder, dir->path() + QStringLiteral("/sub/"));
+        QCOMPARE(w->openRequest().proposedName, second);
+        QCOMPARE(w->openRequest().initialFolder, dir->path() + QLatin1Char('/'));
     }
 
     // --- Polygon count and the depth field -------------------------------------
@@ -518,33 +539,35 @@ class TestMainWindow : public QObject {
         QFETCH(QString, textAfterLeaving);
         QFETCH(QString, countAfterLeaving);
         auto w = startWithImage();
+        const Controls c(*w);
         activate(*w);
-        w->PolygoneDepth->setFocus();
+        c.PolygoneDepth->setFocus();
         if (triangles)
-            w->ModeB->click();
+            c.ModeB->click();
         typeDepth(*w, typed);
-        QCOMPARE(w->PolygoneDepth->text(), typed);
-        QCOMPARE(w->PolygoneCount->text(), countTyped);
-        w->Size->setFocus();
-        QCOMPARE(w->PolygoneDepth->text(), textAfterLeaving);
-        QCOMPARE(w->PolygoneCount->text(), countAfterLeaving);
+        QCOMPARE(c.PolygoneDepth->text(), typed);
+        QCOMPARE(c.PolygoneCount->text(), countTyped);
+        c.Size->setFocus();
+        QCOMPARE(c.PolygoneDepth->text(), textAfterLeaving);
+        QCOMPARE(c.PolygoneCount->text(), countAfterLeaving);
         QVERIFY(dialogs.errors.isEmpty());
         QCOMPARE(dialogs.beeps, 0);
     }
 
     void countOverflowKeepsLabel() {
         auto w = startWithImage();
-        w->PaMaxBar->setValue(16);
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("4096"));
-        w->PolygoneDepth->setText(QStringLiteral("1"));
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("1024"));
-        w->PolygoneDepth->setText(QStringLiteral("12"));
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("1024"));
+        const Controls c(*w);
+        c.PaMaxBar->setValue(16);
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("4096"));
+        c.PolygoneDepth->setText(QStringLiteral("1"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1024"));
+        c.PolygoneDepth->setText(QStringLiteral("12"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1024"));
         QCOMPARE(dialogs.errors,
                  QStringList{ErrorBoxText(QString::fromUtf8(talorin::kInvalidOperationText))});
-        w->PolygoneDepth->setText(QStringLiteral("10"));
-        w->ModeB->click();
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("1073741824"));
+        c.PolygoneDepth->setText(QStringLiteral("10"));
+        c.ModeB->click();
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1073741824"));
     }
 
     void depthFieldKeys_data() {
@@ -573,18 +596,20 @@ class TestMainWindow : public QObject {
         QFETCH(QString, text);
         QFETCH(int, beeps);
         auto w = startWithImage();
-        w->PolygoneDepth->setText(start);
-        QTest::keyClick(w->PolygoneDepth, Qt::Key_End);
-        QTest::keyClick(w->PolygoneDepth, Qt::Key(key));
-        QCOMPARE(w->PolygoneDepth->text(), text);
+        const Controls c(*w);
+        c.PolygoneDepth->setText(start);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_End);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key(key));
+        QCOMPARE(c.PolygoneDepth->text(), text);
         QCOMPARE(dialogs.beeps, beeps);
     }
 
     void depthFieldArrowsRunChange() {
         auto w = startWithImage();
-        w->PolygoneDepth->stepBy(1); // an arrow button
-        QCOMPARE(w->PolygoneDepth->text(), QStringLiteral("3"));
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("1024"));
+        const Controls c(*w);
+        c.PolygoneDepth->stepBy(1); // an arrow button
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("3"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1024"));
     }
 
     // --- Mesh editing and the profile graph ------------------------------------
@@ -601,42 +626,313 @@ class TestMainWindow : public QObject {
         QFETCH(int, button);
         QFETCH(int, code);
         auto w = startWithImage();
-        talorin::MeshLattice expected = w->Mesh;
-        talorin::AdjustMeshDensity(expected, 4, 70, 80, std::uint8_t(code), w->PreviewScaleX,
-                                   w->PreviewScaleY);
-        QTest::mouseClick(w->BmpShow, Qt::MouseButton(button), {}, QPoint(70, 80));
-        QCOMPARE(w->ClickX, 70);
-        QCOMPARE(w->ClickY, 80);
-        QCOMPARE(int(w->ClickButton), code);
-        QVERIFY(SameLattice(w->Mesh, expected, 4));
-        QCOMPARE(SameLattice(w->Mesh, Uniform(w->ContourImage, 4), 4), code == 2);
+        const Controls c(*w);
+        talorin::MeshLattice expected = w->document().lattice();
+        talorin::AdjustMeshDensity(expected, 4, 70, 80, std::uint8_t(code),
+                                   w->document().previewScaleX(), w->document().previewScaleY());
+        QTest::mouseClick(c.BmpShow, Qt::MouseButton(button), {}, QPoint(70, 80));
+        QCOMPARE(w->document().lastPress().x, 70);
+        QCOMPARE(w->document().lastPress().y, 80);
+        QCOMPARE(int(w->document().lastPress().button), code);
+        QVERIFY(SameLattice(w->document().lattice(), expected, 4));
+        QCOMPARE(SameLattice(w->document().lattice(), Uniform(w->document().image(), 4), 4),
+                 code == 2);
     }
 
     void densityAndReset() {
         auto w = startWithImage();
-        QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
-        w->PaMaxBar->setValue(5);
-        QCOMPARE(w->PaMax, 5);
-        QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 5), 5));
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("400"));
-        QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
-        QVERIFY(!SameLattice(w->Mesh, Uniform(w->ContourImage, 5), 5));
-        w->InitPaMax->click();
-        QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 5), 5));
-        QCOMPARE(w->PolygoneCount->text(), QStringLiteral("400"));
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
+        c.PaMaxBar->setValue(5);
+        QCOMPARE(w->document().density(), 5);
+        QVERIFY(SameLattice(w->document().lattice(), Uniform(w->document().image(), 5), 5));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("400"));
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
+        QVERIFY(!SameLattice(w->document().lattice(), Uniform(w->document().image(), 5), 5));
+        c.InitPaMax->click();
+        QVERIFY(SameLattice(w->document().lattice(), Uniform(w->document().image(), 5), 5));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("400"));
     }
 
     void graphFollowsLevelAndMode() {
         auto w = startWithImage();
-        const QImage level10 = w->ShowGraph->canvas().copy();
-        w->CovertLevel->setValue(100);
-        const QImage level100 = w->ShowGraph->canvas().copy();
+        const Controls c(*w);
+        const QImage level10 = c.ShowGraph->canvas().copy();
+        c.CovertLevel->setValue(100);
+        const QImage level100 = c.ShowGraph->canvas().copy();
         QVERIFY(level10 != level100);
-        w->ShapeModeB->click();
-        QVERIFY(w->ShowGraph->canvas() != level100);
-        w->CovertLevel->setValue(10);
+        c.ShapeModeB->click();
+        QVERIFY(c.ShowGraph->canvas() != level100);
+        c.CovertLevel->setValue(10);
         // At level 1 every profile is the same straight line.
-        QCOMPARE(w->ShowGraph->canvas(), level10);
+        QCOMPARE(c.ShowGraph->canvas(), level10);
+    }
+
+    // --- Undo and redo through the window -----------------------------------------
+
+    void editMenuSitsBetweenFileAndHelp() {
+        TTalorin_main w(dialogs, {kProgram});
+        const Controls c(w);
+        const QList<QAction*> menus = c.MainMenu1->actions();
+        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus[0]->menu(), c.K1);
+        QCOMPARE(menus[1]->menu(), c.EditMenu);
+        QCOMPARE(menus[2]->menu(), c.KH1);
+        QCOMPARE(c.EditMenu->title(), QStringLiteral("編集(&E)"));
+        QCOMPARE(c.UndoAction->text(), QStringLiteral("元に戻す(&U)"));
+        QCOMPARE(c.RedoAction->text(), QStringLiteral("やり直し(&R)"));
+        QCOMPARE(c.UndoAction->shortcuts(),
+                 QList<QKeySequence>{QKeySequence(QStringLiteral("Ctrl+Z"))});
+        QCOMPARE(c.RedoAction->shortcuts(),
+                 (QList<QKeySequence>{QKeySequence(QStringLiteral("Ctrl+Y")),
+                                      QKeySequence(QStringLiteral("Ctrl+Shift+Z"))}));
+        QVERIFY(!c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+    }
+
+    // A click, a density change and the reset, taken back one by one with the
+    // keyboard and brought back again: each step shows exactly what was there.
+    void undoAndRedoWithTheKeyboard() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        struct Seen {
+            talorin::MeshLattice lattice;
+            int bar;
+            QString count;
+            QImage preview;
+        };
+        const auto seen = [&] {
+            return Seen{w->document().lattice(), c.PaMaxBar->value(), c.PolygoneCount->text(),
+                        c.BmpShow->canvas().copy()};
+        };
+        const auto same = [](const Seen& a, const Seen& b) {
+            return a.lattice == b.lattice && a.bar == b.bar && a.count == b.count &&
+                   a.preview == b.preview;
+        };
+        std::vector<Seen> states{seen()};
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        states.push_back(seen());
+        c.PaMaxBar->setValue(7);
+        states.push_back(seen());
+        QTest::mouseClick(c.BmpShow, Qt::RightButton, {}, QPoint(60, 140));
+        states.push_back(seen());
+        c.InitPaMax->click();
+        states.push_back(seen());
+        QCOMPARE(states[2].count, QStringLiteral("784"));
+        QVERIFY(c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+
+        c.SUFOutButton->setFocus();
+        for (int i = int(states.size()) - 2; i >= 0; --i) {
+            QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+            QVERIFY2(same(seen(), states[std::size_t(i)]), qPrintable(QString::number(i)));
+        }
+        QVERIFY(!c.UndoAction->isEnabled() && c.RedoAction->isEnabled());
+        QTest::keyClick(w.get(), Qt::Key_Y, Qt::ControlModifier);
+        QVERIFY(same(seen(), states[1]));
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(same(seen(), states[2]));
+        QCOMPARE(w->document().density(), 7);
+        QVERIFY(dialogs.events.isEmpty());
+    }
+
+    void undoIsThroughTheMenuToo() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const talorin::MeshLattice uniform = w->document().lattice();
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        c.UndoAction->trigger();
+        QCOMPARE(w->document().lattice(), uniform);
+        c.RedoAction->trigger();
+        QVERIFY(w->document().lattice() != uniform);
+    }
+
+    void loadingAnotherImageClearsTheHistory() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        c.UndoAction->trigger();
+        QVERIFY(c.RedoAction->isEnabled());
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        dialogs.openAnswers = {image};
+        c.BmpFileOpen->trigger();
+        QVERIFY(!c.UndoAction->isEnabled() && !c.RedoAction->isEnabled());
+        const talorin::MeshLattice uniform = w->document().lattice();
+        QTest::keyClick(w.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(w->document().lattice(), uniform);
+    }
+
+    // Edits made on the document by another view show in the controls.
+    void controlsFollowTheDocument() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        w->document().setDepth(3);
+        w->document().setQuadMode(false);
+        w->document().setDensity(5);
+        w->document().setSizeText("1234");
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("3"));
+        QVERIFY(c.ModeB->isChecked() && !c.ModeA->isChecked());
+        QCOMPARE(c.PaMaxBar->value(), 5);
+        QCOMPARE(c.Size->text(), QStringLiteral("1234"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("6400"));
+    }
+
+    // --- Found by trying the window ------------------------------------------------
+
+    void tenDigitCountIsShownWhole() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const QRect shortCount = c.PolygoneCount->geometry();
+        const QFont shortFont = c.PolygoneCount->font();
+        QCOMPARE(shortFont.pixelSize(), 16);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setText(QStringLiteral("10"));
+        c.ModeB->click();
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1073741824"));
+        const QRect frame = w->findChild<QFrame*>(QStringLiteral("Bevel3"))->geometry();
+        const QRect label = c.PolygoneCount->geometry();
+        QCOMPARE(label.topLeft(), shortCount.topLeft());
+        QVERIFY2(label.right() < frame.right() - 1, qPrintable(QString::number(label.right())));
+        QVERIFY(QFontMetrics(c.PolygoneCount->font()).horizontalAdvance(c.PolygoneCount->text()) <=
+                label.width());
+        // Shorter counts get the layout's font back.
+        c.PolygoneDepth->setText(QStringLiteral("1"));
+        QCOMPARE(c.PolygoneCount->font(), shortFont);
+        QCOMPARE(c.PolygoneCount->x(), shortCount.x());
+    }
+
+    void keyboardStartsOnTheOutputButton() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        QCOMPARE(QApplication::focusWidget(), c.SUFOutButton);
+        const QImage graph = c.ShowGraph->canvas().copy();
+        QTest::keyClick(w->windowHandle(), Qt::Key_Right);
+        QTest::keyClick(w->windowHandle(), Qt::Key_Left);
+        QCOMPARE(c.CovertLevel->value(), 10);
+        QCOMPARE(c.ShowGraph->canvas(), graph);
+    }
+
+    void wheelOverTrackBarNeedsFocus_data() {
+        QTest::addColumn<QString>("bar");
+        QTest::newRow("density") << "PaMaxBar";
+        QTest::newRow("level") << "CovertLevel";
+    }
+
+    void wheelOverTrackBarNeedsFocus() {
+        QFETCH(QString, bar);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        auto* slider = w->findChild<QSlider*>(bar);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        const talorin::MeshLattice edited = w->document().lattice();
+        const int before = slider->value();
+        const auto turn = [&] {
+            const QPoint at = slider->rect().center();
+            QWheelEvent wheel(at, slider->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(slider, &wheel);
+        };
+        c.SUFOutButton->setFocus();
+        turn();
+        QCOMPARE(slider->value(), before);
+        QCOMPARE(w->document().lattice(), edited);
+        slider->setFocus();
+        turn();
+        QVERIFY(slider->value() != before);
+    }
+
+    void pasteIntoDepthFieldIsFiltered_data() {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("word") << "cone"
+                              << "2" << 1;
+        QTest::newRow("digits with a letter") << "1x"
+                                              << "2" << 1;
+        QTest::newRow("digits") << "3"
+                                << "3" << 0;
+    }
+
+    void pasteIntoDepthFieldIsFiltered() {
+        QFETCH(QString, clip);
+        QFETCH(QString, text);
+        QFETCH(int, beeps);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PolygoneDepth->setFocus();
+        QApplication::clipboard()->setText(clip);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(c.PolygoneDepth->text(), text);
+        QCOMPARE(w->document().depth(), text.toInt());
+        QCOMPARE(dialogs.beeps, beeps);
+    }
+
+    // The count shows the depth a run will use: a negative depth is clamped
+    // to 1, when the field is left and when Enter runs the output at once.
+    void clampedDepthShowsItsCount_data() {
+        QTest::addColumn<bool>("enter");
+        QTest::newRow("leaving the field") << false;
+        QTest::newRow("Enter in the field") << true;
+    }
+
+    void clampedDepthShowsItsCount() {
+        QFETCH(bool, enter);
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PolygoneDepth->setFocus();
+        typeDepth(*w, QStringLiteral("-3"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
+        dialogs.saveAnswers = {QString()};
+        if (enter)
+            QTest::keyClick(c.PolygoneDepth, Qt::Key_Return);
+        else
+            c.Size->setFocus();
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("1"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
+        if (enter)
+            QCOMPARE(CountPolygons(w->currentShape()), 64);
+        QVERIFY(dialogs.errors.isEmpty());
+    }
+
+    void overflowIsReportedOncePerChange() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setFocus();
+        typeDepth(*w, QStringLiteral("12"));
+        QCOMPARE(dialogs.errors.size(), 1);
+        // Keystrokes that leave the value as it is: a sign, a leading zero.
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Home);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Plus);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Backspace);
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_0);
+        QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("012"));
+        QCOMPARE(dialogs.errors.size(), 1);
+        // A real change is told again.
+        c.ModeB->click();
+        QCOMPARE(dialogs.errors.size(), 2);
+        // The label keeps the last count it could show (depth "" read as 1).
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("1024"));
+    }
+
+    void depthFieldIsDrawnAtItsLayoutHeight() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const QImage field = c.PolygoneDepth->grab().toImage();
+        QCOMPARE(field.height(), 26);
+        const QRgb outside = w->centralWidget()->grab().toImage().pixel(300, 110);
+        // The frame's top and bottom lines lie on the first and last rows,
+        // the black inside right next to them.
+        const int x = 20;
+        QVERIFY(field.pixel(x, 0) != outside);
+        QVERIFY(field.pixel(x, 25) != outside);
+        QCOMPARE(field.pixel(x, 1), qRgb(0, 0, 0));
+        QCOMPARE(field.pixel(x, 24), qRgb(0, 0, 0));
     }
 
     // --- Output ---------------------------------------------------------------
@@ -685,29 +981,30 @@ class TestMainWindow : public QObject {
         QFETCH(double, height);
         QFETCH(int, depth);
         auto w = startWithImage();
-        w->Size->setText(sizeText);
-        w->MaxHeight->setText(heightText);
+        const Controls c(*w);
+        c.Size->setText(sizeText);
+        c.MaxHeight->setText(heightText);
         if (triangles)
-            w->ModeB->click();
-        QRadioButton* shapes[] = {w->ShapeModeA, w->ShapeModeB, w->ShapeModeC};
+            c.ModeB->click();
+        QRadioButton* shapes[] = {c.ShapeModeA, c.ShapeModeB, c.ShapeModeC};
         shapes[shapeMode]->click();
-        w->CovertLevel->setValue(level);
-        w->UV->setChecked(uv);
-        w->PaMaxBar->setValue(paMax);
+        c.CovertLevel->setValue(level);
+        c.UV->setChecked(uv);
+        c.PaMaxBar->setValue(paMax);
         if (!objName.isEmpty())
-            w->ObjName->setText(objName);
-        w->PolygoneDepth->setText(depthText);
+            c.ObjName->setText(objName);
+        c.PolygoneDepth->setText(depthText);
         const QString out = path(QStringLiteral("out.suf"));
         dialogs.saveAnswers = {out};
 
-        w->SUFOutButton->click();
+        c.SUFOutButton->click();
 
         QVERIFY(dialogs.errors.isEmpty());
         QCOMPARE(dialogs.beeps, 0);
         QCOMPARE(dialogs.saveRequests.size(), 1);
         QCOMPARE(dialogs.saveRequests[0].proposedName, QStringLiteral("fuji.suf"));
         QCOMPARE(dialogs.saveRequests[0].initialFolder, dir->path() + QLatin1Char('/'));
-        QVERIFY(w->CurrentShape);
+        QVERIFY(w->currentShape());
 
         const talorin::Bitmap bitmap = talorin::LoadBmpFile(image.toStdString());
         talorin::Talorin_Args args;
@@ -718,7 +1015,7 @@ class TestMainWindow : public QObject {
         args.CurveLevel = level / 10.0;
         args.Bitmap = &bitmap;
         args.Depth = depth;
-        args.ObjName = vesk::Cp932FromUtf8(w->ObjName->text().toStdString());
+        args.ObjName = vesk::Cp932FromUtf8(c.ObjName->text().toStdString());
         args.AtrName = "BodyM";
         args.Lattice = talorin::InitMeshLattice(bitmap, paMax);
         args.PaMax = paMax;
@@ -735,44 +1032,48 @@ class TestMainWindow : public QObject {
 
     void outputThroughMenuAndEnter() {
         auto w = startWithImage();
+        const Controls c(*w);
         activate(*w);
         dialogs.saveAnswers = {QString(), QString(), QString()};
-        w->SUFOut->trigger();
+        c.SUFOut->trigger();
         QCOMPARE(dialogs.saveRequests.size(), 1);
-        w->Size->setFocus();
-        QTest::keyClick(w->Size, Qt::Key_Return);
+        c.Size->setFocus();
+        QTest::keyClick(c.Size, Qt::Key_Return);
         QCOMPARE(dialogs.saveRequests.size(), 2);
-        w->PolygoneDepth->setFocus();
-        QTest::keyClick(w->PolygoneDepth, Qt::Key_Enter, Qt::KeypadModifier);
+        c.PolygoneDepth->setFocus();
+        QTest::keyClick(c.PolygoneDepth, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(dialogs.saveRequests.size(), 3);
         QCOMPARE(dialogs.beeps, 0);
     }
 
     void enterOnAnotherButtonPressesIt() {
         auto w = startWithImage();
+        const Controls c(*w);
         activate(*w);
-        QTest::mouseClick(w->BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
-        w->InitPaMax->setFocus();
-        QTest::keyClick(w->InitPaMax, Qt::Key_Return);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
+        c.InitPaMax->setFocus();
+        QTest::keyClick(c.InitPaMax, Qt::Key_Return);
         QVERIFY(dialogs.saveRequests.isEmpty());
-        QVERIFY(SameLattice(w->Mesh, Uniform(w->ContourImage, 4), 4));
+        QVERIFY(SameLattice(w->document().lattice(), Uniform(w->document().image(), 4), 4));
     }
 
     void enterDoesNothingBeforeAnImage() {
         TTalorin_main w(dialogs, {kProgram});
-        QTest::keyClick(w.Size, Qt::Key_Return);
+        const Controls c(w);
+        QTest::keyClick(c.Size, Qt::Key_Return);
         QVERIFY(dialogs.saveRequests.isEmpty());
-        QVERIFY(!w.CurrentShape);
+        QVERIFY(!w.currentShape());
     }
 
     void cancelledSaveKeepsShape() {
         auto w = startWithImage();
+        const Controls c(*w);
         const QString first = path(QStringLiteral("first.suf"));
         dialogs.saveAnswers = {first, QString()};
-        w->SUFOutButton->click();
+        c.SUFOutButton->click();
         QVERIFY(QFile::exists(first));
-        w->SUFOutButton->click();
-        QVERIFY(w->CurrentShape);
+        c.SUFOutButton->click();
+        QVERIFY(w->currentShape());
         QCOMPARE(dialogs.saveRequests.size(), 2);
         // The second save proposes the file chosen at the first.
         QCOMPARE(dialogs.saveRequests[1].proposedName, first);
@@ -814,54 +1115,59 @@ class TestMainWindow : public QObject {
             }
         }
         auto w = startWithImage();
+        const Controls c(*w);
         generateUnsaved(*w);
-        const talorin::TerrainMesh* const previous = w->CurrentShape.get();
+        const talorin::TerrainMesh* const previous = w->currentShape();
         w->findChild<QLineEdit*>(field)->setText(text);
         if (field == QStringLiteral("Size"))
-            w->MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
+            c.MaxHeight->setText(QStringLiteral("also wrong")); // the size is reported first
 
-        w->SUFOutButton->click();
+        c.SUFOutButton->click();
 
         QCOMPARE(dialogs.events, QStringList{QStringLiteral("error: ") + message});
-        QCOMPARE(w->CurrentShape.get(), previous);
+        QCOMPARE(w->currentShape(), previous);
     }
 
     void generationFailureBeepsThenTells() {
         auto w = startWithImage();
+        const Controls c(*w);
         vesk::SetMemoryBudget(1);
-        w->SUFOutButton->click();
+        c.SUFOutButton->click();
         QCOMPARE(dialogs.events, (QStringList{QStringLiteral("beep"),
                                               QStringLiteral("message: ") +
                                                   QString::fromUtf8(talorin::kOutOfMemoryText)}));
-        QVERIFY(!w->CurrentShape);
+        QVERIFY(!w->currentShape());
     }
 
     void floatFaultShowsError() {
         const QString thin = path(QStringLiteral("thin.bmp"));
         WriteBmp(thin, 1, 20, Hill);
         auto w = start({thin});
-        QVERIFY(w->ImageLoaded);
-        w->SUFOutButton->click();
+        const Controls c(*w);
+        QVERIFY(w->document().hasImage());
+        c.SUFOutButton->click();
         QCOMPARE(dialogs.events, QStringList{QStringLiteral("error: 0 による浮動小数点数除算.")});
-        QVERIFY(!w->CurrentShape);
+        QVERIFY(!w->currentShape());
     }
 
     void failedSaveIsReported() {
         auto w = startWithImage();
+        const Controls c(*w);
         dialogs.saveAnswers = {path(QStringLiteral("missing/out.suf"))};
-        w->SUFOutButton->click();
+        c.SUFOutButton->click();
         QCOMPARE(dialogs.errors.size(), 1);
         QCOMPARE(dialogs.errors[0],
                  ErrorBoxText(QString::fromStdString(vesk::Utf8FromCp932(vesk::SufError))));
         QVERIFY(!vesk::SufError.empty());
-        QVERIFY(w->CurrentShape);
+        QVERIFY(w->currentShape());
     }
 
     // --- Menu commands -----------------------------------------------------------
 
     void aboutShowsVersion() {
         auto w = startWithImage();
-        w->K2->trigger();
+        const Controls c(*w);
+        c.K2->trigger();
         QCOMPARE(dialogs.messages.size(), 1);
         QVERIFY(dialogs.messages[0].startsWith(QStringLiteral("Talorin Version 1.0e-36 ")));
         QVERIFY(!dialogs.messages[0].contains(QLatin1Char('\n')));
@@ -870,15 +1176,17 @@ class TestMainWindow : public QObject {
 
     void exitReleasesShape() {
         auto w = startWithImage();
+        const Controls c(*w);
         generateUnsaved(*w);
-        w->Exit1->trigger();
-        QVERIFY(!w->CurrentShape);
+        c.Exit1->trigger();
+        QVERIFY(!w->currentShape());
         QVERIFY(!w->isVisible());
     }
 
     void exitWithoutShape() {
         auto w = startWithImage();
-        w->Exit1->trigger();
+        const Controls c(*w);
+        c.Exit1->trigger();
         QVERIFY(!w->isVisible());
         QVERIFY(dialogs.events.isEmpty());
     }
@@ -893,7 +1201,8 @@ class TestMainWindow : public QObject {
 
     void realSaveDialog() {
         auto w = startWithImage();
-        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->SufSave, true);
+        const Controls c(*w);
+        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->saveRequest(), true);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
         QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("Quiro形状ファイル (*.suf)")});
         QVERIFY(!dialog->testOption(QFileDialog::DontConfirmOverwrite));
@@ -918,7 +1227,9 @@ class TestMainWindow : public QObject {
 
     void realOpenDialog() {
         auto w = startWithImage();
-        const std::unique_ptr<QFileDialog> dialog = MakeFileDialog(nullptr, w->BmpOpen, false);
+        const Controls c(*w);
+        const std::unique_ptr<QFileDialog> dialog =
+            MakeFileDialog(nullptr, w->openRequest(), false);
         QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
         QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
         QCOMPARE(dialog->nameFilters(), QStringList{QStringLiteral("BMPファイル (*.bmp)")});

@@ -15,6 +15,7 @@
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"
+#include "windowcontrols.h"
 
 namespace {
 
@@ -307,13 +308,13 @@ struct MainWindowFixture {
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             return false;
-        return QTest::qWaitFor([&] { return window->ImageLoaded; });
+        return QTest::qWaitFor([&] { return window->document().hasImage(); });
     }
-    QRgb preview(int x, int y) const { return window->BmpShow->canvas().pixel(x, y); }
-    QRgb graph(int x, int y) const { return window->ShowGraph->canvas().pixel(x, y); }
+    QRgb preview(int x, int y) const { return Controls(*window).BmpShow->canvas().pixel(x, y); }
+    QRgb graph(int x, int y) const { return Controls(*window).ShowGraph->canvas().pixel(x, y); }
     void press(Qt::MouseButton button, int x, int y) {
-        QTest::mousePress(window->BmpShow, button, {}, QPoint(x, y));
-        QTest::mouseRelease(window->BmpShow, button, {}, QPoint(x, y));
+        QTest::mousePress(Controls(*window).BmpShow, button, {}, QPoint(x, y));
+        QTest::mouseRelease(Controls(*window).BmpShow, button, {}, QPoint(x, y));
     }
 };
 
@@ -323,68 +324,69 @@ void PreviewsTest::mainWindowWiring() {
     MainWindowFixture f;
     QVERIFY(f.start());
     TTalorin_main& w = *f.window;
-    QCOMPARE(w.PaMax, 4);
-    QCOMPARE(w.PreviewScaleX, 1.0);
+    const Controls c(w);
+    QCOMPARE(w.document().density(), 4);
+    QCOMPARE(w.document().previewScaleX(), 1.0);
     QCOMPARE(f.preview(232, 232), kBlack);
     QCOMPARE(f.preview(230, 230), kRed);
     QCOMPARE(f.preview(56, 40), kRed);                  // red shadow of the line x = 58
     QCOMPARE(f.preview(100, 100), qRgb(100, 100, 200)); // the image itself
-    QCOMPARE(w.BmpShow->grab().toImage().pixel(230, 230), kRed);
+    QCOMPARE(c.BmpShow->grab().toImage().pixel(230, 230), kRed);
     QCOMPARE(f.graph(4, 66), kRed); // the graph painted on first show
     QCOMPARE(f.graph(6, 68), kBlack);
-    QCOMPARE(w.ShowGraph->grab().toImage().pixel(116, 10), qRgb(127, 127, 127));
+    QCOMPARE(c.ShowGraph->grab().toImage().pixel(116, 10), qRgb(127, 127, 127));
 
     // A left press 10 pixels right of the interior point (58, 58) puts the point
     // on the press, and the preview is redrawn at once.
     f.press(Qt::LeftButton, 68, 58);
-    QCOMPARE(w.ClickX, 68);
-    QCOMPARE(w.ClickY, 58);
-    QCOMPARE(w.ClickButton, std::uint8_t(talorin::kLeftButton));
-    QCOMPARE(w.Mesh[1][1], (talorin::MeshPoint{68, 58}));
-    QCOMPARE(w.Mesh[0][1], (talorin::MeshPoint{0, 58})); // border points stay
+    QCOMPARE(w.document().lastPress().x, 68);
+    QCOMPARE(w.document().lastPress().y, 58);
+    QCOMPARE(w.document().lastPress().button, std::uint8_t(talorin::kLeftButton));
+    QCOMPARE(w.document().lattice()[1][1], (talorin::MeshPoint{68, 58}));
+    QCOMPARE(w.document().lattice()[0][1], (talorin::MeshPoint{0, 58})); // border points stay
     QCOMPARE(f.preview(68, 58), kBlack);
     QCOMPARE(f.preview(66, 56), kRed);
     QVERIFY(f.preview(56, 40) != kRed); // the old line has moved
-    const talorin::MeshLattice edited = w.Mesh;
+    const talorin::MeshLattice edited = w.document().lattice();
 
     // The middle button changes nothing but redraws.
-    w.BmpShow->canvas().setPixel(100, 100, kSentinel);
+    c.BmpShow->canvas().setPixel(100, 100, kSentinel);
     f.press(Qt::MiddleButton, 60, 60);
-    QCOMPARE(w.ClickButton, std::uint8_t(talorin::kMiddleButton));
-    QCOMPARE(w.Mesh, edited);
+    QCOMPARE(w.document().lastPress().button, std::uint8_t(talorin::kMiddleButton));
+    QCOMPARE(w.document().lattice(), edited);
     QCOMPARE(f.preview(100, 100), qRgb(100, 100, 200));
 
     // Reset keeps the density and the count.
-    const QString count = w.PolygoneCount->text();
+    const QString count = c.PolygoneCount->text();
     QCOMPARE(count, QStringLiteral("256"));
-    QTest::mouseClick(w.InitPaMax, Qt::LeftButton);
-    QCOMPARE(w.Mesh, talorin::InitMeshLattice(233, 233, 4));
-    QCOMPARE(w.PaMax, 4);
-    QCOMPARE(w.PolygoneCount->text(), count);
+    QTest::mouseClick(c.InitPaMax, Qt::LeftButton);
+    QCOMPARE(w.document().lattice(), talorin::InitMeshLattice(233, 233, 4));
+    QCOMPARE(w.document().density(), 4);
+    QCOMPARE(c.PolygoneCount->text(), count);
     QCOMPARE(f.preview(56, 40), kRed);
 
     // A right press one pixel from (116, 116) pushes the point about 329.5
     // pixels away, onto the image border.
     f.press(Qt::RightButton, 117, 116);
-    QCOMPARE(w.ClickButton, std::uint8_t(talorin::kRightButton));
-    QCOMPARE(w.Mesh[2][2], (talorin::MeshPoint{0, 116}));
+    QCOMPARE(w.document().lastPress().button, std::uint8_t(talorin::kRightButton));
+    QCOMPARE(w.document().lattice()[2][2], (talorin::MeshPoint{0, 116}));
 
     // Density 4 -> 5 replaces an edited lattice and changes the count.
-    QVERIFY(w.Mesh != talorin::InitMeshLattice(233, 233, 4));
-    w.PaMaxBar->setValue(5);
-    QCOMPARE(w.PaMax, 5);
-    QCOMPARE(w.Mesh, talorin::InitMeshLattice(233, 233, 5));
-    QCOMPARE(w.PolygoneCount->text(), QStringLiteral("400"));
+    QVERIFY(w.document().lattice() != talorin::InitMeshLattice(233, 233, 4));
+    c.PaMaxBar->setValue(5);
+    QCOMPARE(w.document().density(), 5);
+    QCOMPARE(w.document().lattice(), talorin::InitMeshLattice(233, 233, 5));
+    QCOMPARE(c.PolygoneCount->text(), QStringLiteral("400"));
     QCOMPARE(f.preview(46, 100), kBlack); // the line at 46.4
     QCOMPARE(f.preview(44, 100), kRed);
     QVERIFY(f.preview(56, 40) != kRed);
 
     // The level and the shape buttons redraw the graph at once.
-    w.CovertLevel->setValue(100);
+    c.CovertLevel->setValue(100);
     QCOMPARE(f.graph(229, 11), kRed);
     QVERIFY(f.graph(229, 3) != kRed);
-    QTest::mouseClick(w.ShapeModeC, Qt::LeftButton);
-    QVERIFY(w.ShapeModeC->isChecked());
+    QTest::mouseClick(c.ShapeModeC, Qt::LeftButton);
+    QVERIFY(c.ShapeModeC->isChecked());
     QCOMPARE(f.graph(116, 35), kRed);
     QCOMPARE(f.graph(156, 2), kRed);
     QVERIFY(f.dialogs.errors.isEmpty());
@@ -407,8 +409,9 @@ void PreviewsTest::shapeButtonRedrawsTheGraphOfItsOwnMode() {
     MainWindowFixture f;
     QVERIFY(f.start());
     TTalorin_main& w = *f.window;
-    QRadioButton* const buttons[] = {w.ShapeModeA, w.ShapeModeB, w.ShapeModeC};
-    w.CovertLevel->setValue(100); // the three modes differ at level 100
+    const Controls c(w);
+    QRadioButton* const buttons[] = {c.ShapeModeA, c.ShapeModeB, c.ShapeModeC};
+    c.CovertLevel->setValue(100); // the three modes differ at level 100
     QTest::mouseClick(buttons[from], Qt::LeftButton);
     QTest::mouseClick(buttons[to], Qt::LeftButton);
     QVERIFY(buttons[to]->isChecked());
@@ -416,9 +419,9 @@ void PreviewsTest::shapeButtonRedrawsTheGraphOfItsOwnMode() {
     QImage background;
     MakeGraphBackground(background, 233, 73);
     ShownBox expected(233, 73);
-    expected.box.canvas() = w.ShowGraph->canvas().copy(); // same untouched last row and column
+    expected.box.canvas() = c.ShowGraph->canvas().copy(); // same untouched last row and column
     DrawShapeGraph(expected.box, background, std::uint8_t(to), 10.0);
-    QCOMPARE(w.ShowGraph->canvas(), expected.box.canvas());
+    QCOMPARE(c.ShowGraph->canvas(), expected.box.canvas());
 }
 
 QTEST_MAIN(PreviewsTest)

@@ -1,0 +1,200 @@
+// Work on a worker thread while a window waits: the result or the error comes
+// back, the window keeps painting and drops input meanwhile, and the progress
+// dialog appears late enough, can cancel, and fits its title.
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "ui/backgroundwork.h"
+#include "ui/dialogs.h"
+
+namespace {
+
+// Work that reports steps until it is cancelled (or a step limit is reached).
+void UntilCancelled(WorkProgress& progress, int limit = 600) {
+    for (int i = 0; i < limit; ++i) {
+        if (!progress.report(std::uint64_t(i), std::uint64_t(limit)))
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class PaintCounter final : public QWidget {
+  public:
+    std::atomic<int> paints{0};
+
+  protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+};
+
+// Runs action every 20 ms during a run until it returns true.
+void During(QObject* context, const std::function<bool()>& action) {
+    auto* timer = new QTimer(context);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, action] {
+        if (action()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+QProgressDialog* DialogOf(QWidget& owner) {
+    return owner.findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
+}
+
+} // namespace
+
+class TestBackgroundWork : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void shortWorkShowsNoDialog() {
+        QWidget owner;
+        owner.show();
+        WorkProgress progress;
+        int result = 0;
+        bool sawDialog = false;
+        During(&owner, [&] {
+            sawDialog = sawDialog || DialogOf(owner);
+            return false;
+        });
+        RunInBackground(&owner, {QStringLiteral("work"), true, false}, progress,
+                        [&](WorkProgress&) { result = 42; });
+        QCOMPARE(result, 42);
+        QVERIFY(!sawDialog);
+        QVERIFY(!DialogOf(owner));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void errorComesBackOnTheCallersThread() {
+        QWidget owner;
+        WorkProgress progress;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                                 RunInBackground(&owner, {}, progress, [](WorkProgress&) {
+                                     throw std::runtime_error("failed");
+                                 }));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void cancelButtonStopsTheWork() {
+        QWidget owner;
+        owner.show();
+        WorkProgress progress;
+        QElapsedTimer clock;
+        qint64 shownAt = -1;
+        QString title;
+        int width = 0;
+        bool busyCursor = false;
+        During(&owner, [&] {
+            busyCursor = QApplication::overrideCursor() &&
+                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            QProgressDialog* dialog = DialogOf(owner);
+            if (!dialog || !dialog->isVisible())
+                return false;
+            shownAt = clock.elapsed();
+            title = dialog->windowTitle();
+            width = dialog->width();
+            auto* cancel = dialog->findChild<QPushButton*>();
+            if (!cancel || cancel->text() != kCancelText)
+                return false;
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            return true;
+        });
+        bool finished = false;
+        clock.start();
+        RunInBackground(&owner, {QStringLiteral("長い仕事"), true, false}, progress,
+                        [&](WorkProgress& p) {
+                            UntilCancelled(p);
+                            finished = !p.cancelled();
+                        });
+        QVERIFY(progress.cancelled());
+        QVERIFY(!finished);
+        QVERIFY(shownAt >= kProgressDelayMs);
+        QVERIFY(busyCursor);
+        QCOMPARE(title, kApplicationTitle);
+        QVERIFY(width >= TitleWidth(title));
+        QVERIFY(width > QFontMetrics(QApplication::font()).horizontalAdvance(title));
+        QVERIFY(!DialogOf(owner));
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void ownerKeepsPaintingAndDropsInput() {
+        QWidget owner;
+        auto* counter = new PaintCounter;
+        counter->setParent(&owner);
+        counter->setGeometry(0, 0, 50, 50);
+        auto* field = new QLineEdit(&owner);
+        field->setGeometry(0, 60, 100, 24);
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        owner.activateWindow();
+        field->setFocus();
+        QCoreApplication::processEvents();
+        WorkProgress progress;
+        int paintsBefore = 0;
+        int paintsDuring = 0;
+        int step = 0;
+        During(&owner, [&] {
+            switch (step++) {
+            case 0:
+                paintsBefore = counter->paints;
+                counter->update();
+                QTest::keyClicks(field, QStringLiteral("abc"));
+                QTest::mouseClick(field, Qt::LeftButton);
+                return false;
+            case 5:
+                paintsDuring = counter->paints;
+                progress.cancel();
+                return true;
+            default:
+                return false;
+            }
+        });
+        RunInBackground(&owner, {}, progress, [](WorkProgress& p) { UntilCancelled(p); });
+        QCoreApplication::processEvents();
+        QVERIFY(paintsDuring > paintsBefore);
+        QCOMPARE(field->text(), QString());
+        // Input after the run reaches the field again.
+        QTest::keyClicks(field, QStringLiteral("x"));
+        QCOMPARE(field->text(), QStringLiteral("x"));
+    }
+
+    void bytesAreShownAsANumber() {
+        QWidget owner;
+        owner.show();
+        WorkProgress progress;
+        QString label;
+        bool noCancel = false;
+        During(&owner, [&] {
+            QProgressDialog* dialog = DialogOf(owner);
+            if (!dialog || !dialog->isVisible() || progress.done() < 1234567)
+                return false;
+            QTest::qWait(150); // one refresh
+            label = dialog->findChild<QLabel*>()->text();
+            noCancel = dialog->findChild<QPushButton*>() == nullptr;
+            progress.cancel();
+            return true;
+        });
+        RunInBackground(&owner, {QStringLiteral("保存"), false, true}, progress,
+                        [](WorkProgress& p) {
+                            for (int i = 0; p.report(1234567, 0) && i < 1000; ++i)
+                                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                        });
+        QCOMPARE(label, QStringLiteral("保存\n1,234,567 バイト"));
+        QVERIFY(noCancel);
+    }
+};
+
+QTEST_MAIN(TestBackgroundWork)
+#include "tst_backgroundwork.moc"

@@ -1,0 +1,58 @@
+#pragma once
+// Long work (a generation, a big save) on a worker thread while the window
+// waits for it without freezing: it keeps painting, shows the busy cursor,
+// ignores input to its controls (dropped, not queued for later), and after
+// half a second shows a progress dialog, with キャンセル when the work can stop.
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class QWidget;
+
+// What the work and the window share while it runs. Safe to use from both threads.
+class WorkProgress {
+  public:
+    // Called by the work: done of total units so far. Returns false once
+    // cancel() was called; the work should then stop soon.
+    bool report(std::uint64_t done, std::uint64_t total) {
+        m_done.store(done, std::memory_order_relaxed);
+        m_total.store(total, std::memory_order_relaxed);
+        return !cancelled();
+    }
+    void cancel() { m_cancelled.store(true, std::memory_order_release); }
+    bool cancelled() const { return m_cancelled.load(std::memory_order_acquire); }
+    std::uint64_t done() const { return m_done.load(std::memory_order_relaxed); }
+    std::uint64_t total() const { return m_total.load(std::memory_order_relaxed); }
+
+  private:
+    std::atomic<std::uint64_t> m_done{0};
+    std::atomic<std::uint64_t> m_total{0};
+    std::atomic<bool> m_cancelled{false};
+};
+
+struct WorkOptions {
+    QString label;            // what the progress dialog says is going on
+    bool cancellable = false; // the dialog offers キャンセル, which calls cancel()
+    bool countsBytes = false; // done() is bytes written, shown as a number; no bar
+};
+
+// The text of the progress dialog's cancel button.
+inline const QString kCancelText = QStringLiteral("キャンセル");
+// The object name of the progress dialog, a child of owner.
+inline const char* const kProgressDialogName = "ProgressDialog";
+// How long work runs before its progress dialog appears, in milliseconds.
+inline constexpr int kProgressDelayMs = 500;
+
+// Runs work(progress) on a worker thread and returns when it has ended,
+// rethrowing on this (the UI) thread whatever it threw. owner is the window
+// whose input is ignored meanwhile and the parent of the progress dialog.
+// progress is the caller's, so that it can cancel too (closing the window).
+// Must be called on the UI thread; runs a nested event loop.
+void RunInBackground(QWidget* owner, const WorkOptions& options, WorkProgress& progress,
+                     const std::function<void(WorkProgress&)>& work);
+
+// The width a dialog needs for its whole title in the title bar: the text in
+// the application's font plus room for the frame's icon and buttons.
+int TitleWidth(const QString& title);
