@@ -232,6 +232,18 @@ ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerC
     return out;
 }
 
+int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget) {
+    const std::uint64_t perLeaf = std::uint64_t(paMax) * std::uint64_t(paMax) * (quads ? 1 : 4);
+    int d = 0;
+    // 4^d stays far from overflow: the loop stops once the count passes budget.
+    std::uint64_t count = perLeaf * 4;
+    while (d < depth && count <= budget) {
+        ++d;
+        count *= 4;
+    }
+    return d;
+}
+
 std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray) {
     if (geometry.bounds.empty())
         return std::nullopt;

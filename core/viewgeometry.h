@@ -70,6 +70,15 @@ Rgb8 HeightColour(double t);
 // are refused the same way.
 ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell = 0);
 
+// The live view's polygon budget: a chosen depth whose run makes more
+// polygons is previewed at a shallower one.
+inline constexpr std::uint64_t kPreviewPolygonBudget = 262144;
+
+// The deepest depth from 0 to depth whose run makes at most budget polygons
+// (4^d x paMax^2 quads, four times as many triangles); 0 when even that is
+// over. A depth below 0 gives 0. paMax must be 1..16.
+int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget = kPreviewPolygonBudget);
+
 // The nearest point where ray meets one of geometry's triangles, or nothing.
 std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray);
 

@@ -34,8 +34,10 @@
 #include "shape/sjis.h"
 #include "shape/suf.h"
 #include "ui/depthfield.h"
+#include "ui/liveterrain.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"
+#include "ui/terrainview.h"
 
 namespace {
 
@@ -194,6 +196,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_dialogs(dialogs), m_arguments(arguments) {
     setWindowTitle(QStringLiteral("Talorin"));
+    m_live = std::make_unique<LiveTerrain>(m_document);
 
     BmpOpen.filter = kBmpFilter;
     BmpOpen.defaultSuffix = QStringLiteral("bmp");
@@ -214,6 +217,21 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
 }
 
 TTalorin_main::~TTalorin_main() = default;
+
+void TTalorin_main::View3DClick() {
+    if (!m_viewWindow) {
+        m_viewWindow = new TerrainViewWindow(this);
+        m_live->attach(m_viewWindow->view());
+    }
+    m_viewWindow->show();
+    m_viewWindow->raise();
+    m_viewWindow->activateWindow();
+    // The shape just output, while nothing has changed since; else the preview.
+    if (CurrentShape && m_document.version() == m_shapeVersion)
+        m_live->showShape(CurrentShape);
+    else
+        m_live->refresh();
+}
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
     const QString joined = arguments.mid(1).join(u' ');
@@ -242,6 +260,9 @@ void TTalorin_main::createMenu() {
     RedoAction->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
     RedoAction->setEnabled(false);
+    ViewMenu = MainMenu1->addMenu(QStringLiteral("表示(&V)"));
+    View3D = ViewMenu->addAction(QStringLiteral("3Dビュー(&3)"));
+    View3D->setShortcut(QKeySequence(Qt::Key_F3));
     KH1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
     K2 = KH1->addAction(QStringLiteral("ヴァージョン情報(&A)..."));
 }
@@ -457,6 +478,7 @@ void TTalorin_main::connectHandlers() {
     connect(SUFOut, &QAction::triggered, this, [this] { handle(&TTalorin_main::SUFOutClick); });
     connect(UndoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::UndoClick); });
     connect(RedoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::RedoClick); });
+    connect(View3D, &QAction::triggered, this, [this] { handle(&TTalorin_main::View3DClick); });
 
     connect(PolygoneDepth, &DepthField::textChanged, this,
             [this] { handle(&TTalorin_main::PolygoneDepthChange); });
@@ -817,6 +839,10 @@ void TTalorin_main::OutputSUF() {
         talorin::GenerationError = e.what();
     } catch (const std::bad_alloc&) {
         talorin::GenerationError = talorin::kOutOfMemoryText;
+    }
+    if (CurrentShape) {
+        m_shapeVersion = m_document.version();
+        m_live->showShape(CurrentShape);
     }
     if (!CurrentShape) {
         m_dialogs.beep();

@@ -30,7 +30,9 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 class DepthField;
+class LiveTerrain;
 class PaintBox;
+class TerrainViewWindow;
 
 // The output text of About.
 inline const QString kAboutText =
@@ -60,6 +62,11 @@ class TTalorin_main : public QMainWindow {
     // The last generated shape, or null. The window owns it.
     const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
 
+    // The 3D view's window once 表示 → 3Dビュー opened it, else null; and what
+    // keeps it up to date.
+    TerrainViewWindow* terrainViewWindow() const { return m_viewWindow; }
+    LiveTerrain* liveTerrain() const { return m_live.get(); }
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -76,6 +83,8 @@ class TTalorin_main : public QMainWindow {
     QMenu* EditMenu = nullptr;
     QAction* UndoAction = nullptr;
     QAction* RedoAction = nullptr;
+    QMenu* ViewMenu = nullptr;
+    QAction* View3D = nullptr;
     QMenu* KH1 = nullptr;
     QAction* K2 = nullptr;
     QFrame* Bevel1 = nullptr;
@@ -116,7 +125,7 @@ class TTalorin_main : public QMainWindow {
 
     // --- State of the window; owned by it -----------------------------------
     talorin::TerrainDocument m_document;
-    std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
+    std::shared_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
     QImage PreviewImage;
     QImage GraphBackground;
     bool GraphBackgroundReady = false;
@@ -144,6 +153,8 @@ class TTalorin_main : public QMainWindow {
     void SUFOutClick();
     void UndoClick();
     void RedoClick();
+    // Opens the 3D view's window, or raises it.
+    void View3DClick();
 
     // --- Commands --------------------------------------------------------------
     // Lets the user pick a contour image and loads it; a cancelled dialog or an
@@ -182,4 +193,7 @@ class TTalorin_main : public QMainWindow {
     // The estimate inputs (depth, kind, density) whose overflow was reported last.
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;
+    TerrainViewWindow* m_viewWindow = nullptr; // a child window, made on first use
+    std::unique_ptr<LiveTerrain> m_live;       // after m_document: ends before it
+    std::uint64_t m_shapeVersion = 0;          // the document's version at the last output
 };

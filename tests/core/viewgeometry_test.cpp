@@ -263,3 +263,18 @@ TEST(ViewGeometry, DenseTerrainGetsACoarseStandInThatCoversIt) {
 
     EXPECT_TRUE(BuildViewGeometry(testmesh::Peak(4, 8, 2000, 500)).coarseTriangles.empty());
 }
+
+TEST(PreviewDepth, DeepestUnderTheBudget) {
+    // 16 x 16 cells: depth 5 makes 262144 quads, exactly the budget.
+    EXPECT_EQ(PreviewDepth(5, true, 16), 5);
+    EXPECT_EQ(PreviewDepth(8, true, 16), 5);
+    // Triangles are four per leaf: one level less.
+    EXPECT_EQ(PreviewDepth(8, false, 16), 4);
+    EXPECT_EQ(PreviewDepth(4, false, 16), 4);
+    // 4 x 4 cells: 16 x 4^7 = 262144.
+    EXPECT_EQ(PreviewDepth(20, true, 4), 7);
+    EXPECT_EQ(PreviewDepth(2, true, 4), 2);
+    EXPECT_EQ(PreviewDepth(0, true, 16), 0);
+    EXPECT_EQ(PreviewDepth(-3, true, 16), 0);
+    EXPECT_EQ(PreviewDepth(20, false, 16, 100), 0);
+}
