@@ -54,6 +54,7 @@ struct LiveTerrain::Key {
     double size = 0;
     double height = 0;
     bool exactShape = false;
+    bool reduced = false; // made shallower than chosen: labelled
     friend bool operator==(const Key&, const Key&) = default;
 };
 
@@ -98,8 +99,9 @@ void LiveTerrain::refresh() {
         return; // a size or height being typed: the view keeps the last terrain
     }
     const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax);
-    Key key{args.Bitmap,    args.Lattice,    args.PaMax, depth,          args.QuadMode,
-            args.ShapeMode, args.CurveLevel, args.Size,  args.MaxHeight, false};
+    const Key key{args.Bitmap,    args.Lattice,   args.PaMax,        depth,
+                  args.QuadMode,  args.ShapeMode, args.CurveLevel,   args.Size,
+                  args.MaxHeight, false,          depth < args.Depth};
     if (m_lastKey && *m_lastKey == key)
         return;
     m_lastKey = std::make_unique<Key>(key);
@@ -181,6 +183,7 @@ void LiveTerrain::deliver(std::uint64_t serial,
     if (serial != m_serial.load() || !m_view)
         return;
     m_view->setTerrain(std::move(geometry), label);
+    m_delivered = serial;
     ++m_shown;
     emit terrainShown();
 }

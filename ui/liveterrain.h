@@ -45,6 +45,8 @@ class LiveTerrain : public QObject {
     // Runs asked for and pictures handed to the view so far.
     std::uint64_t requested() const { return m_serial.load(); }
     std::uint64_t shown() const { return m_shown; }
+    // Whether the view has been given the terrain of the newest request.
+    bool upToDate() const { return m_delivered == m_serial.load(); }
 
   signals:
     // The view has just been given the terrain of the latest request.
@@ -68,6 +70,7 @@ class LiveTerrain : public QObject {
 
     std::atomic<std::uint64_t> m_serial{0}; // the newest request; older runs stop
     std::uint64_t m_shown = 0;
+    std::uint64_t m_delivered = 0; // serial of the last terrain given to the view
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::shared_ptr<Job> m_pending; // guarded by m_mutex

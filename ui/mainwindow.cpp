@@ -409,6 +409,8 @@ void TTalorin_main::createControls() {
                                                       {EditMenu, "EditMenu"},
                                                       {UndoAction, "UndoAction"},
                                                       {RedoAction, "RedoAction"},
+                                                      {ViewMenu, "ViewMenu"},
+                                                      {View3D, "View3D"},
                                                       {KH1, "KH1"},
                                                       {K2, "K2"},
                                                       {Bevel1, "Bevel1"},
