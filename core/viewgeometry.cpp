@@ -193,6 +193,21 @@ Rgb8 HeightColour(double t) {
 }
 
 ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell) {
+    ViewGeometry out = BuildViewSurface(mesh);
+    AddViewExtras(mesh, polygonsPerCell, out);
+    return out;
+}
+
+void AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out) {
+    out.edges.clear();
+    out.cellOutlines.clear();
+    BuildEdges(mesh, polygonsPerCell, out);
+    out.coarseTriangles.clear();
+    if (out.triangles.size() / 3 > kCoarseAbove)
+        out.coarseTriangles = CoarseTriangles(out);
+}
+
+ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
     const std::vector<Vec3> normals = VertexNormals(mesh); // checks the mesh
     ViewGeometry out;
     out.polygonCount = mesh.polygonCount();
@@ -226,9 +241,6 @@ ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerC
             out.triangles.push_back(c[k + 1]);
         }
     }
-    BuildEdges(mesh, polygonsPerCell, out);
-    if (out.triangles.size() / 3 > kCoarseAbove)
-        out.coarseTriangles = CoarseTriangles(out);
     return out;
 }
 

@@ -70,6 +70,13 @@ Rgb8 HeightColour(double t);
 // are refused the same way.
 ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell = 0);
 
+// The same in two steps, so that a view can show the surface before the rest
+// is ready: BuildViewSurface fills vertices, triangles, bounds and
+// polygonCount (and throws as above); AddViewExtras then fills edges,
+// cellOutlines and coarseTriangles of a surface built from the same mesh.
+ViewGeometry BuildViewSurface(const TerrainMesh& mesh);
+void AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& surface);
+
 // The live view's polygon budget: a chosen depth whose run makes more
 // polygons is previewed at a shallower one.
 inline constexpr std::uint64_t kPreviewPolygonBudget = 262144;

@@ -160,13 +160,34 @@ void LiveTerrain::workerLoop() {
                     *job->args, [&current](std::uint64_t, std::uint64_t) { return current(); }));
             if (!current())
                 continue;
-            auto geometry = std::make_shared<const talorin::ViewGeometry>(
-                talorin::BuildViewGeometry(*mesh, job->polygonsPerCell));
+            talorin::ViewGeometry geometry = talorin::BuildViewSurface(*mesh);
             if (!current())
                 continue;
+            // A preview shows its surface first (a copy, cheap at the live
+            // budget) and gets its wireframe, outlines and coarse stand-in
+            // after; an output shape, far larger, comes whole.
+            const bool preview = !job->mesh;
+            if (preview) {
+                auto surface = std::make_shared<const talorin::ViewGeometry>(geometry);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, serial, surface, label = job->label] {
+                        deliver(serial, surface, label);
+                    },
+                    Qt::QueuedConnection);
+            }
+            talorin::AddViewExtras(*mesh, job->polygonsPerCell, geometry);
+            if (!current())
+                continue;
+            auto full = std::make_shared<const talorin::ViewGeometry>(std::move(geometry));
             QMetaObject::invokeMethod(
                 this,
-                [this, serial, geometry, label = job->label] { deliver(serial, geometry, label); },
+                [this, serial, full, preview, label = job->label] {
+                    if (!preview)
+                        deliver(serial, full, label);
+                    else if (serial == m_serial.load() && m_view)
+                        m_view->completeTerrain(full);
+                },
                 Qt::QueuedConnection);
         } catch (const talorin::Error&) {
             // Cancelled, or settings the generator refuses (a size of 0): the

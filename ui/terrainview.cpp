@@ -157,6 +157,15 @@ void TerrainView::setTerrain(std::shared_ptr<const ViewGeometry> geometry, const
     update();
 }
 
+void TerrainView::completeTerrain(std::shared_ptr<const ViewGeometry> full) {
+    if (!full)
+        return;
+    m_geometry = std::move(full);
+    m_extrasPending = true;
+    if (m_wireframe || m_outlines)
+        update();
+}
+
 QString TerrainView::label() const {
     return m_label->isVisible() ? m_label->text() : QString();
 }
@@ -296,6 +305,19 @@ void TerrainView::upload() {
     glEnableVertexAttribArray(kUv);
     glVertexAttribPointer(kUv, 2, GL_FLOAT, GL_FALSE, stride, at(offsetof(ViewVertex, uv)));
 
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_triangleBuffer);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(g.triangles.size() * sizeof(std::uint32_t)),
+                 g.triangles.data(), GL_STATIC_DRAW);
+    m_triangleCount = int(g.triangles.size());
+    m_vao->release();
+    uploadExtras();
+}
+
+void TerrainView::uploadExtras() {
+    m_extrasPending = false;
+    const ViewGeometry empty;
+    const ViewGeometry& g = m_geometry ? *m_geometry : empty;
+    m_vao->bind();
     auto indices = [this](GLuint buffer, const std::vector<std::uint32_t>& list) {
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
         glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(list.size() * sizeof(std::uint32_t)),
@@ -305,7 +327,6 @@ void TerrainView::upload() {
     m_outlineCount = indices(m_outlineBuffer, g.cellOutlines);
     m_edgeCount = indices(m_edgeBuffer, g.edges);
     m_coarseCount = indices(m_coarseBuffer, g.coarseTriangles);
-    m_triangleCount = indices(m_triangleBuffer, g.triangles);
     m_vao->release();
 }
 
@@ -334,6 +355,8 @@ void TerrainView::paintGL() {
         return;
     if (m_uploadPending)
         upload();
+    else if (m_extrasPending)
+        uploadExtras();
     if (m_texturePending)
         uploadTexture();
     if (!m_geometry || m_triangleCount == 0)

@@ -52,6 +52,10 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     // one's; then the first view is taken. geometry may be null (nothing drawn).
     void setTerrain(std::shared_ptr<const talorin::ViewGeometry> geometry, const QString& label);
     std::shared_ptr<const talorin::ViewGeometry> terrain() const { return m_geometry; }
+    // Takes full, the terrain shown now with its edges, outlines and coarse
+    // triangles added (AddViewExtras), uploading only those. The picture
+    // changes only where the wireframe or the outlines are on.
+    void completeTerrain(std::shared_ptr<const talorin::ViewGeometry> full);
     QString label() const;
 
     // The contour image used as texture (UV 0..1 across it). A null image
@@ -100,6 +104,7 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     talorin::Viewport viewport() const;
     void fail(const QString& reason);
     void upload();
+    void uploadExtras();
     void uploadTexture();
     void releaseGL();
     void startMoving();
@@ -109,6 +114,7 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     talorin::ViewCamera m_camera;
     bool m_fitPending = true;
     bool m_uploadPending = false;
+    bool m_extrasPending = false;
     bool m_texturePending = false;
     QImage m_contour;
     bool m_wireframe = false;

@@ -169,6 +169,16 @@ TEST(ViewGeometry, EdgesOnceAndCellOutlines) {
         }
     }
     EXPECT_TRUE(BuildViewGeometry(testmesh::Flat(2, 2, 400, 0)).cellOutlines.empty());
+
+    // In two steps, the surface first, the same lists come out.
+    const TerrainMesh mesh = testmesh::Peak(2, 2, 400, 50, false);
+    ViewGeometry twoSteps = BuildViewSurface(mesh);
+    EXPECT_TRUE(twoSteps.edges.empty() && twoSteps.cellOutlines.empty());
+    AddViewExtras(mesh, mesh.polygonCount() / 4, twoSteps);
+    const ViewGeometry oneStep = BuildViewGeometry(mesh, mesh.polygonCount() / 4);
+    EXPECT_EQ(twoSteps.triangles, oneStep.triangles);
+    EXPECT_EQ(twoSteps.edges, oneStep.edges);
+    EXPECT_EQ(twoSteps.cellOutlines, oneStep.cellOutlines);
 }
 
 TEST(ViewGeometry, ShortPolygonsDrawNothing) {

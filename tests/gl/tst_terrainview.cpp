@@ -245,6 +245,23 @@ class TerrainViewTest : public QObject {
         QVERIFY(qBlue(blue) > 2 * qRed(blue));
     }
 
+    void linesArriveAfterTheSurface() {
+        TerrainView* view = shownView();
+        const auto mesh = testmesh::Peak(4, 4, 2000, 500);
+        auto surface = std::make_shared<talorin::ViewGeometry>(talorin::BuildViewSurface(mesh));
+        view->setTerrain(surface, QString());
+        const QImage plain = view->grabFramebuffer();
+        view->setWireframe(true);
+        QCOMPARE(view->grabFramebuffer(), plain); // no edges yet
+        auto full = std::make_shared<talorin::ViewGeometry>(*surface);
+        talorin::AddViewExtras(mesh, 0, *full);
+        view->completeTerrain(full);
+        const QImage wired = view->grabFramebuffer();
+        QVERIFY(wired != plain);
+        view->setWireframe(false);
+        QCOMPARE(view->grabFramebuffer(), plain);
+    }
+
     void cellOutlinesAreRed() {
         TerrainView* view = shownView();
         const auto mesh = testmesh::Flat(2, 8, 2000, 0);
