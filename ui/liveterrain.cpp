@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QMetaObject>
+#include <chrono>
 #include <new>
 #include <utility>
 
@@ -61,7 +62,8 @@ struct LiveTerrain::Key {
 LiveTerrain::LiveTerrain(talorin::TerrainDocument& document, QObject* parent)
     : QObject(parent), m_document(document) {
     m_listener = m_document.addListener([this](unsigned changes) {
-        if (!m_view)
+        // A closed window draws nothing: no runs for it (opening it refreshes).
+        if (!m_view || !m_view->isVisible())
             return;
         if (changes & talorin::kImageChanged)
             m_view->setContourImage(ToImage(m_document.image()));
@@ -83,8 +85,18 @@ LiveTerrain::~LiveTerrain() {
 }
 
 void LiveTerrain::attach(TerrainView* view) {
+    if (m_view)
+        disconnect(m_view, nullptr, this, nullptr);
     m_view = view;
     m_lastKey.reset();
+    if (m_view)
+        connect(m_view, &QOpenGLWidget::frameSwapped, this, [this] {
+            {
+                std::lock_guard lock(m_mutex);
+                m_framed = m_delivered;
+            }
+            m_wake.notify_all();
+        });
     if (m_view && m_document.hasImage())
         m_view->setContourImage(ToImage(m_document.image()));
 }
@@ -175,6 +187,14 @@ void LiveTerrain::workerLoop() {
                         deliver(serial, surface, label);
                     },
                     Qt::QueuedConnection);
+                // The extras wait until the surface is on the screen, so that
+                // they do not compete with its upload and drawing for the cores.
+                std::unique_lock lock(m_mutex);
+                m_wake.wait_for(lock, std::chrono::seconds(1), [this, serial] {
+                    return m_stop || m_pending || m_framed >= serial;
+                });
+                if (m_stop || m_pending)
+                    continue;
             }
             talorin::AddViewExtras(*mesh, job->polygonsPerCell, geometry);
             if (!current())

@@ -30,8 +30,9 @@ class LiveTerrain : public QObject {
     // Cancels a run still going and waits for the worker to end.
     ~LiveTerrain() override;
 
-    // The view to keep up to date, or null. While a view is attached, every
-    // change of the document that alters the terrain starts a run.
+    // The view to keep up to date, or null. While a view is attached and
+    // visible, every change of the document that alters the terrain starts a
+    // run.
     void attach(TerrainView* view);
     TerrainView* view() const { return m_view; }
 
@@ -75,6 +76,7 @@ class LiveTerrain : public QObject {
     std::condition_variable m_wake;
     std::shared_ptr<Job> m_pending; // guarded by m_mutex
     bool m_stop = false;            // guarded by m_mutex
+    std::uint64_t m_framed = 0;     // guarded by m_mutex: serial last on the screen
     std::thread m_worker;
 };
 

@@ -112,7 +112,12 @@ class LiveViewTest : public QObject {
         QCOMPARE(first->windowTitle(), QStringLiteral("3Dビュー"));
         QVERIFY(!first->isModal());
         first->close();
+        // Closed, it costs nothing: edits start no runs.
+        const auto requested = m_window->liveTerrain()->requested();
+        m_window->document().press({60, 60, talorin::kLeftButton});
+        QCOMPARE(m_window->liveTerrain()->requested(), requested);
         action->trigger();
+        QVERIFY(m_window->liveTerrain()->requested() > requested);
         QCOMPARE(m_window->terrainViewWindow(), first);
         QVERIFY(first->isVisible());
         QCOMPARE(m_window->size(), mainSize);
