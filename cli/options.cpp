@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <string>
 #include <string_view>
 
 #include "core/lattice.h"
@@ -29,19 +30,20 @@ constexpr const char* kHelp =
     "  -o FILE          output file; \"-\" writes to standard output. Default: the\n"
     "                   image's folder and base name (up to its first \".\") + \".suf\".\n"
     "                   A failed run writes nothing and leaves an existing file as it was.\n"
-    "  --size TEXT      edge of the square terrain, a decimal number (default 2000)\n"
-    "  --height TEXT    height of a white pixel, a decimal number (default 500)\n"
-    "  --depth N        subdivision depth, 0..20 (default 2); every level makes four\n"
+    "  --size TEXT      edge of the square terrain, a decimal number (default {size})\n"
+    "  --height TEXT    height of a white pixel, a decimal number (default {height})\n"
+    "  --depth N        subdivision depth, {minDepth}..{maxDepth} (default {depth}); every level "
+    "makes four\n"
     "                   times as many polygons\n"
-    "  --density N      lattice cells per side, 4..16 (default 4)\n"
+    "  --density N      lattice cells per side, {minDensity}..{maxDensity} (default {density})\n"
     "  --triangles      four triangles per leaf instead of one quad\n"
     "  --profile P      mountain profile: rise, dome or hill (default rise)\n"
     "  --level N        how extreme the profile is, 1..100 = exponent 0.1..10.0\n"
-    "                   (default 10, exponent 1.0)\n"
+    "                   (default {level}, exponent {exponent})\n"
     "  --no-uv          write no UV coordinates\n"
     "  --normals        write (zero) normal vectors\n"
     "  --object NAME    object name (default: the image's base name)\n"
-    "  --attribute NAME attribute name every polygon carries (default BodyM)\n"
+    "  --attribute NAME attribute name every polygon carries (default {attribute})\n"
     "                   Names must be representable in Shift-JIS (CP932).\n"
     "  --pull X,Y       a left-button press at pixel (X, Y) of the 233 x 233 preview:\n"
     "                   pulls the lattice's interior points toward it (denser mesh)\n"
@@ -305,7 +307,29 @@ const char* UsageText() {
     return kUsage;
 }
 const char* HelpText() {
-    return kHelp;
+    // The defaults and ranges as the document defines them, filled in once.
+    static const std::string help = [] {
+        std::string text = kHelp;
+        const auto put = [&text](std::string_view field, const std::string& value) {
+            const std::string key = "{" + std::string(field) + "}";
+            for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at))
+                text.replace(at, key.size(), value);
+        };
+        put("size", kDefaultSizeText);
+        put("height", kDefaultHeightText);
+        put("minDepth", std::to_string(kMinDepth));
+        put("maxDepth", std::to_string(kMaxDepth));
+        put("depth", std::to_string(kDefaultDepth));
+        put("minDensity", std::to_string(kMinPaMax));
+        put("maxDensity", std::to_string(kMaxPaMax));
+        put("density", std::to_string(kDefaultPaMax));
+        put("level", std::to_string(kDefaultLevel));
+        put("exponent",
+            std::to_string(kDefaultLevel / 10) + "." + std::to_string(kDefaultLevel % 10));
+        put("attribute", kImageAttributeName);
+        return text;
+    }();
+    return help.c_str();
 }
 
 } // namespace talorin::cli

@@ -9,17 +9,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "shape/atomicsave.h"
+#include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/shape.h"
 
@@ -43,42 +47,13 @@ constexpr std::string_view kPrimLines[] = {kPrimText[0], kPrimText[1], kPrimText
 // line by line (the buffer holds a polygon of this many corners at once).
 constexpr std::size_t kMaxBufferedCorners = 64;
 
-// Recently formatted numbers by their bits. A terrain has few distinct
-// heights (one per brightness), and on a uniform lattice few distinct x, y, u
-// and v values, so most numbers are copied instead of formatted again. The
-// key is the exact bit pattern, so the text is always that of the value.
-class NumberCache {
-  public:
-    std::size_t format(double v, char* out) {
-        std::uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        Entry& entry = m_entries[(bits ^ (bits >> 29) ^ (bits >> 47)) * 0x9E3779B97F4A7C15u >>
-                                 (64 - kEntryBits)];
-        if (entry.length == 0 || entry.bits != bits) {
-            entry.length = static_cast<std::uint8_t>(vesk::FormatSufNumber(v, entry.text));
-            entry.bits = bits;
-        }
-        std::memcpy(out, entry.text, sizeof entry.text); // whole entry: one fixed-size copy
-        return entry.length;
-    }
-
-  private:
-    static constexpr int kEntryBits = 13;
-    struct Entry {
-        std::uint64_t bits = 0;
-        std::uint8_t length = 0; // 0: empty
-        char text[vesk::kMaxNumberText];
-    };
-    std::vector<Entry> m_entries = std::vector<Entry>(std::size_t{1} << kEntryBits);
-};
-
 // Room a formatted number may take in the output, beyond its length, for
-// NumberCache's fixed-size copy.
+// the fixed-size copy of vesk::NumberCache.
 constexpr std::size_t kNumberSlack = vesk::kMaxNumberText;
 
 // The vertex line of v for a polygon of this kind; returns its length. out
 // must have room for kMaxVertexLine + kNumberSlack bytes.
-std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, NumberCache& numbers,
+std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, vesk::NumberCache& numbers,
                              char* out) {
     char* p = out;
     std::memcpy(p, "    ", 4);
@@ -126,13 +101,13 @@ using Text = std::unique_ptr<char, FreeText>;
 class VertexLines {
   public:
     VertexLines(const TerrainMesh& mesh, std::uint8_t kind)
-        : m_ends(mesh.Vertices.size()),
+        : m_ends(CheckedLineCount(mesh, kind)),
           m_chunks((mesh.Vertices.size() + kChunkVertices - 1) / kChunkVertices) {
         std::atomic<std::size_t> next{0};
         std::atomic<bool> failed{false};
         auto work = [&](std::exception_ptr& error) {
             try {
-                NumberCache numbers;
+                vesk::NumberCache numbers;
                 for (std::size_t c = next++; c < m_chunks.size() && !failed; c = next++)
                     formatChunk(mesh, kind, c, numbers);
             } catch (...) {
@@ -165,10 +140,20 @@ class VertexLines {
     }
 
   private:
+    // The vertex count, once the lines are known to fit into memory (about
+    // 20 bytes a number; refused as std::bad_alloc, which the save reports).
+    static std::size_t CheckedLineCount(const TerrainMesh& mesh, std::uint8_t kind) {
+        const int numbers = 3 + (kind & 1) * 3 + (kind >> 1) * 2;
+        const double bytes = double(mesh.Vertices.size()) * (20.0 * numbers + 10);
+        if (!vesk::MemoryClaim(std::uint64_t(bytes)).fits())
+            throw std::bad_alloc();
+        return mesh.Vertices.size();
+    }
+
     // Formats straight into a block of the largest size the chunk may take,
     // then gives back what it did not use.
     void formatChunk(const TerrainMesh& mesh, std::uint8_t kind, std::size_t c,
-                     NumberCache& numbers) {
+                     vesk::NumberCache& numbers) {
         const std::size_t first = c * kChunkVertices;
         const std::size_t last = std::min(first + kChunkVertices, mesh.Vertices.size());
         Text text(static_cast<char*>(
@@ -191,20 +176,46 @@ class VertexLines {
     std::vector<Text> m_chunks;
 };
 
-// Collects text in a fixed buffer and passes it on to the sink whenever it fills.
+// Collects text in a buffer and passes it on to the sink whenever it fills.
+// Full buffers go to the sink on a thread of their own, so that writing (for
+// a file: the copy into the system's cache and starting write-back) overlaps
+// filling the next buffer. An exception of the sink comes back to the caller
+// at the next flush or at finish.
 template <typename Sink> class Output {
   public:
-    explicit Output(const Sink& sink) : m_buffer(new char[kBufferSize]), m_sink(sink) {}
+    explicit Output(const Sink& sink)
+        : m_buffers{std::make_unique<char[]>(kBufferSize), std::make_unique<char[]>(kBufferSize)},
+          m_sink(sink) {
+        try {
+            m_thread = std::thread([this] { passOn(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the sink is called in place.
+        }
+    }
+
+    ~Output() {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
     void text(std::string_view text) {
         if (kBufferSize - m_used < text.size()) {
             flush();
             if (text.size() > kBufferSize / 2) { // a huge name: pass it on as it is
+                waitIdle();
                 m_sink(text.data(), text.size());
                 return;
             }
         }
-        std::memcpy(m_buffer.get() + m_used, text.data(), text.size());
+        std::memcpy(buffer() + m_used, text.data(), text.size());
         m_used += text.size();
     }
 
@@ -212,20 +223,86 @@ template <typename Sink> class Output {
     char* reserve(std::size_t bytes) {
         if (kBufferSize - m_used < bytes)
             flush();
-        return m_buffer.get() + m_used;
+        return buffer() + m_used;
     }
-    void commit(char* end) { m_used = static_cast<std::size_t>(end - m_buffer.get()); }
+    void commit(char* end) { m_used = static_cast<std::size_t>(end - buffer()); }
 
     void flush() {
-        if (m_used > 0)
-            m_sink(m_buffer.get(), m_used);
+        if (m_used == 0)
+            return;
+        if (!m_thread.joinable()) {
+            m_sink(buffer(), m_used);
+            m_used = 0;
+            return;
+        }
+        waitIdle();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_pendingData = buffer();
+            m_pending = m_used;
+        }
+        m_changed.notify_all();
+        m_current ^= 1;
         m_used = 0;
     }
 
+    // Passes on what is left and waits until the sink has taken everything.
+    void finish() {
+        flush();
+        waitIdle();
+    }
+
   private:
-    std::unique_ptr<char[]> m_buffer;
+    char* buffer() { return m_buffers[m_current].get(); }
+
+    // Waits until the thread has passed on the other buffer; rethrows what
+    // the sink threw.
+    void waitIdle() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_pending == 0; });
+        if (m_error)
+            std::rethrow_exception(std::exchange(m_error, nullptr));
+    }
+
+    void passOn() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_pending != 0 || m_stop; });
+            if (m_pending == 0)
+                return;
+            const char* data = m_pendingData;
+            const std::size_t size = m_pending;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                if (!m_failed)
+                    m_sink(data, size);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (error) {
+                m_error = error;
+                m_failed = true; // nothing more is written after a failure
+            }
+            m_pending = 0;
+            m_changed.notify_all();
+        }
+    }
+
+    std::unique_ptr<char[]> m_buffers[2];
+    int m_current = 0; // the buffer being filled
     std::size_t m_used = 0;
     const Sink& m_sink;
+
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    const char* m_pendingData = nullptr; // the other buffer, handed to the thread
+    std::size_t m_pending = 0;           // its bytes not yet passed on
+    bool m_stop = false;
+    bool m_failed = false;
+    std::exception_ptr m_error;
 };
 
 template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sink) {
@@ -262,7 +339,7 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
         out.commit(to + 3);
     }
     out.text("}\r\n");
-    out.flush();
+    out.finish();
 }
 
 } // namespace

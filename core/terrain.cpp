@@ -160,10 +160,14 @@ void CheckLeaf(const Run& run, bool quadMode, const Leaf& leaf) {
 
 // Fills a mesh leaf by leaf. Polygons are emitted in the order of the walk
 // and the .suf file lists them last emitted first, so they are written into
-// the index list from its end. Corners are welded by their grid position: a
-// point is computed again for every leaf that has it (the values are cheap,
-// formatting them is not), and reuses the vertex at its position when every
-// bit agrees; a point that disagreed would get a vertex of its own.
+// the index list from its end.
+//
+// Corners are welded by their grid position (see Leaf): the walk computes a
+// point once where it first appears and hands it on by value, and the point of
+// an edge shared by two cells comes from the same two corners by the same
+// commutative operations, so equal positions hold bit-identical points and so
+// bit-identical vertex values. A point's values are computed the first time
+// its position is reached; later leaves reuse its vertex.
 class MeshBuilder {
   public:
     MeshBuilder(const Run& run, TerrainMesh& mesh, std::uint64_t gridSide)
@@ -173,14 +177,10 @@ class MeshBuilder {
 
     // False when a value came out non-finite: some step of this leaf faulted.
     bool quad(const Leaf& leaf) {
-        MeshVertex v[4];
-        if (!FastVertex(m_run, leaf.A, v[0]) || !FastVertex(m_run, leaf.B, v[1]) ||
-            !FastVertex(m_run, leaf.C, v[2]) || !FastVertex(m_run, leaf.D, v[3]))
+        std::uint32_t a, b, c, d;
+        if (!corner(leaf.A, leaf.X, leaf.Y, a) || !corner(leaf.B, leaf.X + 1, leaf.Y, b) ||
+            !corner(leaf.C, leaf.X + 1, leaf.Y + 1, c) || !corner(leaf.D, leaf.X, leaf.Y + 1, d))
             return false;
-        const std::uint32_t a = corner(v[0], leaf.X, leaf.Y);
-        const std::uint32_t b = corner(v[1], leaf.X + 1, leaf.Y);
-        const std::uint32_t c = corner(v[2], leaf.X + 1, leaf.Y + 1);
-        const std::uint32_t d = corner(v[3], leaf.X, leaf.Y + 1);
         // Listed D, C, B, A: the builders of the shape model insert at the head.
         m_out -= 4;
         m_out[0] = d;
@@ -193,17 +193,14 @@ class MeshBuilder {
     // Four triangles around the leaf's centre c: (c, B, A), (c, C, B),
     // (D, C, c), (c, A, D), each counterclockwise seen from above.
     bool triangles(const Leaf& leaf) {
-        const MeshPoint centre = Centre(leaf.A, leaf.B, leaf.C, leaf.D);
-        MeshVertex v[5];
-        if (!FastVertex(m_run, centre, v[0]) || !FastVertex(m_run, leaf.A, v[1]) ||
-            !FastVertex(m_run, leaf.B, v[2]) || !FastVertex(m_run, leaf.C, v[3]) ||
-            !FastVertex(m_run, leaf.D, v[4]))
+        MeshVertex centre;
+        if (!FastVertex(m_run, Centre(leaf.A, leaf.B, leaf.C, leaf.D), centre))
             return false;
-        const std::uint32_t c = add(v[0]); // the centre belongs to this leaf alone
-        const std::uint32_t a = corner(v[1], leaf.X, leaf.Y);
-        const std::uint32_t b = corner(v[2], leaf.X + 1, leaf.Y);
-        const std::uint32_t cc = corner(v[3], leaf.X + 1, leaf.Y + 1);
-        const std::uint32_t d = corner(v[4], leaf.X, leaf.Y + 1);
+        std::uint32_t a, b, cc, d;
+        if (!corner(leaf.A, leaf.X, leaf.Y, a) || !corner(leaf.B, leaf.X + 1, leaf.Y, b) ||
+            !corner(leaf.C, leaf.X + 1, leaf.Y + 1, cc) || !corner(leaf.D, leaf.X, leaf.Y + 1, d))
+            return false;
+        const std::uint32_t c = add(centre); // the centre belongs to this leaf alone
         const std::uint32_t list[4][3] = {{c, b, a}, {c, cc, b}, {d, cc, c}, {c, a, d}};
         for (const auto& t : list) {
             m_out -= 3;
@@ -220,12 +217,18 @@ class MeshBuilder {
         return std::uint32_t(m_mesh.Vertices.size() - 1);
     }
 
-    std::uint32_t corner(const MeshVertex& v, std::uint64_t x, std::uint64_t y) {
+    // The vertex of point p at grid position (x, y), made when the position is
+    // new; false when its values are not finite.
+    bool corner(MeshPoint p, std::uint64_t x, std::uint64_t y, std::uint32_t& index) {
         std::uint32_t& slot = m_grid[std::size_t(y * m_gridSide + x)];
-        if (slot != kNoVertex && std::memcmp(&m_mesh.Vertices[slot], &v, sizeof(MeshVertex)) == 0)
-            return slot;
-        slot = add(v);
-        return slot;
+        if (slot == kNoVertex) {
+            MeshVertex v;
+            if (!FastVertex(m_run, p, v))
+                return false;
+            slot = add(v);
+        }
+        index = slot;
+        return true;
     }
 
     const Run& m_run;
@@ -234,8 +237,6 @@ class MeshBuilder {
     std::vector<std::uint32_t> m_grid; // the vertex at each grid position
     std::uint32_t* m_out;              // the last polygon written
 };
-
-static_assert(sizeof(MeshVertex) == 5 * sizeof(double), "vertices are compared bit by bit");
 
 // The first leaf of cell (0, 0) with every step checked and nothing built, for
 // a run refused up front: it raises the fault that the run would have hit

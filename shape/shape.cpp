@@ -10,6 +10,7 @@
 #include "shape/shape.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -71,8 +72,10 @@ void SetOutOfMemory(std::string_view head, std::string_view name, std::string_vi
 
 constexpr double kBudgetShare = 0.7;
 
-std::size_t g_budget = 0; // 0: not set, use the default
-std::size_t g_inUse = 0;  // bytes of all pools' blocks
+// Atomic so that a run on another thread may ask the budget (MemoryClaim)
+// while the pools are used; the pools themselves are for one thread at a time.
+std::atomic<std::size_t> g_budget{0}; // 0: not set, use the default
+std::atomic<std::size_t> g_inUse{0};  // bytes of all pools' blocks
 
 // MemAvailable of /proc/meminfo in bytes, or 0 when there is no such line.
 std::size_t SystemAvailableMemory() {
@@ -117,7 +120,8 @@ bool FitsAvailableNow(double bytes) {
 std::size_t g_nextPoolRecheck = kRecheckStep;
 
 std::size_t Budget() {
-    return g_budget != 0 ? g_budget : DefaultBudget();
+    const std::size_t budget = g_budget;
+    return budget != 0 ? budget : DefaultBudget();
 }
 
 // --- Pools -----------------------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include "shape/atomicsave.h"
 #include "shape/error.h"
+#include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
@@ -25,8 +26,9 @@ namespace vesk {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-// Longest vertex line: four spaces, eight numbers, their separators, CR LF.
-constexpr std::size_t kMaxVertexLine = 4 + 8 * kMaxNumberText + 9 + 2;
+// Longest vertex line: four spaces, eight numbers, their separators, CR LF;
+// and room after it for the fixed-size copy of NumberCache.
+constexpr std::size_t kMaxVertexLine = 4 + 8 * kMaxNumberText + 9 + 2 + kMaxNumberText;
 
 constexpr std::string_view kPrimLines[] = {"prim poly (\r\n", "prim shade (\r\n",
                                            "prim uvpoly (\r\n", "prim uvshade (\r\n"};
@@ -72,26 +74,26 @@ template <typename Sink> class ChainWriter {
         char* p = m_buffer.get() + m_used;
         std::memcpy(p, "    ", 4);
         p += 4;
-        p += FormatSufNumber(v.X, p);
+        p += m_numbers.format(v.X, p);
         *p++ = ' ';
-        p += FormatSufNumber(v.Y, p);
+        p += m_numbers.format(v.Y, p);
         *p++ = ' ';
-        p += FormatSufNumber(v.Z, p);
+        p += m_numbers.format(v.Z, p);
         if (kind == kShade || kind == kUvShade) {
             *p++ = ' ';
             *p++ = ' ';
-            p += FormatSufNumber(v.NX, p);
+            p += m_numbers.format(v.NX, p);
             *p++ = ' ';
-            p += FormatSufNumber(v.NY, p);
+            p += m_numbers.format(v.NY, p);
             *p++ = ' ';
-            p += FormatSufNumber(v.NZ, p);
+            p += m_numbers.format(v.NZ, p);
         }
         if (kind == kUvPoly || kind == kUvShade) {
             *p++ = ' ';
             *p++ = ' ';
-            p += FormatSufNumber(v.U, p);
+            p += m_numbers.format(v.U, p);
             *p++ = ' ';
-            p += FormatSufNumber(v.V, p);
+            p += m_numbers.format(v.V, p);
         }
         *p++ = '\r';
         *p++ = '\n';
@@ -119,6 +121,7 @@ template <typename Sink> class ChainWriter {
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
     Sink& m_sink;
+    NumberCache m_numbers;
 };
 
 } // namespace

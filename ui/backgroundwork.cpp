@@ -1,6 +1,7 @@
 #include "ui/backgroundwork.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFontMetrics>
@@ -10,13 +11,20 @@
 #include <QWindow>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "core/terrain.h"
+#include "shape/error.h"
 #include "ui/dialogs.h"
 
 namespace {
 
 constexpr int kRefreshMs = 100;
+// How often the window looks whether a cancelled run has ended.
+constexpr int kWatchMs = 20;
 // Room beside the title for the window frame's icon and buttons.
 constexpr int kTitleBarExtra = 160;
 
@@ -81,6 +89,7 @@ struct BusyCursor {
 
 std::unique_ptr<QProgressDialog> MakeDialog(QWidget* owner, const WorkOptions& options,
                                             WorkProgress& progress) {
+    // progress outlives the dialog: RunInBackground holds it.
     auto dialog = std::make_unique<QProgressDialog>(owner);
     dialog->setObjectName(QString::fromLatin1(kProgressDialogName));
     dialog->setWindowTitle(kApplicationTitle);
@@ -129,22 +138,63 @@ int TitleWidth(const QString& title) {
     return QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarExtra;
 }
 
-void RunInBackground(QWidget* owner, const WorkOptions& options, WorkProgress& progress,
-                     const std::function<void(WorkProgress&)>& work) {
+namespace {
+
+// What the worker thread shares with the window, kept alive by both.
+struct Job {
+    std::shared_ptr<WorkProgress> progress;
+    std::function<void(WorkProgress&)> work;
+    std::exception_ptr failure;
+    std::mutex mutex;
+    QEventLoop* loop = nullptr; // null once the window no longer waits
+};
+
+// Work left running after a cancel, joined before new work starts and at exit.
+std::mutex abandonedMutex;
+std::vector<std::thread> abandoned;
+
+void JoinAll(std::vector<std::thread>& threads) {
+    for (std::thread& t : threads)
+        t.join();
+    threads.clear();
+}
+
+std::vector<std::thread> TakeAbandoned() {
+    const std::lock_guard lock(abandonedMutex);
+    return std::exchange(abandoned, {});
+}
+
+} // namespace
+
+void JoinAbandonedWork() {
+    std::vector<std::thread> threads = TakeAbandoned();
+    JoinAll(threads);
+}
+
+void RunInBackground(QWidget* owner, const WorkOptions& options,
+                     const std::shared_ptr<WorkProgress>& progress,
+                     std::function<void(WorkProgress&)> work) {
     InputBlocker blocker;
     BusyCursor busy;
     QEventLoop loop;
-    std::exception_ptr failure;
+    auto job = std::make_shared<Job>();
+    job->progress = progress;
+    job->work = std::move(work);
+    job->loop = &loop;
 
-    std::thread worker([&] {
+    std::thread worker([job, leftovers = TakeAbandoned()]() mutable {
+        // Work cancelled earlier may still hold memory: let it end first.
+        JoinAll(leftovers);
         try {
-            work(progress);
+            job->work(*job->progress);
         } catch (...) {
-            failure = std::current_exception();
+            job->failure = std::current_exception();
         }
+        const std::lock_guard lock(job->mutex);
         // Posted: the loop ends on its own thread, also when it has not started yet.
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        if (QEventLoop* waiting = job->loop)
+            QMetaObject::invokeMethod(
+                waiting, [waiting] { waiting->quit(); }, Qt::QueuedConnection);
     });
 
     std::unique_ptr<QProgressDialog> dialog;
@@ -152,23 +202,50 @@ void RunInBackground(QWidget* owner, const WorkOptions& options, WorkProgress& p
     show.setSingleShot(true);
     show.setTimerType(Qt::PreciseTimer); // a coarse timer may fire a little early
     QObject::connect(&show, &QTimer::timeout, &loop, [&] {
-        dialog = MakeDialog(owner, options, progress);
+        dialog = MakeDialog(owner, options, *progress);
         blocker.allow(dialog.get());
-        Refresh(*dialog, options, progress);
+        Refresh(*dialog, options, *progress);
         dialog->show();
     });
     show.start(kProgressDelayMs);
     QTimer refresh;
     QObject::connect(&refresh, &QTimer::timeout, &loop, [&] {
         if (dialog)
-            Refresh(*dialog, options, progress);
+            Refresh(*dialog, options, *progress);
     });
     refresh.start(kRefreshMs);
+    // A cancel that the work does not answer in time: stop waiting for it.
+    bool abandon = false;
+    QElapsedTimer sinceCancel;
+    QTimer watch;
+    watch.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (!options.cancellable || !progress->cancelled())
+            return;
+        if (!sinceCancel.isValid())
+            sinceCancel.start();
+        else if (sinceCancel.elapsed() >= kCancelGraceMs - kWatchMs) {
+            abandon = true;
+            loop.quit();
+        }
+    });
+    watch.start(kWatchMs);
 
     loop.exec();
-    worker.join();
+    {
+        const std::lock_guard lock(job->mutex);
+        job->loop = nullptr;
+    }
     blocker.allow(nullptr);
     dialog.reset();
-    if (failure)
-        std::rethrow_exception(failure);
+    if (abandon) {
+        {
+            const std::lock_guard lock(abandonedMutex);
+            abandoned.push_back(std::move(worker));
+        }
+        throw talorin::Error(talorin::ErrorKind::Cancelled, talorin::kCancelledText);
+    }
+    worker.join();
+    if (job->failure)
+        std::rethrow_exception(job->failure);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -45,13 +46,27 @@ inline const char* const kProgressDialogName = "ProgressDialog";
 // How long work runs before its progress dialog appears, in milliseconds.
 inline constexpr int kProgressDelayMs = 500;
 
-// Runs work(progress) on a worker thread and returns when it has ended,
+// Runs work(*progress) on a worker thread and returns when it has ended,
 // rethrowing on this (the UI) thread whatever it threw. owner is the window
 // whose input is ignored meanwhile and the parent of the progress dialog.
-// progress is the caller's, so that it can cancel too (closing the window).
-// Must be called on the UI thread; runs a nested event loop.
-void RunInBackground(QWidget* owner, const WorkOptions& options, WorkProgress& progress,
-                     const std::function<void(WorkProgress&)>& work);
+// progress is shared with the caller, so that it can cancel too (closing the
+// window). Must be called on the UI thread; runs a nested event loop.
+//
+// Cancelling cancellable work returns within kCancelGraceMs: when the work has
+// not ended by then, it is left to stop on its own thread, and this throws
+// talorin::Error of kind Cancelled at once. Such work must therefore own
+// everything it uses (capture by value or shared pointers); work that is not
+// cancellable may refer to the caller's locals. The next RunInBackground, and
+// JoinAbandonedWork, wait for work left this way.
+void RunInBackground(QWidget* owner, const WorkOptions& options,
+                     const std::shared_ptr<WorkProgress>& progress,
+                     std::function<void(WorkProgress&)> work);
+
+// Waits until all work left running after a cancel has ended (at exit).
+void JoinAbandonedWork();
+
+// How long a cancel may take before the window stops waiting for the work.
+inline constexpr int kCancelGraceMs = 100;
 
 // The width a dialog needs for its whole title in the title bar: the text in
 // the application's font plus room for the frame's icon and buttons.

@@ -5,7 +5,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -14,7 +13,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
@@ -27,12 +25,14 @@
 #include <utility>
 
 #include "core/bmp.h"
+#include "core/countedsave.h"
 #include "core/names.h"
 #include "core/sufmesh.h"
 #include "core/terrain.h"
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
 #include "ui/liveterrain.h"
 #include "ui/paintbox.h"
@@ -149,45 +149,9 @@ void SyncChecked(QAbstractButton* button, bool checked) {
     button->setChecked(checked);
 }
 
-// Busy cursor for the whole run, and a progress dialog once a run has taken
-// longer than half a second. Events are processed at most ten times a second,
-// without user input, so nothing else runs in the middle of the generation.
-class GenerationProgress {
-  public:
-    explicit GenerationProgress(QWidget* parent) : m_parent(parent) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        m_clock.start();
-    }
-    ~GenerationProgress() { QApplication::restoreOverrideCursor(); }
-    GenerationProgress(const GenerationProgress&) = delete;
-    GenerationProgress& operator=(const GenerationProgress&) = delete;
-
-    void operator()(std::uint64_t done, std::uint64_t total) {
-        const qint64 now = m_clock.elapsed();
-        if (now - m_lastUpdate < 100)
-            return;
-        m_lastUpdate = now;
-        if (!m_dialog && now >= 500) {
-            m_dialog = std::make_unique<QProgressDialog>(
-                QStringLiteral("地形形状を生成しています…"), QString(), 0, 1000, m_parent);
-            m_dialog->setWindowTitle(kApplicationTitle);
-            m_dialog->setWindowModality(Qt::WindowModal);
-            m_dialog->setMinimumDuration(0);
-            m_dialog->setAutoClose(false);
-            m_dialog->setAutoReset(false);
-            m_dialog->show();
-        }
-        if (m_dialog && total > 0)
-            m_dialog->setValue(int(std::min<std::uint64_t>(done, total) * 1000 / total));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-
-  private:
-    QWidget* m_parent;
-    QElapsedTimer m_clock;
-    qint64 m_lastUpdate = 0;
-    std::unique_ptr<QProgressDialog> m_dialog;
-};
+const QString kGeneratingText = QStringLiteral("地形形状を生成しています…");
+const QString kSavingText = QStringLiteral("ファイルに書き込んでいます…");
+const QString kFreeingText = QStringLiteral("前の形状を解放しています…");
 
 } // namespace
 
@@ -216,7 +180,10 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() = default;
+TTalorin_main::~TTalorin_main() {
+    // A run cancelled just before the window closed may still be unwinding.
+    JoinAbandonedWork();
+}
 
 void TTalorin_main::View3DClick() {
     if (!m_viewWindow) {
@@ -589,8 +556,11 @@ void TTalorin_main::showEvent(QShowEvent* event) {
 }
 
 void TTalorin_main::closeEvent(QCloseEvent* event) {
-    // A generation keeps the window's state busy until it returns.
-    if (m_generating) {
+    // While work runs the window stays: a generation is cancelled, a save
+    // finishes, and then the window closes (OutputSUF does it).
+    if (m_run) {
+        m_closeRequested = true;
+        m_run->cancel();
         event->ignore();
         return;
     }
@@ -619,7 +589,7 @@ void TTalorin_main::K2Click() {
 }
 
 void TTalorin_main::Exit1Click() {
-    CurrentShape.reset();
+    releaseShape();
     close();
 }
 
@@ -818,39 +788,55 @@ void TTalorin_main::OutputSUF() {
     PolygoneDepth->commit();
     const talorin::Talorin_Args args = m_document.makeArgs();
     const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
+    // A close asked for while this runs takes effect when it has ended.
+    struct CloseWhenAsked {
+        TTalorin_main& window;
+        ~CloseWhenAsked() {
+            if (window.m_closeRequested)
+                window.close();
+        }
+    } closeWhenAsked{*this};
 
-    CurrentShape.reset();
-    talorin::GenerationError.clear();
+    // The previous shape stays until the new one is complete: a cancelled run
+    // leaves it as it was. The run owns what it uses, since a cancelled run
+    // may be left to unwind on its own.
+    struct Generation {
+        talorin::Talorin_Args args;
+        std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
+        std::unique_ptr<talorin::TerrainMesh> mesh;
+    };
+    const auto run = std::make_shared<Generation>(Generation{args, image, nullptr});
     try {
-        GenerationProgress progress(this);
-        m_generating = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{m_generating};
-        CurrentShape = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
-            args, [&progress](std::uint64_t done, std::uint64_t total) {
-                progress(done, total);
-                return true;
-            }));
+        runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
+            run->mesh = std::make_unique<talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
+                run->args, [&progress](std::uint64_t done, std::uint64_t total) {
+                    return progress.report(done, total);
+                }));
+        });
     } catch (const talorin::Error& e) {
+        if (e.kind() == talorin::ErrorKind::Cancelled)
+            return; // nothing changed, nothing to tell
+        releaseShape();
         // Running out of memory is told with a beep; every other error goes
         // on to the error box.
         if (e.kind() != talorin::ErrorKind::OutOfMemory)
             throw;
-        talorin::GenerationError = e.what();
-    } catch (const std::bad_alloc&) {
-        talorin::GenerationError = talorin::kOutOfMemoryText;
-    }
-    if (CurrentShape) {
-        m_shapeVersion = m_document.version();
-        m_live->showShape(CurrentShape);
-    }
-    if (!CurrentShape) {
         m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        m_dialogs.message(this, FromUtf8(e.what()));
+        return;
+    } catch (const std::bad_alloc&) {
+        releaseShape();
+        m_dialogs.beep();
+        m_dialogs.message(this, FromUtf8(talorin::kOutOfMemoryText));
         return;
     }
+    std::shared_ptr<talorin::TerrainMesh> previous =
+        std::exchange(CurrentShape, std::shared_ptr<talorin::TerrainMesh>(std::move(run->mesh)));
+    freeInBackground(std::move(previous));
+    m_shapeVersion = m_document.version();
+    m_live->showShape(CurrentShape);
+    if (m_closeRequested)
+        return;
 
     const QString fileName = m_dialogs.saveFile(this, SufSave);
     if (fileName.isEmpty())
@@ -858,6 +844,36 @@ void TTalorin_main::OutputSUF() {
     // The next save proposes the file chosen now.
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
-    if (!talorin::SaveSufMesh(LocalPath(fileName), *CurrentShape))
+    const std::string path = LocalPath(fileName);
+    const talorin::TerrainMesh& shape = *CurrentShape;
+    bool saved = false;
+    runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
+        saved = talorin::SaveCounted(
+            path, [&](int fd) { return talorin::WriteSufMesh(fd, path, shape); },
+            [&progress](std::uint64_t written) { progress.report(written, 0); });
+    });
+    if (!saved)
         m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));
+}
+
+void TTalorin_main::runInBackground(const WorkOptions& options,
+                                    const std::function<void(WorkProgress&)>& work) {
+    const auto progress = std::make_shared<WorkProgress>();
+    m_run = progress.get();
+    struct Clear {
+        WorkProgress*& run;
+        ~Clear() { run = nullptr; }
+    } clear{m_run};
+    RunInBackground(this, options, progress, work);
+}
+
+void TTalorin_main::freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape) {
+    if (!shape)
+        return;
+    // A big mesh takes a while to give back; the busy cursor covers it.
+    runInBackground({kFreeingText, false, false}, [&shape](WorkProgress&) { shape.reset(); });
+}
+
+void TTalorin_main::releaseShape() {
+    freeInBackground(std::move(CurrentShape));
 }

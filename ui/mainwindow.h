@@ -1,13 +1,16 @@
 #pragma once
 // The main window: the contour preview with its lattice, the profile graph, the
-// generation settings and the output command. Its controls are the settings;
-// the handlers only refresh displays, the output command reads every control.
+// generation settings and the output command. What the user edits lives in a
+// TerrainDocument: the controls' handlers write into it, and the controls and
+// previews follow its changes (also those made by another view). The output
+// command converts the document and generates and saves on a worker thread.
 
 #include <QImage>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -17,6 +20,7 @@
 #include "core/terraindocument.h"
 #include "core/terrainmesh.h"
 #include "shape/shape.h"
+#include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
 
 class QAction;
@@ -166,6 +170,14 @@ class TTalorin_main : public QMainWindow {
     // Generates the terrain from the document and saves it where the user says.
     void OutputSUF();
 
+    // Runs work on a worker thread while the window waits (see RunInBackground);
+    // a close meanwhile cancels it.
+    void runInBackground(const WorkOptions& options,
+                         const std::function<void(WorkProgress&)>& work);
+    // Frees a shape off the UI thread.
+    void freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape);
+    void releaseShape();
+
     void createMenu();
     void createControls();
     void arrangeTabOrder();
@@ -189,7 +201,10 @@ class TTalorin_main : public QMainWindow {
     Dialogs& m_dialogs;
     QStringList m_arguments;
     bool m_shown = false;
-    bool m_generating = false;
+    // The work running now (generation, save, freeing), or null.
+    WorkProgress* m_run = nullptr;
+    // The window was asked to close while work ran.
+    bool m_closeRequested = false;
     // The estimate inputs (depth, kind, density) whose overflow was reported last.
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;

@@ -561,6 +561,12 @@ TEST_F(Cli, HelpExplainsEveryOption) {
               "--level",     "--no-uv",   "--normals", "--object", "--attribute",
               "--pull",      "--push",    "estimate",  "list",     "resave"})
             EXPECT_NE(r.out.find(option), std::string::npos) << option;
+        // The defaults shown are those a run without options uses.
+        for (const char* shown :
+             {"(default 2000)", "(default 500)", "0..20 (default 2)", "4..16 (default 4)",
+              "(default 10, exponent 1.0)", "(default BodyM)"})
+            EXPECT_NE(r.out.find(shown), std::string::npos) << shown;
+        EXPECT_EQ(r.out.find('{'), std::string::npos);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -209,4 +211,42 @@ TEST(WriteSufMesh, StreamsTheSameBytesAndReportsAFailedWrite) {
     close(fds[1]);
     EXPECT_FALSE(WriteSufMesh(fds[1], "standard output", mesh));
     EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("standard output"), std::string::npos);
+}
+
+TEST_F(SufMeshSave, LinesThatDoNotFitIntoMemoryFailTheSaveAndKeepTheOldFile) {
+    const Bitmap image = Speckled(33, 33);
+    const TerrainMesh mesh = GenerateTerrainMesh(Args(image, 4, 3, true, true, false));
+    const fs::path file = m_dir / "kept.suf";
+    std::ofstream(file) << "old";
+    vesk::SetAvailableMemorySource([] { return std::size_t{10000}; });
+    const bool saved = SaveSufMesh(file.string(), mesh);
+    vesk::SetAvailableMemorySource({});
+    EXPECT_FALSE(saved);
+    EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("メモリーが足りません"), std::string::npos);
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(fs::directory_iterator(m_dir)->path(), file); // no temporary left
+    EXPECT_TRUE(SaveSufMesh(file.string(), mesh));
+}
+
+TEST(WriteSufMesh, ReaderGoingAwayHalfwayFailsTheWriteWithoutHanging) {
+    const Bitmap image = Speckled(65, 65);
+    const TerrainMesh mesh = GenerateTerrainMesh(Args(image, 16, 4, true, true, false));
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::size_t taken = 0;
+    std::thread reader([&] { // takes a few MiB of the ~16 MB, then goes away
+        char buffer[65536];
+        for (ssize_t n;
+             taken < (std::size_t{3} << 20) && (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+            taken += std::size_t(n);
+        close(fds[0]);
+    });
+    EXPECT_FALSE(WriteSufMesh(fds[1], "pipe", mesh));
+    reader.join();
+    close(fds[1]);
+    std::signal(SIGPIPE, previous);
+    EXPECT_GE(taken, std::size_t{3} << 20);
+    EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("pipe に書き込めませんでした"),
+              std::string::npos);
 }

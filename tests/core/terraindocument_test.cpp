@@ -381,12 +381,9 @@ TEST(TerrainDocumentArgs, GenerateTheWorkedExample) {
             white.setPixel(x, y, {255, 255, 255});
     doc.setImage(white, "w");
     doc.setDepth(1);
-    const Talorin_Args args = doc.makeArgs();
-    const TerrainMesh shape = GenerateTerrainMesh(args);
-    EXPECT_EQ(shape.polygonCount(), 64u);
-    ASSERT_GT(shape.cornerCount(0), 0u);
-    const MeshVertex& first = shape.Vertices[shape.corners(0)[0]];
-    EXPECT_EQ(first.X, 1000.0);
-    EXPECT_EQ(first.Y, 500.0);
-    EXPECT_EQ(first.Z, 500.0);
+    const TerrainMesh mesh = GenerateTerrainMesh(doc.makeArgs());
+    ASSERT_EQ(mesh.polygonCount(), 64u);
+    // The first polygon is the last leaf of the bottom right cell.
+    const MeshVertex& first = mesh.Vertices[mesh.corners(0)[0]];
+    EXPECT_EQ(first, (MeshVertex{1000, 500, 500, 191.25, 255}));
 }

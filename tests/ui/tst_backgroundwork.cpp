@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "duringrun.h"
+#include "shape/error.h"
 #include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
 
@@ -37,18 +39,6 @@ class PaintCounter final : public QWidget {
     void paintEvent(QPaintEvent*) override { ++paints; }
 };
 
-// Runs action every 20 ms during a run until it returns true.
-void During(QObject* context, const std::function<bool()>& action) {
-    auto* timer = new QTimer(context);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, action] {
-        if (action()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start(20);
-}
-
 QProgressDialog* DialogOf(QWidget& owner) {
     return owner.findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
 }
@@ -62,7 +52,7 @@ class TestBackgroundWork : public QObject {
     void shortWorkShowsNoDialog() {
         QWidget owner;
         owner.show();
-        WorkProgress progress;
+        const auto progress = std::make_shared<WorkProgress>();
         int result = 0;
         bool sawDialog = false;
         During(&owner, [&] {
@@ -79,7 +69,7 @@ class TestBackgroundWork : public QObject {
 
     void errorComesBackOnTheCallersThread() {
         QWidget owner;
-        WorkProgress progress;
+        const auto progress = std::make_shared<WorkProgress>();
         QVERIFY_THROWS_EXCEPTION(std::runtime_error,
                                  RunInBackground(&owner, {}, progress, [](WorkProgress&) {
                                      throw std::runtime_error("failed");
@@ -90,7 +80,7 @@ class TestBackgroundWork : public QObject {
     void cancelButtonStopsTheWork() {
         QWidget owner;
         owner.show();
-        WorkProgress progress;
+        const auto progress = std::make_shared<WorkProgress>();
         QElapsedTimer clock;
         qint64 shownAt = -1;
         QString title;
@@ -118,7 +108,7 @@ class TestBackgroundWork : public QObject {
                             UntilCancelled(p);
                             finished = !p.cancelled();
                         });
-        QVERIFY(progress.cancelled());
+        QVERIFY(progress->cancelled());
         QVERIFY(!finished);
         QVERIFY(shownAt >= kProgressDelayMs);
         QVERIFY(busyCursor);
@@ -127,6 +117,48 @@ class TestBackgroundWork : public QObject {
         QVERIFY(width > QFontMetrics(QApplication::font()).horizontalAdvance(title));
         QVERIFY(!DialogOf(owner));
         QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // Work that does not look at the cancel for a long while is left to end
+    // on its own; the caller gets the cancel at once and is not kept waiting.
+    void slowCancelIsNotWaitedFor() {
+        QWidget owner;
+        const auto progress = std::make_shared<WorkProgress>();
+        const auto ended = std::make_shared<std::atomic<bool>>(false);
+        During(&owner, [&] {
+            progress->cancel();
+            return true;
+        });
+        bool cancelled = false;
+        try {
+            RunInBackground(&owner, {QString(), true, false}, progress, [ended](WorkProgress&) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                *ended = true;
+            });
+        } catch (const talorin::Error& e) {
+            cancelled = e.kind() == talorin::ErrorKind::Cancelled;
+        }
+        QVERIFY(cancelled);
+        QVERIFY(!*ended);
+        QVERIFY(!QApplication::overrideCursor());
+        JoinAbandonedWork();
+        QVERIFY(*ended);
+    }
+
+    // Work that cannot be cancelled is always waited for.
+    void uncancellableWorkIsWaitedFor() {
+        QWidget owner;
+        const auto progress = std::make_shared<WorkProgress>();
+        During(&owner, [&] {
+            progress->cancel();
+            return true;
+        });
+        bool ended = false;
+        RunInBackground(&owner, {QString(), false, false}, progress, [&](WorkProgress&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            ended = true;
+        });
+        QVERIFY(ended);
     }
 
     void ownerKeepsPaintingAndDropsInput() {
@@ -141,7 +173,7 @@ class TestBackgroundWork : public QObject {
         owner.activateWindow();
         field->setFocus();
         QCoreApplication::processEvents();
-        WorkProgress progress;
+        const auto progress = std::make_shared<WorkProgress>();
         int paintsBefore = 0;
         int paintsDuring = 0;
         int step = 0;
@@ -155,7 +187,7 @@ class TestBackgroundWork : public QObject {
                 return false;
             case 5:
                 paintsDuring = counter->paints;
-                progress.cancel();
+                progress->cancel();
                 return true;
             default:
                 return false;
@@ -173,17 +205,17 @@ class TestBackgroundWork : public QObject {
     void bytesAreShownAsANumber() {
         QWidget owner;
         owner.show();
-        WorkProgress progress;
+        const auto progress = std::make_shared<WorkProgress>();
         QString label;
         bool noCancel = false;
         During(&owner, [&] {
             QProgressDialog* dialog = DialogOf(owner);
-            if (!dialog || !dialog->isVisible() || progress.done() < 1234567)
+            if (!dialog || !dialog->isVisible() || progress->done() < 1234567)
                 return false;
             QTest::qWait(150); // one refresh
             label = dialog->findChild<QLabel*>()->text();
             noCancel = dialog->findChild<QPushButton*>() == nullptr;
-            progress.cancel();
+            progress->cancel();
             return true;
         });
         RunInBackground(&owner, {QStringLiteral("保存"), false, true}, progress,

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -25,12 +26,14 @@
 #include "core/bmp.h"
 #include "core/lattice.h"
 #include "core/terrain.h"
+#include "duringrun.h"
 #include "fakedialogs.h"
 #include "shape/error.h"
 #include "shape/shape.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/bmp24.h"
+#include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
@@ -68,8 +71,9 @@ talorin::MeshLattice Uniform(const talorin::Bitmap& image, int paMax) {
     return talorin::InitMeshLattice(image, paMax);
 }
 
-int CountPolygons(const talorin::TerrainMesh* mesh) {
-    return int(mesh->polygonCount());
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString LoadError(const QString& path) {
@@ -895,7 +899,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(c.PolygoneDepth->text(), QStringLiteral("1"));
         QCOMPARE(c.PolygoneCount->text(), QStringLiteral("64"));
         if (enter)
-            QCOMPARE(CountPolygons(w->currentShape()), 64);
+            QCOMPARE(w->currentShape()->polygonCount(), std::size_t(64));
         QVERIFY(dialogs.errors.isEmpty());
     }
 
@@ -1161,6 +1165,148 @@ class TestMainWindow : public QObject {
                  ErrorBoxText(QString::fromStdString(vesk::Utf8FromCp932(vesk::SufError))));
         QVERIFY(!vesk::SufError.empty());
         QVERIFY(w->currentShape());
+    }
+
+    // --- Work on the worker thread --------------------------------------------------
+
+    // Settings for a run of 16.7 million quads: long enough to be cancelled
+    // from its progress dialog on any machine.
+    void makeRunLarge(TTalorin_main& w) {
+        const Controls c(w);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setText(QStringLiteral("8"));
+        QCOMPARE(c.PolygoneCount->text(), QStringLiteral("16777216"));
+    }
+
+    void cancelLeavesShapeAndFileAsTheyWere() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        const QString out = path(QStringLiteral("out.suf"));
+        dialogs.saveAnswers = {out};
+        c.SUFOutButton->click();
+        const talorin::TerrainMesh* const previous = w->currentShape();
+        QVERIFY(previous);
+        const std::size_t polygons = previous->polygonCount();
+        const QByteArray saved = ReadAll(out);
+        QVERIFY(!saved.isEmpty());
+        dialogs.clearRecord();
+        dialogs.saveAnswers = {out};
+        makeRunLarge(*w);
+
+        QString buttonText;
+        bool clicked = false;
+        During(w.get(), [&] {
+            auto* dialog = w->findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
+            if (!dialog || !dialog->isVisible())
+                return false;
+            auto* cancel = dialog->findChild<QPushButton*>();
+            buttonText = cancel->text();
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            clicked = true;
+            return true;
+        });
+        c.SUFOutButton->click();
+
+        QVERIFY(clicked);
+        QCOMPARE(buttonText, QStringLiteral("キャンセル"));
+        QVERIFY(dialogs.events.isEmpty()); // no error, no beep, no save dialog
+        QCOMPARE(w->currentShape(), previous);
+        QCOMPARE(w->currentShape()->polygonCount(), polygons);
+        QCOMPARE(ReadAll(out), saved);
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files).size(), 2); // the image and out.suf
+        QVERIFY(!w->findChild<QProgressDialog*>());
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(w->isVisible());
+    }
+
+    void closingDuringARunCancelsAndCloses() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        generateUnsaved(*w);
+        const talorin::TerrainMesh* const previous = w->currentShape();
+        makeRunLarge(*w);
+        dialogs.saveAnswers = {path(QStringLiteral("never.suf"))};
+        int step = 0;
+        During(w.get(), [&] {
+            if (++step < 3)
+                return false;
+            w->close();
+            return true;
+        });
+        c.SUFOutButton->click();
+        QVERIFY(!w->isVisible());
+        QVERIFY(dialogs.events.isEmpty());
+        QCOMPARE(w->currentShape(), previous);
+        QVERIFY(!QFile::exists(path(QStringLiteral("never.suf"))));
+    }
+
+    // While a run is busy: busy cursor, the window paints, and what is typed
+    // or clicked meanwhile is dropped, not delivered afterwards.
+    void busyWindowPaintsAndDropsInput() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        activate(*w);
+        makeRunLarge(*w);
+        int paints = 0;
+        connect(c.BmpShow, &PaintBox::paintRequested, w.get(), [&] { ++paints; });
+        bool busyCursor = false;
+        int paintsWhenAsked = -1;
+        int step = 0;
+        During(w.get(), [&] {
+            switch (step++) {
+            case 0:
+                busyCursor = QApplication::overrideCursor() &&
+                             QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+                paintsWhenAsked = paints;
+                c.BmpShow->update();
+                c.ObjName->setFocus();
+                QTest::keyClicks(c.ObjName, QStringLiteral("xy"));
+                QTest::keyClick(w->windowHandle(), Qt::Key_Z);
+                QTest::mouseClick(c.ModeB, Qt::LeftButton);
+                QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 100));
+                return false;
+            case 5:
+                w->close(); // ends the run
+                return true;
+            default:
+                return false;
+            }
+        });
+        const talorin::MeshLattice lattice = w->document().lattice();
+        c.SUFOutButton->click();
+        QCoreApplication::processEvents();
+        QVERIFY(busyCursor);
+        QVERIFY(paints > paintsWhenAsked);
+        QCOMPARE(c.ObjName->text(), QStringLiteral("fuji"));
+        QVERIFY(c.ModeA->isChecked());
+        QCOMPARE(w->document().lattice(), lattice);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void bigSaveCountsItsBytes() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        c.PaMaxBar->setValue(16);
+        c.PolygoneDepth->setText(QStringLiteral("6"));
+        const QString out = path(QStringLiteral("big.suf"));
+        dialogs.saveAnswers = {out};
+        QString label;
+        During(w.get(), [&] {
+            // The dialog of the save: no cancel button, bytes in its label.
+            auto* dialog = w->findChild<QProgressDialog*>(QString::fromLatin1(kProgressDialogName));
+            if (!dialog || !dialog->isVisible() || dialog->findChild<QPushButton*>())
+                return false;
+            label = dialog->findChild<QLabel*>()->text();
+            return label.contains(QStringLiteral("バイト")) &&
+                   !label.contains(QStringLiteral("\n0 "));
+        });
+        c.SUFOutButton->click();
+        QVERIFY(dialogs.errors.isEmpty());
+        QVERIFY(QFile(out).size() > 50'000'000);
+        // Not asserted when the save was quicker than the dialog's delay.
+        if (!label.isEmpty())
+            QVERIFY2(label.startsWith(QStringLiteral("ファイルに書き込んでいます…\n")),
+                     qPrintable(label));
     }
 
     // --- Menu commands -----------------------------------------------------------

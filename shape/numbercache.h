@@ -1,0 +1,44 @@
+#pragma once
+// Recently formatted numbers by their bits, for the writers. A terrain has few
+// distinct heights (one per brightness) and, on a uniform lattice, few distinct
+// x, y, u and v values; a model read from a file holds every shared point once
+// per polygon. So most numbers are copied instead of formatted again. The key
+// is the exact bit pattern, so the text is always that of the value.
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "shape/numtext.h"
+
+namespace vesk {
+
+class NumberCache {
+  public:
+    // Writes FormatSufNumber(v) to out and returns its length. out must have
+    // room for kMaxNumberText bytes, whatever the length: the text is copied
+    // as one fixed-size block.
+    std::size_t format(double v, char* out) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        const std::uint64_t hash = (bits ^ (bits >> 29) ^ (bits >> 47)) * 0x9E3779B97F4A7C15u;
+        Entry& entry = m_entries[hash >> (64 - kEntryBits)];
+        if (entry.length == 0 || entry.bits != bits) {
+            entry.length = static_cast<std::uint8_t>(FormatSufNumber(v, entry.text));
+            entry.bits = bits;
+        }
+        std::memcpy(out, entry.text, sizeof entry.text);
+        return entry.length;
+    }
+
+  private:
+    static constexpr int kEntryBits = 13;
+    struct Entry {
+        std::uint64_t bits = 0;
+        std::uint8_t length = 0; // 0: empty (no number formats to nothing)
+        char text[kMaxNumberText];
+    };
+    std::vector<Entry> m_entries = std::vector<Entry>(std::size_t{1} << kEntryBits);
+};
+
+} // namespace vesk
