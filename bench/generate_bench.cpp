@@ -1,6 +1,7 @@
 // Generation and saving of a large terrain: a 1024 x 1024 contour image at
-// density 16 and depth 6 (1,048,576 polygons). Prints the time of each step,
-// vertices per second and the peak memory of the process.
+// density 16 and depth 6: 1,048,576 quads, or 4,194,304 triangles. Prints the
+// time of each step (freeing too), corners per second and the peak memory of
+// the process.
 //
 //     generate_bench [runs] [output folder | --no-save]
 //
@@ -84,7 +85,7 @@ int main(int argc, char** argv) {
     args.Lattice = InitMeshLattice(image, args.PaMax);
     args.WithUV = true;
 
-    const Case cases[] = {{"quads, depth 6", true, 6}, {"triangles, depth 5", false, 5}};
+    const Case cases[] = {{"quads, depth 6", true, 6}, {"triangles, depth 6", false, 6}};
     for (const Case& c : cases) {
         args.QuadMode = c.quads;
         args.Depth = c.depth;

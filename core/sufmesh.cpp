@@ -3,7 +3,8 @@
 // A generated terrain shares each point between up to four polygons (eight
 // triangles), and formatting numbers is most of a writer's work. So every
 // distinct vertex line is formatted once, in chunks shared out between two
-// threads, and the polygons then only copy lines into the output buffer.
+// threads, and the polygons then only copy lines into the output buffer,
+// which a third thread hands on to the file while the next buffer fills.
 
 #include "core/sufmesh.h"
 
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "shape/atomicsave.h"
+#include "shape/error.h"
 #include "shape/numbercache.h"
 #include "shape/numtext.h"
 #include "shape/shape.h"
@@ -34,8 +36,8 @@ namespace {
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 // Longest vertex line: four spaces, eight numbers, their separators, CR LF.
 constexpr std::size_t kMaxVertexLine = 4 + 8 * vesk::kMaxNumberText + 9 + 2;
-// Vertices formatted as one piece of work: small enough that a chunk's text
-// stays in the cache while it is copied into its own block.
+// Vertices formatted as one piece of work, into a block of text of their own:
+// small pieces share out evenly between the threads.
 constexpr std::size_t kChunkBits = 12;
 constexpr std::size_t kChunkVertices = std::size_t{1} << kChunkBits;
 
@@ -342,9 +344,24 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
     out.finish();
 }
 
+// A mesh that would make the writer read outside its lists is refused before
+// anything is written.
+void CheckMesh(const TerrainMesh& mesh) {
+    bool sound = !mesh.Starts.empty() && mesh.Starts.front() == 0 &&
+                 mesh.Starts.back() <= mesh.Indices.size();
+    for (std::size_t p = 1; sound && p < mesh.Starts.size(); ++p)
+        sound = mesh.Starts[p - 1] <= mesh.Starts[p];
+    const std::size_t vertices = mesh.Vertices.size();
+    for (std::size_t k = 0; sound && k < mesh.Indices.size(); ++k)
+        sound = mesh.Indices[k] < vertices;
+    if (!sound)
+        throw Error(ErrorKind::BadInput, "メッシュの頂点番号が範囲外です");
+}
+
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     WriteMesh(mesh, sink);
@@ -352,11 +369,13 @@ std::string SufMeshText(const TerrainMesh& mesh) {
 }
 
 bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     return vesk::WriteThrough(fd, name,
                               [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }
 
 bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh) {
+    CheckMesh(mesh);
     return vesk::SaveAtomically(fileName,
                                 [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }

@@ -1,6 +1,10 @@
 #pragma once
 // The .suf writer over a terrain mesh: the same bytes as the shape model's
 // writer (shape/suf.h) gives for the same terrain, without building the model.
+//
+// Every function first checks that the mesh's lists are consistent (Starts
+// from 0, rising, within Indices; every index a vertex) and throws
+// talorin::Error of kind BadInput, before touching any file, when they are not.
 
 #include <string>
 

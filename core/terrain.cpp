@@ -1,11 +1,16 @@
 #include "core/terrain.h"
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "core/profilecurves.h"
@@ -158,9 +163,26 @@ void CheckLeaf(const Run& run, bool quadMode, const Leaf& leaf) {
     }
 }
 
-// Fills a mesh leaf by leaf. Polygons are emitted in the order of the walk
-// and the .suf file lists them last emitted first, so they are written into
-// the index list from its end.
+// Where one band of lattice cell rows puts its part of the mesh. The bands
+// of a run are built side by side on two threads; the first owns the grid
+// row it shares with the second.
+struct Band {
+    int firstRow = 0, endRow = 0;      // cell rows firstRow .. endRow - 1
+    std::vector<MeshVertex>* vertices; // where its vertices go, in order
+    std::uint32_t base = 0;            // the mesh's number of its first vertex
+    std::uint32_t* out = nullptr;      // just past its polygons (it fills backwards)
+    // Grid row whose points the band above makes, or none. A corner there is
+    // written as kSharedPoint | its grid column and noted in shared, to be
+    // replaced by the vertex's number once the band above is done.
+    std::uint64_t sharedRow = std::numeric_limits<std::uint64_t>::max();
+    std::vector<std::uint32_t*> shared;
+};
+
+constexpr std::uint32_t kSharedPoint = std::uint32_t{1} << 31;
+
+// Fills a band of the mesh leaf by leaf. Polygons are emitted in the order of
+// the walk and the .suf file lists them last emitted first, so they are
+// written into the index list from the band's end backwards.
 //
 // Corners are welded by their grid position (see Leaf): the walk computes a
 // point once where it first appears and hands it on by value, and the point of
@@ -170,10 +192,9 @@ void CheckLeaf(const Run& run, bool quadMode, const Leaf& leaf) {
 // its position is reached; later leaves reuse its vertex.
 class MeshBuilder {
   public:
-    MeshBuilder(const Run& run, TerrainMesh& mesh, std::uint64_t gridSide)
-        : m_run(run), m_mesh(mesh), m_gridSide(gridSide),
-          m_grid(std::size_t(gridSide * gridSide), kNoVertex),
-          m_out(mesh.Indices.data() + mesh.Indices.size()) {}
+    MeshBuilder(const Run& run, std::vector<std::uint32_t>& grid, std::uint64_t gridSide,
+                Band& band)
+        : m_run(run), m_grid(grid), m_gridSide(gridSide), m_band(band) {}
 
     // False when a value came out non-finite: some step of this leaf faulted.
     bool quad(const Leaf& leaf) {
@@ -182,11 +203,12 @@ class MeshBuilder {
             !corner(leaf.C, leaf.X + 1, leaf.Y + 1, c) || !corner(leaf.D, leaf.X, leaf.Y + 1, d))
             return false;
         // Listed D, C, B, A: the builders of the shape model insert at the head.
-        m_out -= 4;
-        m_out[0] = d;
-        m_out[1] = c;
-        m_out[2] = b;
-        m_out[3] = a;
+        std::uint32_t* out = m_band.out -= 4;
+        out[0] = d;
+        out[1] = c;
+        out[2] = b;
+        out[3] = a;
+        noteShared(out, 4, leaf);
         return true;
     }
 
@@ -201,25 +223,27 @@ class MeshBuilder {
             !corner(leaf.C, leaf.X + 1, leaf.Y + 1, cc) || !corner(leaf.D, leaf.X, leaf.Y + 1, d))
             return false;
         const std::uint32_t c = add(centre); // the centre belongs to this leaf alone
-        const std::uint32_t list[4][3] = {{c, b, a}, {c, cc, b}, {d, cc, c}, {c, a, d}};
-        for (const auto& t : list) {
-            m_out -= 3;
-            m_out[0] = t[0];
-            m_out[1] = t[1];
-            m_out[2] = t[2];
-        }
+        // The four in file order: the last emitted first.
+        const std::uint32_t list[12] = {c, a, d, d, cc, c, c, cc, b, c, b, a};
+        std::uint32_t* out = m_band.out -= 12;
+        std::memcpy(out, list, sizeof list);
+        noteShared(out, 12, leaf);
         return true;
     }
 
   private:
     std::uint32_t add(const MeshVertex& v) {
-        m_mesh.Vertices.push_back(v);
-        return std::uint32_t(m_mesh.Vertices.size() - 1);
+        m_band.vertices->push_back(v);
+        return m_band.base + std::uint32_t(m_band.vertices->size() - 1);
     }
 
     // The vertex of point p at grid position (x, y), made when the position is
     // new; false when its values are not finite.
     bool corner(MeshPoint p, std::uint64_t x, std::uint64_t y, std::uint32_t& index) {
+        if (y == m_band.sharedRow) {
+            index = kSharedPoint | std::uint32_t(x);
+            return true;
+        }
         std::uint32_t& slot = m_grid[std::size_t(y * m_gridSide + x)];
         if (slot == kNoVertex) {
             MeshVertex v;
@@ -231,11 +255,19 @@ class MeshBuilder {
         return true;
     }
 
+    // Notes the corners on the shared row among the count just written.
+    void noteShared(std::uint32_t* out, int count, const Leaf& leaf) {
+        if (leaf.Y != m_band.sharedRow)
+            return;
+        for (int k = 0; k < count; ++k)
+            if ((out[k] & kSharedPoint) != 0)
+                m_band.shared.push_back(out + k);
+    }
+
     const Run& m_run;
-    TerrainMesh& m_mesh;
+    std::vector<std::uint32_t>& m_grid; // the vertex at each grid position
     std::uint64_t m_gridSide;
-    std::vector<std::uint32_t> m_grid; // the vertex at each grid position
-    std::uint32_t* m_out;              // the last polygon written
+    Band& m_band;
 };
 
 // The first leaf of cell (0, 0) with every step checked and nothing built, for
@@ -265,16 +297,11 @@ void CheckFirstLeaf(const Run& run, bool quadMode, const MeshLattice& lattice, i
     CheckLeaf(run, quadMode, Leaf{A, B, C, D, 0, 0});
 }
 
-// a * b, or the largest count when it does not fit.
-std::uint64_t SaturatingMul(std::uint64_t a, std::uint64_t b) {
-    std::uint64_t r = 0;
-    return __builtin_mul_overflow(a, b, &r) ? std::numeric_limits<std::uint64_t>::max() : r;
-}
-
-std::uint64_t LeafCount(int depth, int paMax) {
-    if (depth >= 32)
-        return std::numeric_limits<std::uint64_t>::max();
-    return SaturatingMul(std::uint64_t{1} << (2 * depth), std::uint64_t(paMax) * paMax);
+// Whether a run is built as two bands on two threads: when it is large
+// enough to gain, and its vertex numbers leave a bit to mark shared points.
+bool TwoBands(int paMax, double leaves, double vertices) {
+    constexpr double kTwoBandLeaves = 65536;
+    return paMax >= 2 && leaves >= kTwoBandLeaves && vertices < double(kSharedPoint);
 }
 
 [[noreturn]] void ThrowOutOfMemory() {
@@ -285,6 +312,179 @@ struct FreeShape {
     void operator()(vesk::TVESK_Object* object) const { vesk::FreeSuf(object); }
 };
 using ShapeGuard = std::unique_ptr<vesk::TVESK_Object, FreeShape>;
+
+// Progress reports and memory checks of a run, on the caller's thread.
+class RunMonitor {
+  public:
+    RunMonitor(const ProgressFn& progress, vesk::MemoryClaim& claim, double bytesPerLeaf,
+               std::uint64_t total)
+        : m_progress(progress), m_claim(claim), m_bytesPerLeaf(bytesPerLeaf), m_total(total) {}
+
+    // Reports done leaves when they are more than at the last report; throws
+    // when the caller cancels or the rest no longer fits into memory.
+    void report(std::uint64_t done) {
+        if (done <= m_reported)
+            return;
+        m_reported = done;
+        if (m_progress && !m_progress(done, m_total))
+            throw Error(ErrorKind::Cancelled, kCancelledText);
+        if (!m_claim.grow(std::uint64_t(double(done) * m_bytesPerLeaf)))
+            ThrowOutOfMemory();
+    }
+
+    // The last report of a successful run.
+    void finish() {
+        if (m_progress && m_reported != m_total)
+            (void)m_progress(m_total, m_total);
+    }
+
+  private:
+    const ProgressFn& m_progress;
+    vesk::MemoryClaim& m_claim;
+    double m_bytesPerLeaf;
+    std::uint64_t m_total;
+    std::uint64_t m_reported = 0;
+};
+
+// Walks the band's cells and builds them; false when a value came out
+// non-finite or stop was set. Every kProgressStride leaves it calls
+// stride(done so far), which may throw or set stop.
+template <typename Stride>
+bool WalkBand(const Run& run, const Talorin_Args& args, std::vector<std::uint32_t>& grid,
+              std::uint64_t gridSide, Band& band, const std::atomic<bool>& stop, Stride&& stride) {
+    MeshBuilder builder(run, grid, gridSide, band);
+    const std::uint32_t side = std::uint32_t{1} << args.Depth;
+    std::uint64_t done = 0;
+    bool sound = true;
+    auto visit = [&](const Leaf& leaf) {
+        if (!(args.QuadMode ? builder.quad(leaf) : builder.triangles(leaf))) {
+            sound = false;
+            return false;
+        }
+        if (++done % kProgressStride == 0) {
+            stride(done);
+            if (stop.load(std::memory_order_relaxed))
+                return false;
+        }
+        return true;
+    };
+    const MeshLattice& lattice = args.Lattice;
+    for (int j = band.firstRow; j < band.endRow; ++j)
+        for (int i = 0; i < args.PaMax; ++i)
+            if (!WalkCell(lattice[i][j], lattice[i + 1][j], lattice[i + 1][j + 1],
+                          lattice[i][j + 1], args.Depth, visit, std::uint32_t(i) * side,
+                          std::uint32_t(j) * side))
+                return false;
+    return sound;
+}
+
+// Builds the mesh into mesh.Vertices (reserved) and mesh.Indices (sized):
+// large runs as two bands of cell rows on two threads, each numbering its
+// own vertices; the second's corners on the row the two share are joined up
+// when both are done. False when a value came out non-finite.
+bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std::uint64_t gridSide,
+               bool twoBands, const ProgressFn& progress, vesk::MemoryClaim& claim,
+               double bytesPerLeaf) {
+    const bool quads = args.QuadMode;
+    const std::uint64_t side = std::uint64_t{1} << args.Depth;
+    const std::uint64_t leavesPerRow = side * side * std::uint64_t(args.PaMax);
+    const std::uint64_t total = leavesPerRow * std::uint64_t(args.PaMax);
+    const std::uint64_t indicesPerLeaf = quads ? 4 : 12;
+    RunMonitor monitor(progress, claim, bytesPerLeaf, total);
+    std::vector<std::uint32_t> grid(std::size_t(gridSide * gridSide), kNoVertex);
+    std::atomic<bool> stop{false};
+
+    Band first;
+    first.firstRow = 0;
+    first.endRow = args.PaMax;
+    first.vertices = &mesh.Vertices;
+    first.out = mesh.Indices.data() + mesh.Indices.size();
+
+    if (!twoBands || std::thread::hardware_concurrency() < 2) {
+        const bool sound = WalkBand(run, args, grid, gridSide, first, stop,
+                                    [&](std::uint64_t done) { monitor.report(done); });
+        if (sound)
+            monitor.finish();
+        return sound;
+    }
+
+    // The first band makes the points of its rows of cells up to and with the
+    // row it shares with the second, so it makes exactly this many vertices.
+    const int split = args.PaMax / 2;
+    const std::uint64_t firstLeaves = leavesPerRow * std::uint64_t(split);
+    const std::uint64_t firstVertices =
+        (std::uint64_t(split) * side + 1) * gridSide + (quads ? 0 : firstLeaves);
+    first.endRow = split;
+    std::vector<MeshVertex> secondVertices;
+    secondVertices.reserve(mesh.Vertices.capacity() - std::size_t(firstVertices));
+    Band second;
+    second.firstRow = split;
+    second.endRow = args.PaMax;
+    second.vertices = &secondVertices;
+    second.base = std::uint32_t(firstVertices);
+    second.out = mesh.Indices.data() + (total - firstLeaves) * indicesPerLeaf;
+    second.sharedRow = std::uint64_t(split) * side;
+    second.shared.reserve(std::size_t(gridSide) * 4);
+
+    std::atomic<std::uint64_t> secondDone{0};
+    std::atomic<bool> secondFinished{false};
+    bool secondSound = true;
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            secondSound =
+                WalkBand(run, args, grid, gridSide, second, stop, [&](std::uint64_t done) {
+                    secondDone.store(done, std::memory_order_relaxed);
+                });
+            if (!secondSound)
+                stop = true;
+            secondFinished = true;
+        });
+    } catch (const std::system_error&) {
+        second.firstRow = second.endRow; // nothing on another thread: the first band takes all
+        first.endRow = args.PaMax;
+        first.out = mesh.Indices.data() + mesh.Indices.size();
+        const bool sound = WalkBand(run, args, grid, gridSide, first, stop,
+                                    [&](std::uint64_t done) { monitor.report(done); });
+        if (sound)
+            monitor.finish();
+        return sound;
+    }
+    // Whatever ends this call, the helper stops and is waited for first.
+    struct Join {
+        std::thread& thread;
+        std::atomic<bool>& stop;
+        ~Join() {
+            stop = true;
+            thread.join();
+        }
+    } join{helper, stop};
+
+    std::uint64_t firstDone = 0;
+    const bool firstSound =
+        WalkBand(run, args, grid, gridSide, first, stop, [&](std::uint64_t done) {
+            firstDone = done;
+            monitor.report(done + secondDone.load(std::memory_order_relaxed));
+        });
+    if (!firstSound) {
+        stop = true;
+        return false;
+    }
+    firstDone = firstLeaves;
+    while (!secondFinished) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        monitor.report(firstDone + secondDone.load(std::memory_order_relaxed));
+    }
+    if (!secondSound)
+        return false;
+    if (mesh.Vertices.size() != firstVertices)
+        throw std::logic_error("the first band made an unexpected number of vertices");
+    for (std::uint32_t* slot : second.shared)
+        *slot = grid[std::size_t(second.sharedRow * gridSide + (*slot & ~kSharedPoint))];
+    mesh.Vertices.insert(mesh.Vertices.end(), secondVertices.begin(), secondVertices.end());
+    monitor.finish();
+    return true;
+}
 
 } // namespace
 
@@ -354,14 +554,16 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     // too large fails at once instead of after filling memory. Counts in
     // double cannot wrap around.
     const bool quads = args.QuadMode;
-    const std::uint64_t leaves = LeafCount(args.Depth, args.PaMax);
     const double leafCount = std::ldexp(double(args.PaMax) * args.PaMax, 2 * args.Depth);
     const double gridSide = std::ldexp(double(args.PaMax), args.Depth) + 1;
     const double polygonCount = quads ? leafCount : 4 * leafCount;
     const double indexCount = polygonCount * (quads ? 4 : 3);
     const double vertexCount = gridSide * gridSide + (quads ? 0 : leafCount);
-    const double bytes = vertexCount * sizeof(MeshVertex) + indexCount * 4 +
-                         (polygonCount + 1) * 4 + gridSide * gridSide * 4;
+    // Vertices (and the second band's half of them while the two are joined
+    // up), corners, polygon starts, the grid.
+    const bool twoBands = TwoBands(args.PaMax, leafCount, vertexCount);
+    const double bytes = vertexCount * sizeof(MeshVertex) * (twoBands ? 1.5 : 1.0) +
+                         indexCount * 4 + (polygonCount + 1) * 4 + gridSide * gridSide * 4;
     constexpr double kIndexLimit = double(std::numeric_limits<std::uint32_t>::max());
     vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
     if (args.Depth > kMaxWalkDepth || indexCount > kIndexLimit || vertexCount >= kIndexLimit ||
@@ -371,7 +573,6 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     }
 
     TerrainMesh mesh;
-    std::uint64_t done = 0; // leaves finished
     bool suspect = false;
     try {
         mesh.ObjName = args.ObjName;
@@ -380,25 +581,8 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         mesh.QuadMode = quads;
         mesh.Vertices.reserve(std::size_t(vertexCount));
         mesh.Indices.resize(std::size_t(indexCount));
-        MeshBuilder builder(run, mesh, std::uint64_t(gridSide));
-
-        const double bytesPerLeaf = bytes / leafCount;
-        std::uint64_t nextCheck = kProgressStride;
-        auto visit = [&](const Leaf& leaf) {
-            if (!(quads ? builder.quad(leaf) : builder.triangles(leaf))) {
-                suspect = true;
-                return false;
-            }
-            if (++done == nextCheck) {
-                nextCheck += kProgressStride;
-                if (progress && !progress(done, leaves))
-                    throw Error(ErrorKind::Cancelled, kCancelledText);
-                if (!claim.grow(std::uint64_t(double(done) * bytesPerLeaf)))
-                    ThrowOutOfMemory();
-            }
-            return true;
-        };
-        WalkLattice(args.Lattice, args.PaMax, args.Depth, visit);
+        suspect = !BuildMesh(run, args, mesh, std::uint64_t(gridSide), twoBands, progress, claim,
+                             bytes / leafCount);
         if (!suspect) {
             const std::uint32_t corners = quads ? 4 : 3;
             mesh.Starts.resize(std::size_t(polygonCount) + 1);
@@ -410,21 +594,17 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     }
 
     if (suspect) {
-        // Some step faulted at or before the leaf just reached. Give the
-        // partial mesh back, then go over the run again up to that leaf with
-        // every step checked: the first fault throws with its own text.
+        // Some step faulted. Give the partial mesh back, then go over the run
+        // again with every step checked: the first fault in the order of the
+        // rules throws with its own text.
         mesh = TerrainMesh{};
-        const std::uint64_t limit = done + 1;
-        std::uint64_t checked = 0;
         WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
             CheckLeaf(run, quads, leaf);
-            return ++checked < limit;
+            return true;
         });
         // Not reached: with finite input a non-finite value only comes from a fault.
         throw FloatFault(kInvalidOperationText);
     }
-    if (progress && done % kProgressStride != 0)
-        (void)progress(leaves, leaves);
     return mesh;
 }
 

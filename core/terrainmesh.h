@@ -25,6 +25,10 @@ struct TerrainMesh {
     std::uint8_t Kind = 0; // vesk::kPoly, kShade, kUvPoly or kUvShade
     bool QuadMode = true;  // leaves are quads, or four triangles around the centre
 
+    // Every distinct point once: a point that several polygons share is one
+    // vertex. The generator numbers them in the order in which it first
+    // reaches them (the order of the subdivision walk, see core/subdivision.h);
+    // a large run is built as two bands of cell rows, the upper one first.
     std::vector<MeshVertex> Vertices;
 
     // Polygon p has the corners Indices[Starts[p]] .. Indices[Starts[p + 1] - 1]

@@ -250,3 +250,28 @@ TEST(WriteSufMesh, ReaderGoingAwayHalfwayFailsTheWriteWithoutHanging) {
     EXPECT_NE(vesk::Utf8FromCp932(vesk::SufError).find("pipe に書き込めませんでした"),
               std::string::npos);
 }
+
+TEST_F(SufMeshSave, InconsistentMeshIsRefusedBeforeAnythingIsWritten) {
+    const fs::path file = m_dir / "kept.suf";
+    std::ofstream(file) << "old";
+    TerrainMesh outside = TwoTriangles(vesk::kPoly);
+    outside.Indices[4] = 4; // one past the last vertex
+    TerrainMesh beyond = TwoTriangles(vesk::kPoly);
+    beyond.Starts.back() = 7; // past the end of Indices
+    TerrainMesh falling = TwoTriangles(vesk::kPoly);
+    falling.Starts = {0, 4, 3, 6};
+    TerrainMesh noStarts = TwoTriangles(vesk::kPoly);
+    noStarts.Starts.clear();
+    for (const TerrainMesh* mesh : {&outside, &beyond, &falling, &noStarts}) {
+        try {
+            SaveSufMesh(file.string(), *mesh);
+            ADD_FAILURE() << "accepted";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.kind(), ErrorKind::BadInput);
+        }
+        EXPECT_THROW(SufMeshText(*mesh), Error);
+        EXPECT_THROW(WriteSufMesh(1, "standard output", *mesh), Error);
+    }
+    EXPECT_EQ(ReadFile(file), "old");
+    EXPECT_EQ(fs::directory_iterator(m_dir)->path(), file);
+}

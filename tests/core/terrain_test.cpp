@@ -483,16 +483,18 @@ TEST_F(Generation, NeighbouringCellsMeetWithoutCracksOnAnEditedLattice) {
 }
 
 TEST_F(Generation, EveryPointIsOneVertexUsedByAllItsPolygons) {
+    // Small runs are built in one go, large ones (density 5, depth 6: 102400
+    // leaves) as two bands of cell rows joined along the row they share.
     const Bitmap image = Speckled(233, 233);
-    for (const bool quads : {true, false}) {
-        const int depth = quads ? 3 : 2;
-        Talorin_Args args = MakeArgs(image, 4, depth, quads);
-        AdjustMeshDensity(args.Lattice, 4, 80, 90, kLeftButton, 1.0, 1.0);
-        AdjustMeshDensity(args.Lattice, 4, 150, 40, kRightButton, 1.0, 1.0);
+    for (const auto& [quads, depth, paMax] : {std::tuple{true, 3, 4}, std::tuple{false, 2, 4},
+                                              std::tuple{true, 6, 5}, std::tuple{false, 6, 5}}) {
+        Talorin_Args args = MakeArgs(image, paMax, depth, quads);
+        AdjustMeshDensity(args.Lattice, paMax, 80, 90, kLeftButton, 1.0, 1.0);
+        AdjustMeshDensity(args.Lattice, paMax, 150, 40, kRightButton, 1.0, 1.0);
         const TerrainMesh mesh = GenerateTerrainMesh(args);
-        // (4 * 2^depth + 1)^2 lattice-wide grid points, plus one centre per leaf.
-        const std::size_t side = (std::size_t(4) << depth) + 1;
-        const std::size_t leaves = std::size_t(16) << (2 * depth);
+        // (paMax * 2^depth + 1)^2 lattice-wide grid points, plus one centre per leaf.
+        const std::size_t side = (std::size_t(paMax) << depth) + 1;
+        const std::size_t leaves = std::size_t(paMax * paMax) << (2 * depth);
         EXPECT_EQ(mesh.Vertices.size(), side * side + (quads ? 0 : leaves));
         ASSERT_EQ(mesh.Starts.size(), mesh.polygonCount() + 1);
         EXPECT_EQ(mesh.Starts.back(), mesh.Indices.size());
@@ -509,6 +511,11 @@ TEST_F(Generation, EveryPointIsOneVertexUsedByAllItsPolygons) {
         const int most = *std::max_element(uses.begin(), uses.end());
         EXPECT_EQ(*std::min_element(uses.begin(), uses.end()), quads ? 1 : 2);
         EXPECT_EQ(most, quads ? 4 : 8);
+        // Each polygon's corners are distinct points.
+        for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+            std::set<std::uint32_t> corners(mesh.corners(p), mesh.corners(p) + mesh.cornerCount(p));
+            ASSERT_EQ(corners.size(), mesh.cornerCount(p)) << "polygon " << p;
+        }
     }
 }
 
@@ -535,6 +542,22 @@ TEST_F(Generation, ReportsProgressUpToTheLeafCount) {
         EXPECT_EQ(reports[n].second, 16384u);
     }
     EXPECT_EQ(reports.back(), (std::pair<std::uint64_t, std::uint64_t>{16384, 16384}));
+}
+
+TEST_F(Generation, ReportsProgressOfALargeRunBuiltInTwoBands) {
+    const Bitmap image = Speckled(129, 129);
+    std::vector<std::uint64_t> done;
+    const TerrainMesh mesh = GenerateTerrainMesh(MakeArgs(image, 16, 6, false),
+                                                 [&](std::uint64_t d, std::uint64_t total) {
+                                                     EXPECT_EQ(total, 1048576u);
+                                                     done.push_back(d);
+                                                     return true;
+                                                 });
+    ASSERT_GE(done.size(), 3u);
+    // Strictly rising.
+    EXPECT_EQ(std::adjacent_find(done.begin(), done.end(), std::greater_equal<>()), done.end());
+    EXPECT_EQ(done.back(), 1048576u);
+    EXPECT_EQ(mesh.polygonCount(), 4194304u);
 }
 
 // --- Running out of memory and cancelling -------------------------------------------
@@ -584,18 +607,18 @@ TEST_F(Generation, BudgetDroppingHalfwayStopsTheRun) {
 }
 
 TEST_F(Generation, OtherProcessesTakingMemoryStopTheRunBeforeItFillsMemory) {
-    // Depth 7 at density 16 needs about 270 MB. The simulated system has 400 MB
-    // left at the start, so the run fits; then another process takes 1 MB for
-    // every leaf report (4096 leaves), and by the first re-check, 64 MiB into
-    // the run, the rest no longer fits.
+    // Depth 7 at density 16 needs about 350 MB. The simulated system has 600 MB
+    // left at the start, so the run fits; then another process takes 512 bytes
+    // for every leaf built, and by the first re-check, 64 MiB into the run,
+    // the rest no longer fits.
     const Bitmap image = Speckled(129, 129);
-    std::size_t available = std::size_t{400} << 20;
-    std::size_t taken = std::size_t{1} << 20;
-    vesk::SetAvailableMemorySource([&] { return available; });
+    const std::size_t start = std::size_t{600} << 20;
+    std::size_t taken = 512;
     std::uint64_t reached = 0;
+    vesk::SetAvailableMemorySource(
+        [&] { return start - std::min<std::size_t>(start, reached * taken); });
     const auto run = [&] {
         GenerateTerrainMesh(MakeArgs(image, 16, 7, true), [&](std::uint64_t done, std::uint64_t) {
-            available -= std::min(available, taken);
             reached = done;
             return true;
         });
@@ -604,7 +627,6 @@ TEST_F(Generation, OtherProcessesTakingMemoryStopTheRunBeforeItFillsMemory) {
     EXPECT_GT(reached, 0u);
     EXPECT_LT(reached, 4194304u / 2);
     // When nobody else takes memory, the same run succeeds.
-    available = std::size_t{400} << 20;
     taken = 0;
     EXPECT_EQ(GenerateTerrainMesh(MakeArgs(image, 16, 7, true)).polygonCount(), 4194304u);
 }
@@ -619,10 +641,11 @@ TEST_F(Generation, RunIsRefusedWhenTheSystemHasTooLittleLeftAtTheStart) {
 
 TEST_F(Generation, ProgressReturningFalseCancelsTheRun) {
     const Bitmap image = Speckled(65, 65);
-    for (const bool quads : {true, false}) {
+    for (const auto& [quads, depth] :
+         {std::pair{true, 3}, std::pair{false, 3}, std::pair{true, 6}}) {
         int calls = 0;
         try {
-            GenerateTerrainMesh(MakeArgs(image, 16, 3, quads),
+            GenerateTerrainMesh(MakeArgs(image, 16, depth, quads),
                                 [&](std::uint64_t, std::uint64_t) { return ++calls < 2; });
             ADD_FAILURE() << "not cancelled";
         } catch (const Error& e) {
@@ -681,6 +704,20 @@ TEST_F(Generation, FaultLateInTheRunAbandonsWhatWasBuilt) {
         // The same run without that pixel.
         EXPECT_EQ(GenerateTerrainMesh(args).polygonCount(), quads ? 1024u : 4096u);
         image.setPixel(28, 28, {5, 5, 5});
+    }
+}
+
+TEST_F(Generation, FaultInEitherHalfOfALargeRunIsFound) {
+    // 65536 leaves: built as two bands. A dark pixel near the top or near the
+    // bottom of the image overflows at level -200 in the first or the second.
+    for (const int at : {5, 120}) {
+        Bitmap image = Filled(129, 129, {255, 255, 255});
+        image.setPixel(at, at, {5, 5, 5});
+        for (const bool quads : {true, false}) {
+            Talorin_Args args = MakeArgs(image, 16, quads ? 4 : 3, quads);
+            args.CurveLevel = -200;
+            EXPECT_EQ(FaultOf([&] { GenerateTerrainMesh(args); }), kOverflowText) << at;
+        }
     }
 }
 
