@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test headless:
-# the normal build (core, shape, command line, window), the core and shape
+# the normal build (core, shape, command line, window) offscreen, the 3D view
+# on a virtual X server with software OpenGL, the core and shape
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # short run of each fuzz target (the BMP decoder; the .suf reader with its
 # write-read-write round trip), each with its seed corpus when it has one.
@@ -22,7 +23,11 @@ done
 echo "== build and test =="
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
-ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
+ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs" -LE gl
+
+echo "== 3D view tests (Xvfb, Mesa software OpenGL) =="
+# Each of these starts its own X server through xvfb-run (see tests/gl).
+ctest --test-dir build --output-on-failure --no-tests=error -L gl
 
 echo "== sanitizers (AddressSanitizer, UndefinedBehaviorSanitizer) =="
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALORIN_SANITIZE=ON -DTALORIN_UI=OFF -DTALORIN_BENCH=OFF

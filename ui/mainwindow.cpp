@@ -40,8 +40,10 @@
 #include "shape/suf.h"
 #include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
+#include "ui/liveterrain.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"
+#include "ui/terrainview.h"
 
 namespace {
 
@@ -191,6 +193,7 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
                               Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_dialogs(dialogs), m_arguments(arguments) {
     setWindowTitle(QStringLiteral("Talorin"));
+    m_live = std::make_unique<LiveTerrain>(m_document);
 
     BmpOpen.filter = kImageFilter;
     BmpOpen.defaultSuffix = QStringLiteral("bmp");
@@ -217,6 +220,21 @@ TTalorin_main::~TTalorin_main() {
         thread.join();
     // A run cancelled just before the window closed may still be unwinding.
     JoinAbandonedWork();
+}
+
+void TTalorin_main::View3DClick() {
+    if (!m_viewWindow) {
+        m_viewWindow = new TerrainViewWindow(this);
+        m_live->attach(m_viewWindow->view());
+    }
+    m_viewWindow->show();
+    m_viewWindow->raise();
+    m_viewWindow->activateWindow();
+    // The shape just output, while nothing has changed since; else the preview.
+    if (CurrentShape && m_document.version() == m_shapeVersion)
+        m_live->showShape(CurrentShape);
+    else
+        m_live->refresh();
 }
 
 QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
@@ -248,6 +266,9 @@ void TTalorin_main::createMenu() {
     RedoAction->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
     RedoAction->setEnabled(false);
+    ViewMenu = MainMenu1->addMenu(QStringLiteral("表示(&V)"));
+    View3D = ViewMenu->addAction(QStringLiteral("3Dビュー(&3)"));
+    View3D->setShortcut(QKeySequence(Qt::Key_F3));
     KH1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
     K2 = KH1->addAction(QStringLiteral("ヴァージョン情報(&A)..."));
 }
@@ -394,6 +415,8 @@ void TTalorin_main::createControls() {
                                                       {EditMenu, "EditMenu"},
                                                       {UndoAction, "UndoAction"},
                                                       {RedoAction, "RedoAction"},
+                                                      {ViewMenu, "ViewMenu"},
+                                                      {View3D, "View3D"},
                                                       {KH1, "KH1"},
                                                       {K2, "K2"},
                                                       {Bevel1, "Bevel1"},
@@ -465,6 +488,7 @@ void TTalorin_main::connectHandlers() {
             [this] { handle(&TTalorin_main::OutputOptionsMenuClick); });
     connect(UndoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::UndoClick); });
     connect(RedoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::RedoClick); });
+    connect(View3D, &QAction::triggered, this, [this] { handle(&TTalorin_main::View3DClick); });
 
     connect(PolygoneDepth, &DepthField::textChanged, this,
             [this] { handle(&TTalorin_main::PolygoneDepthChange); });
@@ -941,9 +965,11 @@ void TTalorin_main::OutputSUF() {
         m_dialogs.message(this, FromUtf8(talorin::kOutOfMemoryText));
         return;
     }
-    std::unique_ptr<talorin::TerrainMesh> previous =
-        std::exchange(CurrentShape, std::move(run->mesh));
+    std::shared_ptr<talorin::TerrainMesh> previous =
+        std::exchange(CurrentShape, std::shared_ptr<talorin::TerrainMesh>(std::move(run->mesh)));
     freeInBackground(std::move(previous));
+    m_shapeVersion = m_document.version();
+    m_live->showShape(CurrentShape);
     if (m_closeRequested)
         return;
 
@@ -982,7 +1008,7 @@ void TTalorin_main::runInBackground(const WorkOptions& options,
     RunInBackground(this, options, progress, work);
 }
 
-void TTalorin_main::freeInBackground(std::unique_ptr<talorin::TerrainMesh> shape) {
+void TTalorin_main::freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape) {
     if (!shape)
         return;
     // A big mesh takes a while to give back; the busy cursor covers it.

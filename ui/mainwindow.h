@@ -38,7 +38,9 @@ class QPushButton;
 class QRadioButton;
 class QSlider;
 class DepthField;
+class LiveTerrain;
 class PaintBox;
+class TerrainViewWindow;
 
 // The output text of About.
 inline const QString kAboutText =
@@ -70,6 +72,10 @@ class TTalorin_main : public QMainWindow {
 
     // The output options (adaptive depth) that the next output uses.
     const OutputOptions& outputOptions() const { return m_outputOptions; }
+    // The 3D view's window once 表示 → 3Dビュー opened it, else null; and what
+    // keeps it up to date.
+    TerrainViewWindow* terrainViewWindow() const { return m_viewWindow; }
+    LiveTerrain* liveTerrain() const { return m_live.get(); }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -88,6 +94,8 @@ class TTalorin_main : public QMainWindow {
     QMenu* EditMenu = nullptr;
     QAction* UndoAction = nullptr;
     QAction* RedoAction = nullptr;
+    QMenu* ViewMenu = nullptr;
+    QAction* View3D = nullptr;
     QMenu* KH1 = nullptr;
     QAction* K2 = nullptr;
     QFrame* Bevel1 = nullptr;
@@ -128,7 +136,7 @@ class TTalorin_main : public QMainWindow {
 
     // --- State of the window; owned by it -----------------------------------
     talorin::TerrainDocument m_document;
-    std::unique_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
+    std::shared_ptr<talorin::TerrainMesh> CurrentShape; // the last generated shape, or null
     QString m_imageFile; // the contour image's file, which exports refer to
     QImage PreviewImage;
     QImage GraphBackground;
@@ -158,6 +166,8 @@ class TTalorin_main : public QMainWindow {
     void OutputOptionsMenuClick();
     void UndoClick();
     void RedoClick();
+    // Opens the 3D view's window, or raises it.
+    void View3DClick();
 
     // --- Commands --------------------------------------------------------------
     // Lets the user pick a contour image and loads it; a cancelled dialog or an
@@ -178,7 +188,7 @@ class TTalorin_main : public QMainWindow {
     void runInBackground(const WorkOptions& options,
                          const std::function<void(WorkProgress&)>& work);
     // Frees a shape off the UI thread.
-    void freeInBackground(std::unique_ptr<talorin::TerrainMesh> shape);
+    void freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape);
     void releaseShape();
 
     void createMenu();
@@ -217,4 +227,7 @@ class TTalorin_main : public QMainWindow {
     struct CountJob;
     std::shared_ptr<CountJob> m_countJob;
     std::vector<std::pair<std::thread, std::shared_ptr<CountJob>>> m_countThreads;
+    TerrainViewWindow* m_viewWindow = nullptr; // a child window, made on first use
+    std::unique_ptr<LiveTerrain> m_live;       // after m_document: ends before it
+    std::uint64_t m_shapeVersion = 0;          // the document's version at the last output
 };

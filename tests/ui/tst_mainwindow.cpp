@@ -730,10 +730,11 @@ class TestMainWindow : public QObject {
         TTalorin_main w(dialogs, {kProgram});
         const Controls c(w);
         const QList<QAction*> menus = c.MainMenu1->actions();
-        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus.size(), 4);
         QCOMPARE(menus[0]->menu(), c.K1);
         QCOMPARE(menus[1]->menu(), c.EditMenu);
-        QCOMPARE(menus[2]->menu(), c.KH1);
+        QCOMPARE(menus[2]->menu(), w.findChild<QMenu*>(QStringLiteral("ViewMenu")));
+        QCOMPARE(menus[3]->menu(), c.KH1);
         QCOMPARE(c.EditMenu->title(), QStringLiteral("編集(&E)"));
         QCOMPARE(c.UndoAction->text(), QStringLiteral("元に戻す(&U)"));
         QCOMPARE(c.RedoAction->text(), QStringLiteral("やり直し(&R)"));

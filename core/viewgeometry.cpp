@@ -1,0 +1,299 @@
+#include "core/viewgeometry.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+#include "shape/error.h"
+
+namespace talorin {
+
+namespace {
+
+const char* const kBrokenMeshText = "3Dビュー: 地形のメッシュが壊れています。";
+
+// Refuses index lists that would make the loops below read outside the mesh.
+void CheckMesh(const TerrainMesh& mesh) {
+    if (mesh.Vertices.size() > std::numeric_limits<std::uint32_t>::max() || mesh.Starts.empty() ||
+        mesh.Starts.front() != 0 || mesh.Starts.back() != mesh.Indices.size())
+        throw Error(kBrokenMeshText);
+    for (std::size_t p = 0; p + 1 < mesh.Starts.size(); ++p)
+        if (mesh.Starts[p] > mesh.Starts[p + 1])
+            throw Error(kBrokenMeshText);
+    const std::size_t count = mesh.Vertices.size();
+    for (std::uint32_t index : mesh.Indices)
+        if (index >= count)
+            throw Error(kBrokenMeshText);
+}
+
+Vec3 PositionOf(const MeshVertex& v) {
+    return {v.X, v.Y, v.Z};
+}
+
+struct Stop {
+    double t;
+    Rgb8 colour;
+};
+// Lowland green, meadow, tan, rock brown, snow.
+constexpr Stop kRamp[] = {{0.0, {52, 112, 62}},
+                          {0.3, {116, 164, 84}},
+                          {0.55, {194, 182, 118}},
+                          {0.8, {146, 116, 86}},
+                          {1.0, {244, 244, 240}}};
+
+std::uint8_t Mix(std::uint8_t a, std::uint8_t b, double f) {
+    return std::uint8_t(std::lround(a + (b - a) * f));
+}
+
+// Every polygon edge once, and the edges that border a lattice cell. The
+// edges are grouped by their lower vertex (a counting sort), so the work is
+// linear in the number of corners even for millions of polygons.
+void BuildEdges(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out) {
+    const std::size_t vertexCount = mesh.Vertices.size();
+    std::vector<std::uint32_t> first(vertexCount + 1, 0);
+    auto forEachEdge = [&](auto&& visit) {
+        for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+            const std::size_t n = mesh.cornerCount(p);
+            if (n < 3)
+                continue;
+            const std::uint32_t* c = mesh.corners(p);
+            for (std::size_t k = 0; k < n; ++k) {
+                const std::uint32_t a = c[k], b = c[(k + 1) % n];
+                if (a != b)
+                    visit(std::min(a, b), std::max(a, b), p);
+            }
+        }
+    };
+    forEachEdge([&](std::uint32_t lo, std::uint32_t, std::size_t) { ++first[lo + 1]; });
+    for (std::size_t v = 0; v < vertexCount; ++v)
+        first[v + 1] += first[v];
+    std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> slots(first.back()); // (hi, cell)
+    forEachEdge([&](std::uint32_t lo, std::uint32_t hi, std::size_t p) {
+        const std::size_t cell = polygonsPerCell > 0 ? p / polygonsPerCell : 0;
+        slots[fill[lo]++] = {hi, std::uint32_t(cell)};
+    });
+    out.edges.reserve(first.back() / 2 + vertexCount);
+    for (std::size_t lo = 0; lo < vertexCount; ++lo) {
+        auto begin = slots.begin() + first[lo], end = slots.begin() + first[lo + 1];
+        std::sort(begin, end);
+        for (auto it = begin; it != end;) {
+            auto next = it;
+            bool sameCell = true;
+            while (next != end && next->first == it->first) {
+                sameCell = sameCell && next->second == it->second;
+                ++next;
+            }
+            out.edges.push_back(std::uint32_t(lo));
+            out.edges.push_back(it->first);
+            if (polygonsPerCell > 0 && (next - it == 1 || !sameCell)) {
+                out.cellOutlines.push_back(std::uint32_t(lo));
+                out.cellOutlines.push_back(it->first);
+            }
+            it = next;
+        }
+    }
+}
+
+// Vertex clustering over the ground: every vertex moves to the chosen member
+// of its grid cell, triangles that lose a corner vanish, and repeats are
+// dropped. On a regular grid whose spacing divides the cluster size this is
+// plain subsampling; on a distorted lattice dense regions lose the most.
+std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
+    const Bounds& b = g.bounds;
+    const double cw = (b.max.x - b.min.x) / kCoarseGrid, ch = (b.max.y - b.min.y) / kCoarseGrid;
+    if (!(cw > 0) || !(ch > 0))
+        return {};
+    constexpr int kSide = kCoarseGrid + 1; // the far border gets clusters of its own
+    auto cell = [](double offset, double size) {
+        // The small allowance keeps points that lie on a cluster border, up to
+        // rounding, in the cluster that starts there.
+        return std::clamp(int(std::floor(offset / size + 1e-6)), 0, kCoarseGrid);
+    };
+    constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> chosen(std::size_t(kSide) * kSide, kNone);
+    std::vector<double> chosenDistance(chosen.size());
+    std::vector<std::uint32_t> clusterOf(g.vertices.size());
+    for (std::size_t i = 0; i < g.vertices.size(); ++i) {
+        const double x = g.vertices[i].position[0] - b.min.x;
+        const double y = g.vertices[i].position[1] - b.min.y;
+        const int cx = cell(x, cw), cy = cell(y, ch);
+        const std::size_t c = std::size_t(cx) * kSide + cy;
+        const double d = std::hypot(x - cx * cw, y - cy * ch);
+        clusterOf[i] = std::uint32_t(c);
+        if (chosen[c] == kNone || d < chosenDistance[c]) {
+            chosen[c] = std::uint32_t(i);
+            chosenDistance[c] = d;
+        }
+    }
+    std::vector<std::array<std::uint32_t, 3>> kept;
+    for (std::size_t k = 0; k + 2 < g.triangles.size(); k += 3) {
+        std::array<std::uint32_t, 3> t{chosen[clusterOf[g.triangles[k]]],
+                                       chosen[clusterOf[g.triangles[k + 1]]],
+                                       chosen[clusterOf[g.triangles[k + 2]]]};
+        if (t[0] == t[1] || t[1] == t[2] || t[2] == t[0])
+            continue;
+        // Start at the lowest index, keeping the turn, so repeats compare equal.
+        std::rotate(t.begin(), std::min_element(t.begin(), t.end()), t.end());
+        kept.push_back(t);
+    }
+    std::sort(kept.begin(), kept.end());
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+    std::vector<std::uint32_t> out;
+    out.reserve(kept.size() * 3);
+    for (const auto& t : kept)
+        out.insert(out.end(), t.begin(), t.end());
+    return out;
+}
+
+} // namespace
+
+std::vector<Vec3> ViewVertexNormals(const TerrainMesh& mesh) {
+    CheckMesh(mesh);
+    std::vector<Vec3> sums(mesh.Vertices.size());
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        const std::size_t n = mesh.cornerCount(p);
+        if (n < 3)
+            continue;
+        const std::uint32_t* c = mesh.corners(p);
+        Vec3 normal;
+        for (std::size_t k = 0; k < n; ++k) {
+            const MeshVertex& a = mesh.Vertices[c[k]];
+            const MeshVertex& b = mesh.Vertices[c[(k + 1) % n]];
+            normal.x += (a.Y - b.Y) * (a.Z + b.Z);
+            normal.y += (a.Z - b.Z) * (a.X + b.X);
+            normal.z += (a.X - b.X) * (a.Y + b.Y);
+        }
+        for (std::size_t k = 0; k < n; ++k)
+            sums[c[k]] = sums[c[k]] + normal;
+    }
+    for (Vec3& v : sums) {
+        const double length = Length(v);
+        v = length > 0 && std::isfinite(length) ? Vec3{v.x / length, v.y / length, v.z / length}
+                                                : Vec3{0, 0, 1};
+    }
+    return sums;
+}
+
+Rgb8 HeightColour(double t) {
+    if (!(t > 0))
+        return kRamp[0].colour;
+    if (t >= 1)
+        return std::end(kRamp)[-1].colour;
+    std::size_t i = 1;
+    while (kRamp[i].t < t)
+        ++i;
+    const Stop& lo = kRamp[i - 1];
+    const Stop& hi = kRamp[i];
+    const double f = (t - lo.t) / (hi.t - lo.t);
+    return {Mix(lo.colour.r, hi.colour.r, f), Mix(lo.colour.g, hi.colour.g, f),
+            Mix(lo.colour.b, hi.colour.b, f)};
+}
+
+ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell) {
+    ViewGeometry out = BuildViewSurface(mesh);
+    AddViewExtras(mesh, polygonsPerCell, out);
+    return out;
+}
+
+void AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out) {
+    out.edges.clear();
+    out.cellOutlines.clear();
+    BuildEdges(mesh, polygonsPerCell, out);
+    out.coarseTriangles.clear();
+    if (out.triangles.size() / 3 > kCoarseAbove)
+        out.coarseTriangles = CoarseTriangles(out);
+}
+
+ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
+    const std::vector<Vec3> normals = ViewVertexNormals(mesh); // checks the mesh
+    ViewGeometry out;
+    out.polygonCount = mesh.polygonCount();
+    for (const MeshVertex& v : mesh.Vertices)
+        out.bounds.add(PositionOf(v));
+
+    const double low = out.bounds.min.z;
+    const double range = out.bounds.max.z - low;
+    out.vertices.resize(mesh.Vertices.size());
+    for (std::size_t i = 0; i < mesh.Vertices.size(); ++i) {
+        const MeshVertex& m = mesh.Vertices[i];
+        const Rgb8 colour = HeightColour(range > 0 ? (m.Z - low) / range : 0.5);
+        out.vertices[i] =
+            ViewVertex{{float(m.X), float(m.Y), float(m.Z)},
+                       {float(normals[i].x), float(normals[i].y), float(normals[i].z)},
+                       {colour.r, colour.g, colour.b, 255},
+                       {float(m.U / 255.0), float(m.V / 255.0)}};
+    }
+
+    std::size_t triangleCount = 0;
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p)
+        triangleCount += mesh.cornerCount(p) >= 3 ? mesh.cornerCount(p) - 2 : 0;
+    out.triangles.reserve(triangleCount * 3);
+    // A fan from the first corner keeps every triangle turning the way the
+    // polygon turns.
+    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+        const std::uint32_t* c = mesh.corners(p);
+        for (std::size_t k = 1; k + 1 < mesh.cornerCount(p); ++k) {
+            out.triangles.push_back(c[0]);
+            out.triangles.push_back(c[k]);
+            out.triangles.push_back(c[k + 1]);
+        }
+    }
+    return out;
+}
+
+int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget) {
+    const std::uint64_t perLeaf = std::uint64_t(paMax) * std::uint64_t(paMax) * (quads ? 1 : 4);
+    int d = 0;
+    // 4^d stays far from overflow: the loop stops once the count passes budget.
+    std::uint64_t count = perLeaf * 4;
+    while (d < depth && count <= budget) {
+        ++d;
+        count *= 4;
+    }
+    return d;
+}
+
+std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray) {
+    if (geometry.bounds.empty())
+        return std::nullopt;
+    // Slab test first: most misses leave without touching a triangle.
+    double enter = 0, leave = std::numeric_limits<double>::infinity();
+    const double o[3] = {ray.origin.x, ray.origin.y, ray.origin.z};
+    const double d[3] = {ray.direction.x, ray.direction.y, ray.direction.z};
+    const double lo[3] = {geometry.bounds.min.x, geometry.bounds.min.y, geometry.bounds.min.z};
+    const double hi[3] = {geometry.bounds.max.x, geometry.bounds.max.y, geometry.bounds.max.z};
+    for (int k = 0; k < 3; ++k) {
+        if (d[k] == 0) {
+            if (o[k] < lo[k] || o[k] > hi[k])
+                return std::nullopt;
+            continue;
+        }
+        double t0 = (lo[k] - o[k]) / d[k], t1 = (hi[k] - o[k]) / d[k];
+        if (t0 > t1)
+            std::swap(t0, t1);
+        enter = std::max(enter, t0);
+        leave = std::min(leave, t1);
+    }
+    if (enter > leave * (1 + 1e-9) + 1e-9)
+        return std::nullopt;
+
+    auto at = [&](std::uint32_t i) {
+        const float* p = geometry.vertices[i].position;
+        return Vec3{p[0], p[1], p[2]};
+    };
+    std::optional<double> best;
+    for (std::size_t k = 0; k + 2 < geometry.triangles.size(); k += 3) {
+        const auto t = HitTriangle(ray, at(geometry.triangles[k]), at(geometry.triangles[k + 1]),
+                                   at(geometry.triangles[k + 2]));
+        if (t && (!best || *t < *best))
+            best = t;
+    }
+    if (!best)
+        return std::nullopt;
+    return ray.origin + ray.direction * *best;
+}
+
+} // namespace talorin

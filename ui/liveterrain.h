@@ -1,0 +1,86 @@
+#pragma once
+// Keeps a 3D view showing the document's terrain while the user edits it:
+// each change starts a preview run on a worker thread (generation, then the
+// view's geometry); a newer change cancels a run still going, so edits never
+// wait for one. A run whose polygon count would pass the live budget is made
+// at the deepest depth under it and labelled so. After the output command the
+// generated shape itself can be shown instead.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "core/terraindocument.h"
+#include "core/terrainmesh.h"
+#include "core/viewgeometry.h"
+#include "ui/terrainview.h"
+
+class LiveTerrain : public QObject {
+    Q_OBJECT
+  public:
+    // document must outlive this object.
+    explicit LiveTerrain(talorin::TerrainDocument& document, QObject* parent = nullptr);
+    // Cancels a run still going and waits for the worker to end.
+    ~LiveTerrain() override;
+
+    // The view to keep up to date, or null. While a view is attached and
+    // visible, every change of the document that alters the terrain starts a
+    // run.
+    void attach(TerrainView* view);
+    TerrainView* view() const { return m_view; }
+
+    // Starts a run for the document as it is now, unless it shows that already.
+    // Settings that do not convert (a size that is not a number) start none.
+    void refresh();
+    // Shows mesh (the shape just generated) exactly, labelled with its
+    // polygon count; the geometry is built on the worker.
+    void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
+
+    // Runs asked for and pictures handed to the view so far.
+    std::uint64_t requested() const { return m_serial.load(); }
+    std::uint64_t shown() const { return m_shown; }
+    // Whether the view has been given the terrain of the newest request.
+    bool upToDate() const { return m_delivered == m_serial.load(); }
+
+  signals:
+    // The view has just been given the terrain of the latest request.
+    void terrainShown();
+
+  private:
+    struct Job;
+    void submit(std::shared_ptr<Job> job);
+    void workerLoop();
+    void deliver(std::uint64_t serial, std::shared_ptr<const talorin::ViewGeometry> geometry,
+                 const QString& label);
+
+    talorin::TerrainDocument& m_document;
+    int m_listener = 0;
+    QPointer<TerrainView> m_view;
+    // What the last started run was made from, to skip changes (names, UV)
+    // that leave the terrain as it is.
+    struct Key;
+    std::unique_ptr<Key> m_lastKey;
+    std::uint64_t m_imageVersion = 0;
+
+    std::atomic<std::uint64_t> m_serial{0}; // the newest request; older runs stop
+    std::uint64_t m_shown = 0;
+    std::uint64_t m_delivered = 0; // serial of the last terrain given to the view
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::shared_ptr<Job> m_pending; // guarded by m_mutex
+    bool m_stop = false;            // guarded by m_mutex
+    std::uint64_t m_framed = 0;     // guarded by m_mutex: serial last on the screen
+    std::thread m_worker;
+};
+
+// The label of a preview made at a shallower depth than the one chosen.
+QString PreviewLabel(int previewDepth);
+// The label of the exact shape after output.
+QString ShapeLabel(std::size_t polygonCount);
