@@ -3,8 +3,9 @@
 # the normal build (core, shape, command line, window) offscreen, the 3D view
 # on a virtual X server with software OpenGL, the core and shape
 # tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# short run of each fuzz target (the BMP decoder; the .suf reader with its
-# write-read-write round trip), each with its seed corpus when it has one.
+# short run of each fuzz target (the BMP, PNG and PGM/PPM decoders; the .suf
+# reader with its write-read-write round trip), each with its seed corpus when
+# it has one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -13,6 +14,7 @@ export QT_QPA_PLATFORM=offscreen
 
 # The glTF Validator (npm) for the export tests, into the build folder.
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
 fi
 for dir in build build-asan; do

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "core/adaptive.h"
 #include "core/terrain.h"
 #include "shape/error.h"
 #include "ui/terrainview.h"
@@ -39,6 +40,7 @@ struct LiveTerrain::Job {
     std::optional<talorin::Talorin_Args> args;
     std::shared_ptr<const talorin::Bitmap> image;
     std::shared_ptr<const talorin::TerrainMesh> mesh;
+    double maxError = 0; // > 0: adaptive depth
     std::size_t polygonsPerCell = 0;
     QString label;
 };
@@ -54,6 +56,7 @@ struct LiveTerrain::Key {
     double curveLevel = 0;
     double size = 0;
     double height = 0;
+    double maxError = 0;
     bool exactShape = false;
     bool reduced = false; // made shallower than chosen: labelled
     friend bool operator==(const Key&, const Key&) = default;
@@ -111,9 +114,9 @@ void LiveTerrain::refresh() {
         return; // a size or height being typed: the view keeps the last terrain
     }
     const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax);
-    const Key key{args.Bitmap,    args.Lattice,   args.PaMax,        depth,
-                  args.QuadMode,  args.ShapeMode, args.CurveLevel,   args.Size,
-                  args.MaxHeight, false,          depth < args.Depth};
+    const Key key{args.Bitmap,    args.Lattice,   args.PaMax,      depth,
+                  args.QuadMode,  args.ShapeMode, args.CurveLevel, args.Size,
+                  args.MaxHeight, m_maxError,     false,           depth < args.Depth};
     if (m_lastKey && *m_lastKey == key)
         return;
     m_lastKey = std::make_unique<Key>(key);
@@ -126,7 +129,17 @@ void LiveTerrain::refresh() {
         job->polygonsPerCell *= 4;
     job->image = m_document.sharedImage();
     job->args = std::move(args);
+    job->maxError = m_maxError;
+    if (m_maxError > 0)
+        job->polygonsPerCell = 0; // cells differ: no outlines from counts
     submit(std::move(job));
+}
+
+void LiveTerrain::setMaxError(double maxError) {
+    if (maxError == m_maxError)
+        return;
+    m_maxError = maxError;
+    refresh();
 }
 
 void LiveTerrain::showShape(std::shared_ptr<const talorin::TerrainMesh> mesh) {
@@ -167,9 +180,15 @@ void LiveTerrain::workerLoop() {
         auto current = [this, serial] { return m_serial.load() == serial; };
         try {
             std::shared_ptr<const talorin::TerrainMesh> mesh = job->mesh;
-            if (!mesh)
-                mesh = std::make_shared<const talorin::TerrainMesh>(talorin::GenerateTerrainMesh(
-                    *job->args, [&current](std::uint64_t, std::uint64_t) { return current(); }));
+            if (!mesh) {
+                const auto stillWanted = [&current](std::uint64_t, std::uint64_t) {
+                    return current();
+                };
+                mesh = std::make_shared<const talorin::TerrainMesh>(
+                    job->maxError > 0
+                        ? talorin::GenerateAdaptiveMesh(*job->args, job->maxError, stillWanted)
+                        : talorin::GenerateTerrainMesh(*job->args, stillWanted));
+            }
             if (!current())
                 continue;
             talorin::ViewGeometry geometry = talorin::BuildViewSurface(*mesh);

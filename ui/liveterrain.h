@@ -39,6 +39,10 @@ class LiveTerrain : public QObject {
     // Starts a run for the document as it is now, unless it shows that already.
     // Settings that do not convert (a size that is not a number) start none.
     void refresh();
+    // Adaptive depth for the previews: each leaf split only while the terrain
+    // departs from it by more than maxError (> 0), or uniform when 0.
+    void setMaxError(double maxError);
+
     // Shows mesh (the shape just generated) exactly, labelled with its
     // polygon count; the geometry is built on the worker.
     void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
@@ -68,6 +72,7 @@ class LiveTerrain : public QObject {
     struct Key;
     std::unique_ptr<Key> m_lastKey;
     std::uint64_t m_imageVersion = 0;
+    double m_maxError = 0; // 0: uniform previews
 
     std::atomic<std::uint64_t> m_serial{0}; // the newest request; older runs stop
     std::uint64_t m_shown = 0;

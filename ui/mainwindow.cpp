@@ -910,6 +910,7 @@ void TTalorin_main::OutputOptionsMenuClick() {
         return;
     m_outputOptions = options;
     UpdatePolygonCount();
+    m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
 }
 
 void TTalorin_main::OutputSUF() {

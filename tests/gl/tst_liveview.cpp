@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "../ui/fakedialogs.h"
+#include "core/adaptive.h"
 #include "core/terrain.h"
 #include "core/viewgeometry.h"
 #include "tests/support/bmp24.h"
@@ -188,6 +189,31 @@ class LiveViewTest : public QObject {
         const auto after = m_window->liveTerrain()->requested();
         m_window->findChild<QLineEdit*>(QStringLiteral("ObjName"))->setText(QStringLiteral("Yama"));
         QCOMPARE(m_window->liveTerrain()->requested(), after);
+    }
+
+    // With adaptive depth on, the preview is the adaptive mesh of the same
+    // settings; turned off again, the uniform one.
+    void adaptiveDepthIsPreviewed() {
+        TerrainView* view = openView();
+        m_window->document().setDepth(4);
+        QVERIFY(settled());
+        const std::size_t uniform = view->terrain()->polygonCount;
+        OutputOptions options;
+        options.adaptive = true;
+        options.maxErrorText = QStringLiteral("20");
+        options.maxError = 20;
+        m_dialogs.optionsAnswers = {options};
+        m_window->findChild<QAction*>(QStringLiteral("OutputOptionsMenu"))->trigger();
+        QVERIFY(settled());
+        const talorin::Talorin_Args args = m_window->document().makeArgs();
+        const std::size_t adaptive = talorin::GenerateAdaptiveMesh(args, 20).polygonCount();
+        QVERIFY(adaptive < uniform);
+        QCOMPARE(view->terrain()->polygonCount, adaptive);
+        options.adaptive = false;
+        m_dialogs.optionsAnswers = {options};
+        m_window->findChild<QAction*>(QStringLiteral("OutputOptionsMenu"))->trigger();
+        QVERIFY(settled());
+        QCOMPARE(view->terrain()->polygonCount, uniform);
     }
 
     void outputShowsTheExactShape() {
