@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/subdivision.h"
+#include "core/vertexsampler.h"
 #include "shape/error.h"
 #include "shape/shape.h"
 
@@ -19,87 +20,6 @@ namespace {
 constexpr std::uint32_t kNoVertex = std::numeric_limits<std::uint32_t>::max();
 // A leaf corner whose vertex has not been made yet.
 constexpr std::uint32_t kUsed = kNoVertex - 1;
-constexpr int kBrightnessSums = 766;
-constexpr double kTwoPow52 = 4503599627370496.0;
-
-// The vertex values of image points, computed exactly as the uniform run
-// computes them (same operations in the same order), so that shared points
-// are bit-identical.
-class Sampler {
-  public:
-    explicit Sampler(const Talorin_Args& args) {
-        const Bitmap& image = *args.Bitmap;
-        m_pixels = image.data();
-        m_width = image.width();
-        m_spanX = image.width() - 1;
-        m_spanY = image.height() - 1;
-        m_sW = CheckedDiv(args.Size, double(m_spanX));
-        m_sH = CheckedDiv(args.Size, double(m_spanY));
-        m_size = args.Size;
-        m_half = args.Size / 2;
-        for (int s = 0; s < kBrightnessSums; ++s) {
-            try {
-                m_heights[s] = CheckedMul(ShapeCurve(args.ShapeMode, s / 765.0, args.CurveLevel),
-                                          args.MaxHeight);
-            } catch (const FloatFault&) {
-                m_heights[s] = std::numeric_limits<double>::quiet_NaN();
-            }
-        }
-    }
-
-    // The height of p alone; false when it faulted.
-    bool height(MeshPoint p, double& z) const {
-        const Rgb* pixel = pixelAt(p);
-        if (pixel == nullptr)
-            return false;
-        z = m_heights[pixel->r + pixel->g + pixel->b];
-        return std::isfinite(z);
-    }
-
-    // Every value of p; false when any of them faulted.
-    bool vertex(MeshPoint p, MeshVertex& out) const {
-        const double a = p.X * m_sW;
-        const double b = p.Y * m_sH;
-        out.X = b - m_half;
-        out.Y = a - m_half;
-        if (!height(p, out.Z))
-            return false;
-        out.U = a / m_size * 255;
-        out.V = b / m_size * 255;
-        return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.U) &&
-               std::isfinite(out.V);
-    }
-
-  private:
-    static double roundHalfEven(double x) {
-        const double magnitude = std::fabs(x);
-        if (!(magnitude < kTwoPow52))
-            return x;
-        return std::copysign((magnitude + kTwoPow52) - kTwoPow52, x);
-    }
-    static bool fitsInt32(double whole) { return whole >= -2147483648.0 && whole <= 2147483647.0; }
-    static int wrap(int value, int divisor) {
-        if (static_cast<unsigned>(value) < static_cast<unsigned>(divisor))
-            return value;
-        const int r = value % divisor;
-        return r < 0 ? r + divisor : r;
-    }
-
-    const Rgb* pixelAt(MeshPoint p) const {
-        const double column = roundHalfEven(p.X);
-        const double row = roundHalfEven(p.Y);
-        if (!fitsInt32(column) || !fitsInt32(row))
-            return nullptr;
-        const int c = wrap(static_cast<int>(column), m_spanX);
-        const int r = wrap(static_cast<int>(row), m_spanY);
-        return &m_pixels[std::size_t(r) * std::size_t(m_width) + std::size_t(c)];
-    }
-
-    const Rgb* m_pixels = nullptr;
-    int m_width = 0, m_spanX = 0, m_spanY = 0;
-    double m_sW = 0, m_sH = 0, m_size = 0, m_half = 0;
-    std::array<double, kBrightnessSums> m_heights{};
-};
 
 // A value went non-finite: some step of the run faulted. Thrown inside the
 // passes and turned into the fault's own text at the top.
@@ -653,7 +573,7 @@ class AdaptiveRun {
     const Talorin_Args& m_args;
     const double m_maxError;
     const ProgressFn& m_progress;
-    const Sampler m_sampler;
+    const VertexSampler m_sampler;
     const int m_depth;
     const bool m_quads;
     const std::uint32_t m_side;     // full-depth grid steps per cell side
@@ -705,7 +625,7 @@ auto WithRun(const Talorin_Args& args, double maxError, const ProgressFn& progre
                          gridSide * gridSide * sizeof(std::uint32_t);
     vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
     if (args.Depth > kMaxWalkDepth || gridSide * gridSide >= 0x1p53 || !claim.fits()) {
-        (void)Sampler(args); // a fault in the scale factors comes first
+        (void)VertexSampler(args); // a fault in the scale factors comes first
         throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
     }
     try {

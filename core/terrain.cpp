@@ -15,6 +15,7 @@
 
 #include "core/profilecurves.h"
 #include "core/subdivision.h"
+#include "core/vertexsampler.h"
 #include "shape/error.h"
 
 namespace talorin {
@@ -22,32 +23,6 @@ namespace talorin {
 std::string GenerationError;
 
 namespace {
-
-constexpr double kTwoPow52 = 4503599627370496.0;
-
-// Nearest integer, halves to even, under the default rounding mode: adding and
-// taking away 2^52 leaves no fraction bits. Magnitudes from 2^52 up are whole.
-inline double RoundHalfEven(double x) {
-    const double magnitude = std::fabs(x);
-    if (!(magnitude < kTwoPow52))
-        return x;
-    return std::copysign((magnitude + kTwoPow52) - kTwoPow52, x);
-}
-
-// False for not-a-number too.
-inline bool FitsInt32(double whole) {
-    return whole >= -2147483648.0 && whole <= 2147483647.0;
-}
-
-// The truncating remainder of value by divisor (> 0), moved into 0..divisor-1.
-// A negative remainder (an interior point pulled past the left or top border)
-// would otherwise index outside the image. Points inside need no division.
-inline int WrapIndex(int value, int divisor) {
-    if (static_cast<unsigned>(value) < static_cast<unsigned>(divisor))
-        return value;
-    const int r = value % divisor;
-    return r < 0 ? r + divisor : r;
-}
 
 void CheckDensity(int paMax) {
     if (paMax < 1 || paMax > kMaxPaMax)
@@ -66,167 +41,17 @@ void CheckSampleImage(const Bitmap& image) {
 constexpr std::uint64_t kProgressStride = 4096;
 constexpr std::uint32_t kNoVertex = std::numeric_limits<std::uint32_t>::max();
 
-// ShapeCurve(mode, level / levelMax, e) * MaxHeight for every level of the
-// image, computed with every step checked: the same doubles the height sample
-// gives, without four logarithms and powers per vertex. An entry whose
-// computation faults holds NaN and its fault's text, raised only when a vertex
-// actually reads that level.
-//
-// An 8-bit image has 766 levels, computed up front. A 16-bit one has 196,606,
-// which would take some 20 ms on every run while a small run reads only a few
-// of them, so a large table computes each level the first time it is read. Not
-// yet computed and faulted both read NaN in entries(), so the common path costs
-// one compare. The two bands of a large run read the table at once: entries and
-// states are relaxed atomics (plain loads and stores on common hardware), and
-// two threads that compute the same level store the same bits.
-class HeightTable {
-  public:
-    HeightTable(std::uint8_t shapeMode, double e, double maxHeight, std::uint32_t levelMax)
-        : m_shapeMode(shapeMode), m_e(e), m_maxHeight(maxHeight), m_levelMax(levelMax),
-          m_heights(std::size_t(levelMax) + 1), m_state(std::size_t(levelMax) + 1) {
-        for (std::uint32_t level = 0; level <= levelMax; ++level) {
-            m_heights[level].store(std::numeric_limits<double>::quiet_NaN(),
-                                   std::memory_order_relaxed);
-            m_state[level].store(kUnknown, std::memory_order_relaxed);
-        }
-        if (levelMax < kFilledUpFront)
-            for (std::uint32_t level = 0; level <= levelMax; ++level)
-                compute(level);
-    }
-
-    // The entries, NaN where not yet computed or faulted: read one, and call
-    // height() for a NaN.
-    const std::atomic<double>* entries() const { return m_heights.data(); }
-
-    // The height of a level (0..levelMax), NaN when its computation faults.
-    [[gnu::noinline]] double height(std::uint32_t level) const {
-        if (m_state[level].load(std::memory_order_acquire) == kUnknown)
-            compute(level);
-        return m_heights[level].load(std::memory_order_relaxed);
-    }
-
-    // The text of the fault the level's computation raises, or null.
-    const char* fault(std::uint32_t level) const {
-        (void)height(level);
-        const std::uint8_t state = m_state[level].load(std::memory_order_acquire);
-        return state == kKnown ? nullptr : kFaultTexts[state - kFirstFault];
-    }
-
-  private:
-    enum : std::uint8_t { kUnknown, kKnown, kFirstFault };
-    static constexpr const char* kFaultTexts[] = {kDivideByZeroText, kInvalidOperationText,
-                                                  kOverflowText};
-    // Tables up to this many entries cost well under a millisecond to fill.
-    static constexpr std::uint32_t kFilledUpFront = 4096;
-
-    void compute(std::uint32_t level) const {
-        std::uint8_t state = kKnown;
-        try {
-            // Level over levelMax exactly as written: for 8 bits s / 765.0.
-            m_heights[level].store(
-                CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight),
-                std::memory_order_relaxed);
-        } catch (const FloatFault& fault) {
-            state = kFirstFault + 1; // an invalid operation, unless another
-            for (std::uint8_t i = 0; i < 3; ++i)
-                if (std::strcmp(fault.what(), kFaultTexts[i]) == 0)
-                    state = std::uint8_t(kFirstFault + i);
-        }
-        m_state[level].store(state, std::memory_order_release);
-    }
-
-    std::uint8_t m_shapeMode;
-    double m_e;
-    double m_maxHeight;
-    std::uint32_t m_levelMax;
-    mutable std::vector<std::atomic<double>> m_heights;
-    mutable std::vector<std::atomic<std::uint8_t>> m_state;
-};
-
-// The run's constants that the vertex values need.
-struct Run {
-    Run(const Bitmap& image, std::uint8_t shapeMode, double e, double maxHeight)
-        : pixels(image.data()), levels(image.levels()), width(image.width()),
-          spanX(image.width() - 1), spanY(image.height() - 1),
-          heights(shapeMode, e, maxHeight, image.levelMax()), table(heights.entries()) {}
-
-    const Rgb* pixels;
-    const std::uint32_t* levels; // null for an 8-bit image: its level is r + g + b
-    int width;
-    int spanX; // width - 1
-    int spanY; // height - 1
-
-    double sW = 0;
-    double sH = 0;
-    double size = 0;
-    double half = 0;
-
-    HeightTable heights;
-    const std::atomic<double>* table; // heights.entries()
-};
-
-// The level of the pixel at column c, row r (both in range).
-inline std::uint32_t LevelAt(const Run& run, int c, int r) {
-    const std::size_t i = std::size_t(r) * std::size_t(run.width) + std::size_t(c);
-    if (run.levels != nullptr)
-        return run.levels[i];
-    const Rgb& pixel = run.pixels[i];
-    return std::uint32_t(pixel.r + pixel.g + pixel.b);
-}
-
-// The vertex values of image point p, unchecked. False when any of them is not
-// finite or p cannot be rounded to a pixel: then some step faulted.
-inline bool FastVertex(const Run& run, MeshPoint p, MeshVertex& out) {
-    const double a = p.X * run.sW;
-    const double b = p.Y * run.sH;
-    out.X = b - run.half;
-    out.Y = a - run.half;
-    const double column = RoundHalfEven(p.X);
-    const double row = RoundHalfEven(p.Y);
-    if (!FitsInt32(column) || !FitsInt32(row))
-        return false;
-    const int c = WrapIndex(static_cast<int>(column), run.spanX);
-    const int r = WrapIndex(static_cast<int>(row), run.spanY);
-    const std::uint32_t level = LevelAt(run, c, r);
-    out.Z = run.table[level].load(std::memory_order_relaxed);
-    if (out.Z != out.Z) // not computed yet, or faulted
-        out.Z = run.heights.height(level);
-    out.U = a / run.size * 255;
-    out.V = b / run.size * 255;
-    return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.Z) &&
-           std::isfinite(out.U) && std::isfinite(out.V);
-}
-
-// The same values with every step checked in the order of the rules, so that
-// the first fault throws with its own text.
-MeshVertex CheckedVertex(const Run& run, MeshPoint p) {
-    MeshVertex out;
-    const double a = CheckedMul(p.X, run.sW);
-    const double b = CheckedMul(p.Y, run.sH);
-    out.X = CheckedSub(b, run.half);
-    out.Y = CheckedSub(a, run.half);
-    const int c = WrapIndex(RoundToInt32(p.X), run.spanX);
-    const int r = WrapIndex(RoundToInt32(p.Y), run.spanY);
-    const std::uint32_t level = LevelAt(run, c, r);
-    if (const char* fault = run.heights.fault(level))
-        throw FloatFault(fault);
-    out.Z = run.heights.height(level);
-    out.U = CheckedMul(CheckedDiv(a, run.size), 255);
-    out.V = CheckedMul(CheckedDiv(b, run.size), 255);
-    return out;
-}
-
 // Every value of one leaf checked in the order in which the rules compute
 // them: the corners A, B, C, D of a quad; the centre, then c, A, B, C, D of
 // the four triangles.
-void CheckLeaf(const Run& run, bool quadMode, const Leaf& leaf) {
+void CheckLeaf(const VertexSampler& sampler, bool quadMode, const Leaf& leaf) {
     if (quadMode) {
         for (const MeshPoint& corner : {leaf.A, leaf.B, leaf.C, leaf.D})
-            (void)CheckedVertex(run, corner);
+            (void)sampler.checkedVertex(corner);
     } else {
         const MeshPoint centre = CheckedCentre(leaf.A, leaf.B, leaf.C, leaf.D);
         for (const MeshPoint& point : {centre, leaf.A, leaf.B, leaf.C, leaf.D})
-            (void)CheckedVertex(run, point);
+            (void)sampler.checkedVertex(point);
     }
 }
 
@@ -259,9 +84,9 @@ constexpr std::uint32_t kSharedPoint = std::uint32_t{1} << 31;
 // its position is reached; later leaves reuse its vertex.
 class MeshBuilder {
   public:
-    MeshBuilder(const Run& run, std::vector<std::uint32_t>& grid, std::uint64_t gridSide,
-                Band& band)
-        : m_run(run), m_grid(grid), m_gridSide(gridSide), m_band(band) {}
+    MeshBuilder(const VertexSampler& sampler, std::vector<std::uint32_t>& grid,
+                std::uint64_t gridSide, Band& band)
+        : m_sampler(sampler), m_grid(grid), m_gridSide(gridSide), m_band(band) {}
 
     // False when a value came out non-finite: some step of this leaf faulted.
     bool quad(const Leaf& leaf) {
@@ -283,7 +108,7 @@ class MeshBuilder {
     // (D, C, c), (c, A, D), each counterclockwise seen from above.
     bool triangles(const Leaf& leaf) {
         MeshVertex centre;
-        if (!FastVertex(m_run, Centre(leaf.A, leaf.B, leaf.C, leaf.D), centre))
+        if (!m_sampler.vertex(Centre(leaf.A, leaf.B, leaf.C, leaf.D), centre))
             return false;
         std::uint32_t a, b, cc, d;
         if (!corner(leaf.A, leaf.X, leaf.Y, a) || !corner(leaf.B, leaf.X + 1, leaf.Y, b) ||
@@ -314,7 +139,7 @@ class MeshBuilder {
         std::uint32_t& slot = m_grid[std::size_t(y * m_gridSide + x)];
         if (slot == kNoVertex) {
             MeshVertex v;
-            if (!FastVertex(m_run, p, v))
+            if (!m_sampler.vertex(p, v))
                 return false;
             slot = add(v);
         }
@@ -331,7 +156,7 @@ class MeshBuilder {
                 m_band.shared.push_back(out + k);
     }
 
-    const Run& m_run;
+    const VertexSampler& m_sampler;
     std::vector<std::uint32_t>& m_grid; // the vertex at each grid position
     std::uint64_t m_gridSide;
     Band& m_band;
@@ -343,7 +168,8 @@ class MeshBuilder {
 // leaf is the A quarter of the A quarter ..., found by a loop rather than
 // recursion since the depth may be anything; once the quarter stops changing,
 // deeper levels repeat it.
-void CheckFirstLeaf(const Run& run, bool quadMode, const MeshLattice& lattice, int depth) {
+void CheckFirstLeaf(const VertexSampler& sampler, bool quadMode, const MeshLattice& lattice,
+                    int depth) {
     constexpr int kMaxLevels = 1 << 16;
     MeshPoint A = lattice[0][0];
     MeshPoint B = lattice[1][0];
@@ -361,7 +187,7 @@ void CheckFirstLeaf(const Run& run, bool quadMode, const MeshLattice& lattice, i
         C = c;
         D = da;
     }
-    CheckLeaf(run, quadMode, Leaf{A, B, C, D, 0, 0});
+    CheckLeaf(sampler, quadMode, Leaf{A, B, C, D, 0, 0});
 }
 
 // Whether a run is built as two bands on two threads: when it is large
@@ -417,9 +243,10 @@ class RunMonitor {
 // non-finite or stop was set. Every kProgressStride leaves it calls
 // stride(done so far), which may throw or set stop.
 template <typename Stride>
-bool WalkBand(const Run& run, const Talorin_Args& args, std::vector<std::uint32_t>& grid,
-              std::uint64_t gridSide, Band& band, const std::atomic<bool>& stop, Stride&& stride) {
-    MeshBuilder builder(run, grid, gridSide, band);
+bool WalkBand(const VertexSampler& sampler, const Talorin_Args& args,
+              std::vector<std::uint32_t>& grid, std::uint64_t gridSide, Band& band,
+              const std::atomic<bool>& stop, Stride&& stride) {
+    MeshBuilder builder(sampler, grid, gridSide, band);
     const std::uint32_t side = std::uint32_t{1} << args.Depth;
     std::uint64_t done = 0;
     bool sound = true;
@@ -449,9 +276,9 @@ bool WalkBand(const Run& run, const Talorin_Args& args, std::vector<std::uint32_
 // large runs as two bands of cell rows on two threads, each numbering its
 // own vertices; the second's corners on the row the two share are joined up
 // when both are done. False when a value came out non-finite.
-bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std::uint64_t gridSide,
-               bool twoBands, const ProgressFn& progress, vesk::MemoryClaim& claim,
-               double bytesPerLeaf) {
+bool BuildMesh(const VertexSampler& sampler, const Talorin_Args& args, TerrainMesh& mesh,
+               std::uint64_t gridSide, bool twoBands, const ProgressFn& progress,
+               vesk::MemoryClaim& claim, double bytesPerLeaf) {
     const bool quads = args.QuadMode;
     const std::uint64_t side = std::uint64_t{1} << args.Depth;
     const std::uint64_t leavesPerRow = side * side * std::uint64_t(args.PaMax);
@@ -468,7 +295,7 @@ bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std:
     first.out = mesh.Indices.data() + mesh.Indices.size();
 
     if (!twoBands || std::thread::hardware_concurrency() < 2) {
-        const bool sound = WalkBand(run, args, grid, gridSide, first, stop,
+        const bool sound = WalkBand(sampler, args, grid, gridSide, first, stop,
                                     [&](std::uint64_t done) { monitor.report(done); });
         if (sound)
             monitor.finish();
@@ -500,7 +327,7 @@ bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std:
     try {
         helper = std::thread([&] {
             secondSound =
-                WalkBand(run, args, grid, gridSide, second, stop, [&](std::uint64_t done) {
+                WalkBand(sampler, args, grid, gridSide, second, stop, [&](std::uint64_t done) {
                     secondDone.store(done, std::memory_order_relaxed);
                 });
             if (!secondSound)
@@ -511,7 +338,7 @@ bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std:
         second.firstRow = second.endRow; // nothing on another thread: the first band takes all
         first.endRow = args.PaMax;
         first.out = mesh.Indices.data() + mesh.Indices.size();
-        const bool sound = WalkBand(run, args, grid, gridSide, first, stop,
+        const bool sound = WalkBand(sampler, args, grid, gridSide, first, stop,
                                     [&](std::uint64_t done) { monitor.report(done); });
         if (sound)
             monitor.finish();
@@ -529,7 +356,7 @@ bool BuildMesh(const Run& run, const Talorin_Args& args, TerrainMesh& mesh, std:
 
     std::uint64_t firstDone = 0;
     const bool firstSound =
-        WalkBand(run, args, grid, gridSide, first, stop, [&](std::uint64_t done) {
+        WalkBand(sampler, args, grid, gridSide, first, stop, [&](std::uint64_t done) {
             firstDone = done;
             monitor.report(done + secondDone.load(std::memory_order_relaxed));
         });
@@ -604,13 +431,8 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     if (!finite)
         throw FloatFault(kInvalidOperationText);
 
-    const Bitmap& image = *args.Bitmap;
-    Run run(image, args.ShapeMode, args.CurveLevel, args.MaxHeight);
     // An image one pixel wide or high faults here, before any height is read.
-    run.sW = CheckedDiv(args.Size, double(run.spanX));
-    run.sH = CheckedDiv(args.Size, double(run.spanY));
-    run.size = args.Size;
-    run.half = args.Size / 2;
+    const VertexSampler sampler(args);
 
     // Ask before building whether the whole mesh can fit, so that a run far
     // too large fails at once instead of after filling memory. Counts in
@@ -630,7 +452,7 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
     if (args.Depth > kMaxWalkDepth || indexCount > kIndexLimit || vertexCount >= kIndexLimit ||
         !claim.fits()) {
-        CheckFirstLeaf(run, quads, args.Lattice, args.Depth);
+        CheckFirstLeaf(sampler, quads, args.Lattice, args.Depth);
         ThrowOutOfMemory();
     }
 
@@ -643,8 +465,8 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         mesh.QuadMode = quads;
         mesh.Vertices.reserve(std::size_t(vertexCount));
         mesh.Indices.resize(std::size_t(indexCount));
-        suspect = !BuildMesh(run, args, mesh, std::uint64_t(gridSide), twoBands, progress, claim,
-                             bytes / leafCount);
+        suspect = !BuildMesh(sampler, args, mesh, std::uint64_t(gridSide), twoBands, progress,
+                             claim, bytes / leafCount);
         if (!suspect) {
             const std::uint32_t corners = quads ? 4 : 3;
             mesh.Starts.resize(std::size_t(polygonCount) + 1);
@@ -661,7 +483,7 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         // rules throws with its own text.
         mesh = TerrainMesh{};
         WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
-            CheckLeaf(run, quads, leaf);
+            CheckLeaf(sampler, quads, leaf);
             return true;
         });
         // Not reached: with finite input a non-finite value only comes from a fault.
@@ -671,14 +493,9 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
 }
 
 void ThrowFirstFault(const Talorin_Args& args) {
-    const Bitmap& image = *args.Bitmap;
-    Run run(image, args.ShapeMode, args.CurveLevel, args.MaxHeight);
-    run.sW = CheckedDiv(args.Size, double(run.spanX));
-    run.sH = CheckedDiv(args.Size, double(run.spanY));
-    run.size = args.Size;
-    run.half = args.Size / 2;
+    const VertexSampler sampler(args);
     WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
-        CheckLeaf(run, args.QuadMode, leaf);
+        CheckLeaf(sampler, args.QuadMode, leaf);
         return true;
     });
     throw FloatFault(kInvalidOperationText);

@@ -368,6 +368,56 @@ TEST(Adaptive, TinyErrorOnNoiseGivesTheUniformMeshItself) {
     }
 }
 
+// Grey 16-bit noise in a narrow band: every pixel's 8-bit display is the
+// same 128, while its full-precision levels all differ in height.
+Bitmap SixteenBitNoise(int width, int height, unsigned seed) {
+    std::mt19937 random(seed);
+    Bitmap image(width, height);
+    std::vector<std::uint32_t> levels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const auto v = std::uint32_t(32768 + random() % 128);
+            const std::uint8_t grey = ScaleTo8Bits(v, 65535);
+            image.setPixel(x, y, {grey, grey, grey});
+            levels.push_back(3 * v);
+        }
+    image.setLevels(std::move(levels), 3 * 65535);
+    return image;
+}
+
+TEST(Adaptive, SixteenBitImagesAreReadAtFullPrecision) {
+    const Bitmap image = SixteenBitNoise(80, 70, 5);
+    ASSERT_EQ(image.pixel(3, 4), image.pixel(40, 50)); // flat to the eye
+    for (const bool quads : {true, false}) {
+        SCOPED_TRACE(quads ? "quads" : "triangles");
+        Talorin_Args args = ArgsFor(image, 4, 3, quads);
+        Edit(args, 3);
+        // A tiny error splits the noise down to the uniform mesh, bit for bit.
+        const TerrainMesh uniform = GenerateTerrainMesh(args);
+        const TerrainMesh adaptive = GenerateAdaptiveMesh(args, 1e-9);
+        EXPECT_EQ(AdaptivePolygonCount(args, 1e-9), uniform.polygonCount());
+        ASSERT_EQ(adaptive.Vertices.size(), uniform.Vertices.size());
+        EXPECT_EQ(std::memcmp(adaptive.Vertices.data(), uniform.Vertices.data(),
+                              uniform.Vertices.size() * sizeof(MeshVertex)),
+                  0);
+        EXPECT_EQ(adaptive.Indices, uniform.Indices);
+        EXPECT_EQ(adaptive.Starts, uniform.Starts);
+        // With one leaf per cell every corner is still a point of the uniform
+        // run with its very values, and its height is the level's own.
+        const TerrainMesh coarse = GenerateAdaptiveMesh(args, 1e6);
+        ASSERT_EQ(coarse.polygonCount(), quads ? 16u : 64u);
+        std::set<Key> points;
+        for (const MeshVertex& v : uniform.Vertices)
+            points.insert(KeyOf(v));
+        std::set<double> heights;
+        for (const MeshVertex& v : coarse.Vertices) {
+            EXPECT_EQ(points.count(KeyOf(v)), 1u) << v.X << ", " << v.Y << ", " << v.Z;
+            heights.insert(v.Z);
+        }
+        EXPECT_GT(heights.size(), coarse.Vertices.size() / 2);
+    }
+}
+
 TEST(Adaptive, ErrorAboveTheHeightRangeGivesOneLeafPerCell) {
     const Bitmap image = NoisyImage(50, 50, 11);
     for (const bool quads : {true, false}) {
