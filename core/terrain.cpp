@@ -1,5 +1,6 @@
 #include "core/terrain.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -272,6 +273,20 @@ bool WalkBand(const VertexSampler& sampler, const Talorin_Args& args,
     return sound;
 }
 
+// Sizes a large list in steps, asking the caller between them whether the
+// run is still wanted: filling hundreds of MiB takes long enough that a cancel
+// waiting for the first leaf would come late.
+void ResizeInSteps(std::vector<std::uint32_t>& list, std::size_t size, std::uint32_t value,
+                   const ProgressFn& progress, std::uint64_t total) {
+    constexpr std::size_t kStep = std::size_t{1} << 22; // 16 MiB
+    list.reserve(size);
+    while (list.size() < size) {
+        list.resize(std::min(size, list.size() + kStep), value);
+        if (progress && !progress(0, total))
+            throw Error(ErrorKind::Cancelled, kCancelledText);
+    }
+}
+
 // Builds the mesh into mesh.Vertices (reserved) and mesh.Indices (sized):
 // large runs as two bands of cell rows on two threads, each numbering its
 // own vertices; the second's corners on the row the two share are joined up
@@ -285,7 +300,8 @@ bool BuildMesh(const VertexSampler& sampler, const Talorin_Args& args, TerrainMe
     const std::uint64_t total = leavesPerRow * std::uint64_t(args.PaMax);
     const std::uint64_t indicesPerLeaf = quads ? 4 : 12;
     RunMonitor monitor(progress, claim, bytesPerLeaf, total);
-    std::vector<std::uint32_t> grid(std::size_t(gridSide * gridSide), kNoVertex);
+    std::vector<std::uint32_t> grid;
+    ResizeInSteps(grid, std::size_t(gridSide * gridSide), kNoVertex, progress, total);
     std::atomic<bool> stop{false};
 
     Band first;
@@ -464,7 +480,7 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         mesh.Kind = std::uint8_t(2 * int(args.WithUV) + int(args.WithShade));
         mesh.QuadMode = quads;
         mesh.Vertices.reserve(std::size_t(vertexCount));
-        mesh.Indices.resize(std::size_t(indexCount));
+        ResizeInSteps(mesh.Indices, std::size_t(indexCount), 0, progress, std::uint64_t(leafCount));
         suspect = !BuildMesh(sampler, args, mesh, std::uint64_t(gridSide), twoBands, progress,
                              claim, bytes / leafCount);
         if (!suspect) {
