@@ -8,7 +8,6 @@
 //     adaptive_bench [runs] [--triangles]
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,29 +18,12 @@
 #include "core/adaptive.h"
 #include "core/terrain.h"
 
+#include "benchsupport.h"
+
 using namespace talorin;
+using namespace talorin::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The image of generate_bench: a smooth hill with ripples.
-Bitmap ContourImage(int size) {
-    Bitmap image(size, size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
-            const double h =
-                std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) * std::cos(37 * v));
-            const auto level = std::uint8_t(std::clamp(h, 0.0, 1.0) * 255);
-            image.setPixel(x, y, {level, level, std::uint8_t(255 - level)});
-        }
-    return image;
-}
 
 // Heights of the uniform quad run on its grid of points, read back from the
 // mesh: leaf w of the walk sits at the grid position its quarter bits name.
@@ -90,17 +72,6 @@ double MeasuredError(const std::vector<double>& z, std::uint32_t side,
     return worst;
 }
 
-struct Times {
-    std::vector<double> seconds;
-    double min() const { return *std::min_element(seconds.begin(), seconds.end()); }
-    double max() const { return *std::max_element(seconds.begin(), seconds.end()); }
-    double median() const {
-        std::vector<double> s = seconds;
-        std::sort(s.begin(), s.end());
-        return s.size() % 2 ? s[s.size() / 2] : (s[s.size() / 2 - 1] + s[s.size() / 2]) / 2;
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -108,22 +79,13 @@ int main(int argc, char** argv) {
     const bool quads = !(argc > 2 && std::strcmp(argv[2], "--triangles") == 0);
     const Bitmap image = ContourImage(1024);
 
-    Talorin_Args args;
-    args.Size = 2000;
-    args.MaxHeight = 500;
-    args.ShapeMode = 2;
-    args.CurveLevel = 2.3;
-    args.Bitmap = &image;
-    args.ObjName = "bench";
-    args.AtrName = "ground";
-    args.PaMax = 16;
-    args.Lattice = InitMeshLattice(image, args.PaMax);
+    Talorin_Args args = LargeRunArgs(image);
     args.QuadMode = quads;
     args.Depth = quads ? 6 : 5;
 
     const double shares[] = {0.001, 0.005, 0.02};
     constexpr int kCases = 4; // uniform, then the three allowed errors
-    Times times[kCases];
+    std::vector<double> times[kCases];
     std::size_t polygons[kCases] = {};
     std::vector<AdaptiveLeaf> leaves[kCases];
     TerrainMesh uniform;
@@ -132,11 +94,11 @@ int main(int argc, char** argv) {
             const auto start = Clock::now();
             if (c == 0) {
                 uniform = GenerateTerrainMesh(args);
-                times[c].seconds.push_back(SecondsSince(start));
+                times[c].push_back(SecondsSince(start));
                 polygons[c] = uniform.polygonCount();
             } else {
                 const TerrainMesh mesh = GenerateAdaptiveMesh(args, shares[c - 1] * args.MaxHeight);
-                times[c].seconds.push_back(SecondsSince(start));
+                times[c].push_back(SecondsSince(start));
                 polygons[c] = mesh.polygonCount();
             }
         }
@@ -150,9 +112,11 @@ int main(int argc, char** argv) {
     std::printf("%-22s %10s %8s %9s %9s %9s %8s %12s\n", "case", "polygons", "share", "min s",
                 "median s", "max s", "x time", "max error");
     std::uint32_t side = 0;
+    const Summary uniformTimes = Summarize(times[0]);
     const std::vector<double> z =
         quads ? GridHeights(uniform, args.PaMax, args.Depth, side) : std::vector<double>{};
     for (int c = 0; c < kCases; ++c) {
+        const Summary t = Summarize(times[c]);
         char name[64];
         if (c == 0)
             std::snprintf(name, sizeof name, "uniform");
@@ -163,9 +127,8 @@ int main(int argc, char** argv) {
         if (c > 0 && quads)
             std::snprintf(error, sizeof error, "%.4f", MeasuredError(z, side, leaves[c]));
         std::printf("%-22s %10zu %7.2f%% %9.4f %9.4f %9.4f %8.2f %12s\n", name, polygons[c],
-                    100.0 * double(polygons[c]) / double(polygons[0]), times[c].min(),
-                    times[c].median(), times[c].max(), times[c].median() / times[0].median(),
-                    error);
+                    100.0 * double(polygons[c]) / double(polygons[0]), t.min, t.median, t.max,
+                    t.median / uniformTimes.median, error);
     }
     return 0;
 }

@@ -18,11 +18,12 @@
 #include "core/terraindocument.h"
 #include "shape/error.h"
 
+#include "benchsupport.h"
+
 using namespace talorin;
+using namespace talorin::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 double MsBetween(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
@@ -83,9 +84,8 @@ int main(int argc, char** argv) {
             std::printf("%-11d ms   the run ended before the cancel\n", after);
             continue;
         }
-        std::sort(ms.begin(), ms.end());
-        std::printf("%-11d ms %10.2f %10.2f %10.2f\n", after, ms.front(), ms[ms.size() / 2],
-                    ms.back());
+        const Summary s = Summarize(std::move(ms), EvenMedian::Upper);
+        std::printf("%-11d ms %10.2f %10.2f %10.2f\n", after, s.min, s.median, s.max);
     }
     return 0;
 }

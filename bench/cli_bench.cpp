@@ -21,16 +21,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "benchsupport.h"
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace talorin::bench;
 
 struct Sample {
     double seconds = 0;
@@ -55,7 +56,7 @@ Sample Run(const std::vector<std::string>& argv) {
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = SecondsSince(start);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "failed: %s (status %d)\n", argv[0].c_str(), status);
         std::exit(1);
@@ -63,19 +64,8 @@ Sample Run(const std::vector<std::string>& argv) {
     return {seconds, double(usage.ru_maxrss) / 1024};
 }
 
-struct Stats {
-    double min, median, max;
-};
-
-Stats Of(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    return {values.front(), median, values.back()};
-}
-
 void Print(const char* what, const char* unit, const std::vector<double>& values) {
-    const Stats s = Of(values);
+    const Summary s = Summarize(values);
     std::printf("  %-28s min %8.3f  median %8.3f  max %8.3f %s\n", what, s.min, s.median, s.max,
                 unit);
 }
@@ -101,10 +91,7 @@ void WriteContourImage(const std::string& path, int size) {
     put32(34, dataBytes);
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
-            const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
-            const double h =
-                std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) * std::cos(37 * v));
-            const auto level = std::uint8_t(std::clamp(h, 0.0, 1.0) * 255);
+            const std::uint8_t level = HillLevel(x, y, size);
             // Rows bottom up, pixels as blue, green, red.
             const std::size_t at = 54 + std::size_t(size - 1 - y) * rowBytes + std::size_t(x) * 3;
             file[at] = char(255 - level);
@@ -162,8 +149,9 @@ int main(int argc, char** argv) {
     Print("base", "s", diskBase);
     Print("new", "s", diskNew);
     Print("dd conv=fsync", "s", dd);
-    std::printf("  new / dd (medians) %.2f; base / dd %.2f\n", Of(diskNew).median / Of(dd).median,
-                Of(diskBase).median / Of(dd).median);
+    std::printf("  new / dd (medians) %.2f; base / dd %.2f\n",
+                Summarize(diskNew).median / Summarize(dd).median,
+                Summarize(diskBase).median / Summarize(dd).median);
 
     // Generate to /dev/null.
     std::printf("generate to /dev/null\n");
@@ -174,7 +162,8 @@ int main(int argc, char** argv) {
     }
     Print("base", "s", nullBase);
     Print("new", "s", nullNew);
-    std::printf("  base / new (medians) %.2f\n", Of(nullBase).median / Of(nullNew).median);
+    std::printf("  base / new (medians) %.2f\n",
+                Summarize(nullBase).median / Summarize(nullNew).median);
 
     // Peak memory of the whole process.
     struct MemoryCase {
@@ -221,7 +210,8 @@ int main(int argc, char** argv) {
     Print("new", "s", resaveNew);
     Print("base peak", "MiB", resavePeakBase);
     Print("new peak", "MiB", resavePeakNew);
-    std::printf("  base / new (medians) %.2f\n", Of(resaveBase).median / Of(resaveNew).median);
+    std::printf("  base / new (medians) %.2f\n",
+                Summarize(resaveBase).median / Summarize(resaveNew).median);
 
     ::unlink(out.c_str());
     ::unlink(image.c_str());

@@ -14,8 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -24,29 +22,12 @@
 #include "core/sufmesh.h"
 #include "core/terrain.h"
 
+#include "benchsupport.h"
+
 using namespace talorin;
+using namespace talorin::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// A smooth hill with ripples, so that heights vary from pixel to pixel.
-Bitmap ContourImage(int size) {
-    Bitmap image(size, size);
-    for (int y = 0; y < size; ++y)
-        for (int x = 0; x < size; ++x) {
-            const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
-            const double h =
-                std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) * std::cos(37 * v));
-            const auto level = std::uint8_t(std::clamp(h, 0.0, 1.0) * 255);
-            image.setPixel(x, y, {level, level, std::uint8_t(255 - level)});
-        }
-    return image;
-}
 
 rusage Usage() {
     rusage usage{};
@@ -73,16 +54,7 @@ int main(int argc, char** argv) {
     const bool save = folder != "--no-save";
     const Bitmap image = ContourImage(1024);
 
-    Talorin_Args args;
-    args.Size = 2000;
-    args.MaxHeight = 500;
-    args.ShapeMode = 2;
-    args.CurveLevel = 2.3;
-    args.Bitmap = &image;
-    args.ObjName = "bench";
-    args.AtrName = "ground";
-    args.PaMax = 16;
-    args.Lattice = InitMeshLattice(image, args.PaMax);
+    Talorin_Args args = LargeRunArgs(image);
     args.WithUV = true;
 
     const Case cases[] = {{"quads, depth 6", true, 6}, {"triangles, depth 6", false, 6}};

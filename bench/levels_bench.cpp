@@ -9,7 +9,6 @@
 // of the medians.
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,19 +19,12 @@
 #include "core/profilecurves.h"
 #include "core/terrain.h"
 
+#include "benchsupport.h"
+
 using namespace talorin;
+using namespace talorin::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A smooth hill with ripples, height 0..1.
-double Hill(int x, int y, int size) {
-    const double u = double(x) / (size - 1) - 0.5, v = double(y) / (size - 1) - 0.5;
-    const double h =
-        std::exp(-8 * (u * u + v * v)) * (0.8 + 0.2 * std::sin(40 * u) * std::cos(37 * v));
-    return std::clamp(h, 0.0, 1.0);
-}
 
 // The hill in 8-bit grey, or with 16-bit levels beside its 8-bit display.
 Bitmap HillImage(int size, bool sixteen) {
@@ -40,7 +32,7 @@ Bitmap HillImage(int size, bool sixteen) {
     std::vector<std::uint32_t> levels;
     for (int y = 0; y < size; ++y)
         for (int x = 0; x < size; ++x) {
-            const double h = Hill(x, y, size);
+            const double h = HillHeight(x, y, size);
             const auto g = std::uint8_t(std::lround(h * 255));
             image.setPixel(x, y, {g, g, g});
             if (sixteen)
@@ -51,22 +43,18 @@ Bitmap HillImage(int size, bool sixteen) {
     return image;
 }
 
-struct Stats {
-    double min, median, max;
-};
-
-Stats Time(int runs, const std::function<void()>& work) {
+// Milliseconds of runs calls of work.
+Summary Time(int runs, const std::function<void()>& work) {
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
         work();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ms.push_back(MillisecondsSince(start));
     }
-    std::sort(ms.begin(), ms.end());
-    return {ms.front(), ms[ms.size() / 2], ms.back()};
+    return Summarize(std::move(ms), EvenMedian::Upper);
 }
 
-void Report(const char* name, const Stats& eight, const Stats& sixteen) {
+void Report(const char* name, const Summary& eight, const Summary& sixteen) {
     std::printf("%-34s  8-bit %8.3f / %8.3f / %8.3f ms   16-bit %8.3f / %8.3f / %8.3f ms   "
                 "ratio %.2f\n",
                 name, eight.min, eight.median, eight.max, sixteen.min, sixteen.median, sixteen.max,
@@ -81,15 +69,8 @@ int main(int argc, char** argv) {
     const Bitmap sixteen = HillImage(1024, true);
 
     auto generate = [](const Bitmap& image, int paMax, int depth) {
-        Talorin_Args args;
-        args.Size = 2000;
-        args.MaxHeight = 500;
-        args.ShapeMode = 2;
-        args.CurveLevel = 2.3;
-        args.Bitmap = &image;
+        Talorin_Args args = HeightArgs(image, paMax);
         args.Depth = depth;
-        args.PaMax = paMax;
-        args.Lattice = InitMeshLattice(image, paMax);
         return [args] { (void)GenerateTerrainMesh(args); };
     };
     std::printf("min / median / max of %d runs\n", runs);
