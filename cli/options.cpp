@@ -188,9 +188,12 @@ ExportFormat ResolveFormat(const std::optional<ExportFormat>& given,
         return ExportFormat::Suf;
     if (const auto format = FormatFromFileName(*output))
         return *format;
-    // A folder has no format to tell; the save says that it is a folder.
+    // A folder, a device or a pipe has no extension to tell the format by: it
+    // takes the default, as before there were other formats (the save says
+    // that a folder is a folder, and writes through a device or a pipe).
     std::error_code error;
-    if (std::filesystem::is_directory(*output, error))
+    const auto status = std::filesystem::status(*output, error);
+    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
         return ExportFormat::Suf;
     throw UsageError("cannot tell the format of '" + *output +
                      "': use the extension .suf, .obj, .stl, .ply or .glb, or --format");

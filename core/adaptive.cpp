@@ -595,22 +595,9 @@ class AdaptiveRun {
 };
 
 void CheckArgs(const Talorin_Args& args, double maxError) {
-    if (args.Depth < 0)
-        throw Error("再帰回数は 0 以上で指定してください");
-    if (args.Bitmap == nullptr || args.Bitmap->empty())
-        throw Error("等高線画像が読み込まれていません");
-    if (args.PaMax < 1 || args.PaMax > kMaxPaMax)
-        throw Error("メッシュの密度は 1 から 16 までで指定してください");
+    CheckGenerationArgs(args);
     if (!(maxError > 0) || !std::isfinite(maxError))
         throw Error(kBadMaxErrorText);
-    bool finite =
-        std::isfinite(args.Size) && std::isfinite(args.MaxHeight) && std::isfinite(args.CurveLevel);
-    for (int i = 0; i <= args.PaMax; ++i)
-        for (int j = 0; j <= args.PaMax; ++j)
-            finite = finite && std::isfinite(args.Lattice[i][j].X) &&
-                     std::isfinite(args.Lattice[i][j].Y);
-    if (!finite)
-        throw FloatFault(kInvalidOperationText);
 }
 
 // Runs f on a run of args once the memory it needs up front is known to fit.

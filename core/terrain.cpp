@@ -430,7 +430,7 @@ double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, doubl
     return CheckedMul(ShapeCurve(shapeMode, brightness, e), heightScale);
 }
 
-TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress) {
+void CheckGenerationArgs(const Talorin_Args& args) {
     if (args.Depth < 0)
         throw Error("再帰回数は 0 以上で指定してください");
     if (args.Bitmap == nullptr || args.Bitmap->empty())
@@ -446,6 +446,10 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
                      std::isfinite(args.Lattice[i][j].Y);
     if (!finite)
         throw FloatFault(kInvalidOperationText);
+}
+
+TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress) {
+    CheckGenerationArgs(args);
 
     // An image one pixel wide or high faults here, before any height is read.
     const VertexSampler sampler(args);

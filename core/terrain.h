@@ -53,6 +53,11 @@ double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, doubl
 // returning false cancels the run.
 using ProgressFn = std::function<bool(std::uint64_t done, std::uint64_t total)>;
 
+// Refuses arguments no run can take, in the order a run checks them: talorin::Error
+// for a depth below 0, a missing or empty image or a density outside 1..16,
+// FloatFault (invalid operation) for a non-finite number.
+void CheckGenerationArgs(const Talorin_Args& args);
+
 // Generates the terrain as a mesh value owned by the caller: every distinct
 // point once, polygons in .suf file order (see TerrainMesh). Touches no
 // process-wide state but the memory budget (shape/shape.h), which it only reads.

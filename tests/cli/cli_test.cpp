@@ -785,6 +785,9 @@ TEST_F(Cli, OutputIntoANamedPipeGoesThroughThePipe) {
     ASSERT_EQ(lstat(path("pipe.suf").c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "pipe.suf", "three.suf"}));
+    // A device has no extension to tell a format by: it takes the default.
+    const RunResult toDevice = run({"generate", "img.bmp", "--depth", "0", "-o", "/dev/null"});
+    EXPECT_EQ(toDevice.status, 0) << toDevice.err;
 }
 
 TEST_F(Cli, FailedResaveLeavesTheOutputUntouched) {
