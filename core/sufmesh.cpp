@@ -397,12 +397,23 @@ bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
                               [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }
 
-bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh) {
+bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
+                 const std::function<void(std::uint64_t written)>& onWritten) {
     CheckMesh(mesh);
     if (!NamesReadBack(mesh))
         return false;
-    return vesk::SaveAtomically(fileName,
-                                [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
+    return vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {
+        if (!onWritten) {
+            WriteMesh(mesh, sink);
+            return;
+        }
+        std::uint64_t written = 0;
+        WriteMesh(mesh, [&](const char* data, std::size_t size) {
+            sink(data, size);
+            written += size;
+            onWritten(written);
+        });
+    });
 }
 
 } // namespace talorin

@@ -6,6 +6,8 @@
 // from 0, rising, within Indices; every index a vertex) and throws
 // talorin::Error of kind BadInput, before touching any file, when they are not.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/terrainmesh.h"
@@ -19,8 +21,11 @@ namespace talorin {
 // threads when there are many).
 // Returns true when the whole file was written; on failure returns false,
 // leaves an existing file as it was and sets vesk::SufError to a message
-// naming the file. Clears vesk::SufError when it starts.
-bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh);
+// naming the file. Clears vesk::SufError when it starts. onWritten (may be
+// empty) gets the bytes written so far after every chunk, possibly on another
+// thread, so that a window can show how far a long save has come.
+bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
+                 const std::function<void(std::uint64_t written)>& onWritten = {});
 
 // The same text written to an open descriptor (standard output, a pipe) in big
 // chunks. Returns false when a write fails, with vesk::SufError naming `name`.

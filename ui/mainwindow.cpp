@@ -27,7 +27,6 @@
 #include <utility>
 
 #include "core/adaptive.h"
-#include "core/countedsave.h"
 #include "core/imagefile.h"
 #include "core/names.h"
 #include "core/sufmesh.h"
@@ -990,9 +989,8 @@ void TTalorin_main::OutputSUF() {
             saved = talorin::SaveMeshExport(format, path, shape, texture);
             return;
         }
-        saved = talorin::SaveCounted(
-            path, [&](int fd) { return talorin::WriteSufMesh(fd, path, shape); },
-            [&progress](std::uint64_t written) { progress.report(written, 0); });
+        saved = talorin::SaveSufMesh(
+            path, shape, [&progress](std::uint64_t written) { progress.report(written, 0); });
     });
     if (!saved)
         m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));

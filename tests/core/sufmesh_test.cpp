@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -191,6 +192,22 @@ TEST_F(SufMeshSave, FileHoldsTheTextAndAFailureNamesTheFile) {
               "ファイル " + missing.string() +
                   " に書き込めませんでした: フォルダーが見つかりません");
     EXPECT_FALSE(fs::exists(missing.parent_path()));
+}
+
+// A long save tells how far it has come: the counts rise to the file's size.
+TEST_F(SufMeshSave, CountsTheBytesAsTheyAreWritten) {
+    const Bitmap image = Speckled(129, 129);
+    const TerrainMesh mesh = GenerateTerrainMesh(Args(image, 16, 4, true, true, true));
+    const fs::path file = m_dir / "counted.suf";
+    std::vector<std::uint64_t> counts;
+    ASSERT_TRUE(SaveSufMesh(file.string(), mesh,
+                            [&](std::uint64_t written) { counts.push_back(written); }));
+    const std::string text = SufMeshText(mesh);
+    EXPECT_EQ(ReadFile(file), text);
+    ASSERT_GE(counts.size(), 2u); // more than one chunk of several MiB
+    EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+    EXPECT_EQ(std::adjacent_find(counts.begin(), counts.end()), counts.end());
+    EXPECT_EQ(counts.back(), text.size());
 }
 
 TEST(WriteSufMesh, StreamsTheSameBytesAndReportsAFailedWrite) {
