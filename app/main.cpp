@@ -7,9 +7,11 @@
 
 #include "ui/dialogs.h"
 #include "ui/mainwindow.h"
+#include "ui/memoryreuse.h"
 #include "ui/testwindow.h"
 
 int main(int argc, char* argv[]) {
+    KeepFreedMemoryForReuse();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("talorin"));
     // The title goes on every box explicitly (see Dialogs). It is not set as

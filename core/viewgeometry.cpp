@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "shape/error.h"
+#include "shape/slices.h"
 
 namespace talorin {
 
@@ -47,36 +48,54 @@ std::uint8_t Mix(std::uint8_t a, std::uint8_t b, double f) {
     return std::uint8_t(std::lround(a + (b - a) * f));
 }
 
+// How often the long loops of the extras ask whether they are still wanted:
+// often enough to give way to a newer terrain within a millisecond or so.
+constexpr std::size_t kAskEvery = 16384;
+
+bool Wanted(const StillWanted& stillWanted) {
+    return !stillWanted || stillWanted();
+}
+
 // Every polygon edge once, and the edges that border a lattice cell. The
 // edges are grouped by their lower vertex (a counting sort), so the work is
 // linear in the number of corners even for millions of polygons.
-void BuildEdges(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out) {
+bool BuildEdges(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out,
+                const StillWanted& stillWanted) {
     const std::size_t vertexCount = mesh.Vertices.size();
     std::vector<std::uint32_t> first(vertexCount + 1, 0);
     auto forEachEdge = [&](auto&& visit) {
         for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
+            if (p % kAskEvery == 0 && !Wanted(stillWanted))
+                return false;
             const std::size_t n = mesh.cornerCount(p);
             if (n < 3)
                 continue;
             const std::uint32_t* c = mesh.corners(p);
+            std::uint32_t a = c[n - 1];
             for (std::size_t k = 0; k < n; ++k) {
-                const std::uint32_t a = c[k], b = c[(k + 1) % n];
+                const std::uint32_t b = c[k];
                 if (a != b)
                     visit(std::min(a, b), std::max(a, b), p);
+                a = b;
             }
         }
+        return true;
     };
-    forEachEdge([&](std::uint32_t lo, std::uint32_t, std::size_t) { ++first[lo + 1]; });
+    if (!forEachEdge([&](std::uint32_t lo, std::uint32_t, std::size_t) { ++first[lo + 1]; }))
+        return false;
     for (std::size_t v = 0; v < vertexCount; ++v)
         first[v + 1] += first[v];
     std::vector<std::uint32_t> fill(first.begin(), first.end() - 1);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> slots(first.back()); // (hi, cell)
-    forEachEdge([&](std::uint32_t lo, std::uint32_t hi, std::size_t p) {
-        const std::size_t cell = polygonsPerCell > 0 ? p / polygonsPerCell : 0;
-        slots[fill[lo]++] = {hi, std::uint32_t(cell)};
-    });
+    if (!forEachEdge([&](std::uint32_t lo, std::uint32_t hi, std::size_t p) {
+            const std::size_t cell = polygonsPerCell > 0 ? p / polygonsPerCell : 0;
+            slots[fill[lo]++] = {hi, std::uint32_t(cell)};
+        }))
+        return false;
     out.edges.reserve(first.back() / 2 + vertexCount);
     for (std::size_t lo = 0; lo < vertexCount; ++lo) {
+        if (lo % kAskEvery == 0 && !Wanted(stillWanted))
+            return false;
         auto begin = slots.begin() + first[lo], end = slots.begin() + first[lo + 1];
         std::sort(begin, end);
         for (auto it = begin; it != end;) {
@@ -95,17 +114,21 @@ void BuildEdges(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeomet
             it = next;
         }
     }
+    return true;
 }
 
 // Vertex clustering over the ground: every vertex moves to the chosen member
 // of its grid cell, triangles that lose a corner vanish, and repeats are
 // dropped. On a regular grid whose spacing divides the cluster size this is
 // plain subsampling; on a distorted lattice dense regions lose the most.
-std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
+// False, with out empty, when stillWanted said stop.
+bool CoarseTriangles(const ViewGeometry& g, const StillWanted& stillWanted,
+                     std::vector<std::uint32_t>& out) {
+    out.clear();
     const Bounds& b = g.bounds;
     const double cw = (b.max.x - b.min.x) / kCoarseGrid, ch = (b.max.y - b.min.y) / kCoarseGrid;
     if (!(cw > 0) || !(ch > 0))
-        return {};
+        return true;
     constexpr int kSide = kCoarseGrid + 1; // the far border gets clusters of its own
     auto cell = [](double offset, double size) {
         // The small allowance keeps points that lie on a cluster border, up to
@@ -117,6 +140,8 @@ std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
     std::vector<double> chosenDistance(chosen.size());
     std::vector<std::uint32_t> clusterOf(g.vertices.size());
     for (std::size_t i = 0; i < g.vertices.size(); ++i) {
+        if (i % kAskEvery == 0 && !Wanted(stillWanted))
+            return false;
         const double x = g.vertices[i].position[0] - b.min.x;
         const double y = g.vertices[i].position[1] - b.min.y;
         const int cx = cell(x, cw), cy = cell(y, ch);
@@ -130,6 +155,8 @@ std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
     }
     std::vector<std::array<std::uint32_t, 3>> kept;
     for (std::size_t k = 0; k + 2 < g.triangles.size(); k += 3) {
+        if (k % (3 * kAskEvery) == 0 && !Wanted(stillWanted))
+            return false;
         std::array<std::uint32_t, 3> t{chosen[clusterOf[g.triangles[k]]],
                                        chosen[clusterOf[g.triangles[k + 1]]],
                                        chosen[clusterOf[g.triangles[k + 2]]]};
@@ -141,40 +168,84 @@ std::vector<std::uint32_t> CoarseTriangles(const ViewGeometry& g) {
     }
     std::sort(kept.begin(), kept.end());
     kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
-    std::vector<std::uint32_t> out;
     out.reserve(kept.size() * 3);
     for (const auto& t : kept)
         out.insert(out.end(), t.begin(), t.end());
-    return out;
+    return true;
+}
+
+// Adds each polygon's area vector (Newell's method) in [first, last) to the
+// sums of its corners.
+void AddAreaVectors(const TerrainMesh& mesh, std::size_t first, std::size_t last, Vec3* sums) {
+    for (std::size_t p = first; p < last; ++p) {
+        const std::size_t n = mesh.cornerCount(p);
+        if (n < 3)
+            continue;
+        const std::uint32_t* c = mesh.corners(p);
+        Vec3 normal;
+        auto addEdge = [&normal](const MeshVertex& a, const MeshVertex& b) {
+            normal.x += (a.Y - b.Y) * (a.Z + b.Z);
+            normal.y += (a.Z - b.Z) * (a.X + b.X);
+            normal.z += (a.X - b.X) * (a.Y + b.Y);
+        };
+        for (std::size_t k = 0; k + 1 < n; ++k)
+            addEdge(mesh.Vertices[c[k]], mesh.Vertices[c[k + 1]]);
+        addEdge(mesh.Vertices[c[n - 1]], mesh.Vertices[c[0]]);
+        for (std::size_t k = 0; k < n; ++k)
+            sums[c[k]] = sums[c[k]] + normal;
+    }
+}
+
+Vec3 UnitOrUp(const Vec3& v) {
+    const double length = Length(v);
+    return length > 0 && std::isfinite(length) ? Vec3{v.x / length, v.y / length, v.z / length}
+                                               : Vec3{0, 0, 1};
+}
+
+// Meshes from this many polygons on are prepared on two threads, as a preview
+// waits for them. The second thread sums normals into an array of its own, so
+// meshes of more vertices than the limit, whose picture waits mostly for
+// their upload anyway, stay on one.
+constexpr std::size_t kTwoThreadPolygons = 32768;
+constexpr std::size_t kTwoThreadVertexLimit = std::size_t(1) << 22;
+
+std::size_t SlicesFor(const TerrainMesh& mesh) {
+    return mesh.polygonCount() >= kTwoThreadPolygons && mesh.Vertices.size() <= kTwoThreadVertexLimit
+               ? std::min<std::size_t>(2, vesk::SliceCount())
+               : 1;
+}
+
+// Slice s of count items cut into slices even ones.
+std::pair<std::size_t, std::size_t> SliceOf(std::size_t count, std::size_t s, std::size_t slices) {
+    return {count * s / slices, count * (s + 1) / slices};
+}
+
+// ViewVertexNormals of a checked mesh, in slices: each slice of the polygons
+// sums into an array of its own, and the arrays are added up per vertex.
+std::vector<Vec3> UnitNormals(const TerrainMesh& mesh, std::size_t slices) {
+    const std::size_t vertices = mesh.Vertices.size();
+    std::vector<std::vector<Vec3>> sums(slices);
+    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
+        sums[s].resize(vertices);
+        const auto [first, last] = SliceOf(mesh.polygonCount(), s, slices);
+        AddAreaVectors(mesh, first, last, sums[s].data());
+    });
+    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
+        const auto [from, to] = SliceOf(vertices, s, slices);
+        for (std::size_t i = from; i < to; ++i) {
+            for (std::size_t k = 1; k < slices; ++k)
+                sums[0][i] = sums[0][i] + sums[k][i];
+            sums[0][i] = UnitOrUp(sums[0][i]);
+        }
+    });
+    return std::move(sums[0]);
 }
 
 } // namespace
 
 std::vector<Vec3> ViewVertexNormals(const TerrainMesh& mesh) {
     CheckMesh(mesh);
-    std::vector<Vec3> sums(mesh.Vertices.size());
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
-        const std::size_t n = mesh.cornerCount(p);
-        if (n < 3)
-            continue;
-        const std::uint32_t* c = mesh.corners(p);
-        Vec3 normal;
-        for (std::size_t k = 0; k < n; ++k) {
-            const MeshVertex& a = mesh.Vertices[c[k]];
-            const MeshVertex& b = mesh.Vertices[c[(k + 1) % n]];
-            normal.x += (a.Y - b.Y) * (a.Z + b.Z);
-            normal.y += (a.Z - b.Z) * (a.X + b.X);
-            normal.z += (a.X - b.X) * (a.Y + b.Y);
-        }
-        for (std::size_t k = 0; k < n; ++k)
-            sums[c[k]] = sums[c[k]] + normal;
-    }
-    for (Vec3& v : sums) {
-        const double length = Length(v);
-        v = length > 0 && std::isfinite(length) ? Vec3{v.x / length, v.y / length, v.z / length}
-                                                : Vec3{0, 0, 1};
-    }
-    return sums;
+    return UnitNormals(mesh, SlicesFor(mesh));
 }
 
 Rgb8 HeightColour(double t) {
@@ -198,49 +269,79 @@ ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerC
     return out;
 }
 
-void AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out) {
+bool AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& out,
+                   const StillWanted& stillWanted) {
     out.edges.clear();
     out.cellOutlines.clear();
-    BuildEdges(mesh, polygonsPerCell, out);
     out.coarseTriangles.clear();
-    if (out.triangles.size() / 3 > kCoarseAbove)
-        out.coarseTriangles = CoarseTriangles(out);
+    bool done = BuildEdges(mesh, polygonsPerCell, out, stillWanted);
+    if (done && out.triangles.size() / 3 > kCoarseAbove)
+        done = CoarseTriangles(out, stillWanted, out.coarseTriangles);
+    if (!done) {
+        out.edges.clear();
+        out.cellOutlines.clear();
+        out.coarseTriangles.clear();
+    }
+    return done;
 }
 
 ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
-    const std::vector<Vec3> normals = ViewVertexNormals(mesh); // checks the mesh
-    ViewGeometry out;
-    out.polygonCount = mesh.polygonCount();
-    for (const MeshVertex& v : mesh.Vertices)
-        out.bounds.add(PositionOf(v));
+    CheckMesh(mesh);
+    const std::size_t polygons = mesh.polygonCount(), vertices = mesh.Vertices.size();
+    const std::size_t slices = SlicesFor(mesh);
+    const std::vector<Vec3> normals = UnitNormals(mesh, slices);
+    // Per slice: the triangle count of its polygons, the bounds of its vertices.
+    std::vector<std::size_t> triangles(slices + 1, 0);
+    std::vector<Bounds> bounds(slices);
+    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
+        const auto [first, last] = SliceOf(polygons, s, slices);
+        for (std::size_t p = first; p < last; ++p)
+            triangles[s + 1] += mesh.cornerCount(p) >= 3 ? mesh.cornerCount(p) - 2 : 0;
+        const auto [from, to] = SliceOf(vertices, s, slices);
+        for (std::size_t i = from; i < to; ++i)
+            bounds[s].add(PositionOf(mesh.Vertices[i]));
+    });
 
+    ViewGeometry out;
+    out.polygonCount = polygons;
+    for (const Bounds& b : bounds)
+        if (!b.empty()) {
+            out.bounds.add(b.min);
+            out.bounds.add(b.max);
+        }
+    for (std::size_t s = 0; s < slices; ++s)
+        triangles[s + 1] += triangles[s];
+    out.vertices.resize(vertices);
+    out.triangles.resize(triangles[slices] * 3);
     const double low = out.bounds.min.z;
     const double range = out.bounds.max.z - low;
-    out.vertices.resize(mesh.Vertices.size());
-    for (std::size_t i = 0; i < mesh.Vertices.size(); ++i) {
-        const MeshVertex& m = mesh.Vertices[i];
-        const Rgb8 colour = HeightColour(range > 0 ? (m.Z - low) / range : 0.5);
-        out.vertices[i] =
-            ViewVertex{{float(m.X), float(m.Y), float(m.Z)},
-                       {float(normals[i].x), float(normals[i].y), float(normals[i].z)},
-                       {colour.r, colour.g, colour.b, 255},
-                       {float(m.U / 255.0), float(m.V / 255.0)}};
-    }
-
-    std::size_t triangleCount = 0;
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p)
-        triangleCount += mesh.cornerCount(p) >= 3 ? mesh.cornerCount(p) - 2 : 0;
-    out.triangles.reserve(triangleCount * 3);
-    // A fan from the first corner keeps every triangle turning the way the
-    // polygon turns.
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
-        const std::uint32_t* c = mesh.corners(p);
-        for (std::size_t k = 1; k + 1 < mesh.cornerCount(p); ++k) {
-            out.triangles.push_back(c[0]);
-            out.triangles.push_back(c[k]);
-            out.triangles.push_back(c[k + 1]);
+    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
+        const auto [from, to] = SliceOf(vertices, s, slices);
+        for (std::size_t i = from; i < to; ++i) {
+            const MeshVertex& m = mesh.Vertices[i];
+            const Vec3& normal = normals[i];
+            const Rgb8 colour = HeightColour(range > 0 ? (m.Z - low) / range : 0.5);
+            out.vertices[i] =
+                ViewVertex{{float(m.X), float(m.Y), float(m.Z)},
+                           {float(normal.x), float(normal.y), float(normal.z)},
+                           {colour.r, colour.g, colour.b, 255},
+                           {float(m.U / 255.0), float(m.V / 255.0)}};
         }
-    }
+        // A fan from the first corner keeps every triangle turning the way
+        // the polygon turns.
+        const auto [first, last] = SliceOf(polygons, s, slices);
+        std::uint32_t* t = out.triangles.data() + triangles[s] * 3;
+        for (std::size_t p = first; p < last; ++p) {
+            const std::uint32_t* c = mesh.corners(p);
+            const std::size_t n = mesh.cornerCount(p);
+            for (std::size_t k = 1; k + 1 < n; ++k) {
+                t[0] = c[0];
+                t[1] = c[k];
+                t[2] = c[k + 1];
+                t += 3;
+            }
+        }
+    });
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -70,12 +71,18 @@ Rgb8 HeightColour(double t);
 // are refused the same way.
 ViewGeometry BuildViewGeometry(const TerrainMesh& mesh, std::size_t polygonsPerCell = 0);
 
+// Asked now and then during long work; false stops it.
+using StillWanted = std::function<bool()>;
+
 // The same in two steps, so that a view can show the surface before the rest
 // is ready: BuildViewSurface fills vertices, triangles, bounds and
 // polygonCount (and throws as above); AddViewExtras then fills edges,
-// cellOutlines and coarseTriangles of a surface built from the same mesh.
+// cellOutlines and coarseTriangles of a surface built from the same mesh. It
+// gives up, leaving those three empty and returning false, as soon as
+// stillWanted (when given) returns false: a newer terrain needs the cores.
 ViewGeometry BuildViewSurface(const TerrainMesh& mesh);
-void AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& surface);
+bool AddViewExtras(const TerrainMesh& mesh, std::size_t polygonsPerCell, ViewGeometry& surface,
+                   const StillWanted& stillWanted = {});
 
 // The live view's polygon budget: a chosen depth whose run makes more
 // polygons is previewed at a shallower one.

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "shape/shape.h"
+#include "shape/slices.h"
 #include "shape/sjis.h"
 
 namespace talorin {
@@ -50,29 +51,6 @@ Vec3 Normalized(const Vec3& v) {
     return {v[0] / length, v[1] / length, v[2] / length};
 }
 
-namespace {
-
-// Runs work(first, last) over 0 .. count-1 in a few slices on other threads
-// as well as this one; returns when all are done.
-void ForSlices(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work) {
-    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
-    const std::size_t slice = (count + threads - 1) / threads;
-    std::vector<std::future<void>> others;
-    for (std::size_t t = 1; t < threads && t * slice < count; ++t) {
-        const std::size_t first = t * slice, last = std::min(count, first + slice);
-        try {
-            others.push_back(std::async(std::launch::async, work, first, last));
-        } catch (const std::system_error&) {
-            work(first, last);
-        }
-    }
-    work(0, std::min(count, slice));
-    for (auto& other : others)
-        other.get();
-}
-
-} // namespace
-
 std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
     std::vector<Vec3> normals(mesh.Vertices.size(), Vec3{0, 0, 0});
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
@@ -89,7 +67,8 @@ std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
         }
     }
     // Normalising is the costly part: on several threads.
-    ForSlices(normals.size(), [&](std::size_t first, std::size_t last) {
+    vesk::ForSlices(normals.size(), vesk::SliceCount(), [&](std::size_t, std::size_t first,
+                                                            std::size_t last) {
         for (std::size_t i = first; i < last; ++i) {
             Vec3& n = normals[i];
             n = Normalized(n);

@@ -191,15 +191,16 @@ void LiveTerrain::workerLoop() {
             }
             if (!current())
                 continue;
-            talorin::ViewGeometry geometry = talorin::BuildViewSurface(*mesh);
+            auto surface =
+                std::make_shared<talorin::ViewGeometry>(talorin::BuildViewSurface(*mesh));
             if (!current())
                 continue;
-            // A preview shows its surface first (a copy, cheap at the live
-            // budget) and gets its wireframe, outlines and coarse stand-in
-            // after; an output shape, far larger, comes whole.
+            // A preview shows its surface first and gets its wireframe,
+            // outlines and coarse stand-in after, in a copy made once the
+            // surface is on the screen (cheap at the live budget); an output
+            // shape, far larger, comes whole.
             const bool preview = !job->mesh;
             if (preview) {
-                auto surface = std::make_shared<const talorin::ViewGeometry>(geometry);
                 QMetaObject::invokeMethod(
                     this,
                     [this, serial, surface, label = job->label] {
@@ -214,11 +215,15 @@ void LiveTerrain::workerLoop() {
                 });
                 if (m_stop || m_pending)
                     continue;
+                lock.unlock();
+                surface = std::make_shared<talorin::ViewGeometry>(std::as_const(*surface));
             }
-            talorin::AddViewExtras(*mesh, job->polygonsPerCell, geometry);
-            if (!current())
+            // A newer terrain stops the extras at once: they are of no use
+            // to it, and it needs the cores.
+            if (!talorin::AddViewExtras(*mesh, job->polygonsPerCell, *surface, current) ||
+                !current())
                 continue;
-            auto full = std::make_shared<const talorin::ViewGeometry>(std::move(geometry));
+            std::shared_ptr<const talorin::ViewGeometry> full = std::move(surface);
             QMetaObject::invokeMethod(
                 this,
                 [this, serial, full, preview, label = job->label] {

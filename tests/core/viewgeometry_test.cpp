@@ -274,6 +274,72 @@ TEST(ViewGeometry, DenseTerrainGetsACoarseStandInThatCoversIt) {
     EXPECT_TRUE(BuildViewGeometry(testmesh::Peak(4, 8, 2000, 500)).coarseTriangles.empty());
 }
 
+// Large surfaces are prepared in slices on two threads: every polygon's
+// triangles must land in order, every slice's normal sums count, and bounds
+// and colours span the whole mesh.
+TEST(ViewGeometry, LargeSurfacesComeOutWhole) {
+    // z = x over 16 x 16 cells of 12 x 12 leaves as triangles: 147456 polygons.
+    const TerrainMesh tilted = testmesh::Grid(
+        16, 12, 2000, [](double x, double) { return x; }, false);
+    ASSERT_GE(tilted.polygonCount(), 100000u);
+    const ViewGeometry g = BuildViewSurface(tilted);
+    std::vector<std::uint32_t> fans;
+    for (std::size_t p = 0; p < tilted.polygonCount(); ++p) {
+        const std::uint32_t* c = tilted.corners(p);
+        for (std::size_t k = 1; k + 1 < tilted.cornerCount(p); ++k)
+            fans.insert(fans.end(), {c[0], c[k], c[k + 1]});
+    }
+    EXPECT_TRUE(g.triangles == fans);
+    EXPECT_EQ(g.polygonCount, tilted.polygonCount());
+    EXPECT_EQ(g.bounds.min, (Vec3{-1000, -1000, -1000}));
+    EXPECT_EQ(g.bounds.max, (Vec3{1000, 1000, 1000}));
+    ASSERT_EQ(g.vertices.size(), tilted.Vertices.size());
+    std::size_t wrongNormals = 0, wrongColours = 0;
+    for (const ViewVertex& v : g.vertices) {
+        const float* n = v.normal;
+        if (std::abs(n[0] + std::sqrt(0.5)) > 1e-6 || std::abs(n[1]) > 1e-6 ||
+            std::abs(n[2] - std::sqrt(0.5)) > 1e-6)
+            ++wrongNormals;
+        const Rgb8 expected = HeightColour((v.position[2] + 1000.0) / 2000.0);
+        if (v.colour[0] != expected.r || v.colour[1] != expected.g || v.colour[2] != expected.b)
+            ++wrongColours;
+    }
+    EXPECT_EQ(wrongNormals, 0u);
+    EXPECT_EQ(wrongColours, 0u);
+}
+
+// The extras of a terrain no longer wanted stop part way and leave nothing
+// half made; the surface stays as it was.
+TEST(ViewGeometry, ExtrasGiveWayWhenNoLongerWanted) {
+    const TerrainMesh mesh = testmesh::Peak(16, 16, 2000, 500, false); // 262144 triangles
+    const ViewGeometry whole = BuildViewGeometry(mesh, mesh.polygonCount() / 256);
+    ASSERT_FALSE(whole.edges.empty() || whole.cellOutlines.empty() ||
+                 whole.coarseTriangles.empty());
+
+    int asked = 0;
+    ViewGeometry g = BuildViewSurface(mesh);
+    EXPECT_TRUE(AddViewExtras(mesh, mesh.polygonCount() / 256, g, [&asked] {
+        ++asked;
+        return true;
+    }));
+    EXPECT_TRUE(g.edges == whole.edges && g.cellOutlines == whole.cellOutlines &&
+                g.coarseTriangles == whole.coarseTriangles);
+    ASSERT_GT(asked, 3);
+
+    for (const int stopAt : {1, asked / 2, asked - 1, asked}) {
+        int calls = 0;
+        ViewGeometry stopped = BuildViewSurface(mesh);
+        EXPECT_FALSE(AddViewExtras(mesh, mesh.polygonCount() / 256, stopped,
+                                   [&calls, stopAt] { return ++calls < stopAt; }))
+            << stopAt;
+        EXPECT_EQ(calls, stopAt);
+        EXPECT_TRUE(stopped.edges.empty() && stopped.cellOutlines.empty() &&
+                    stopped.coarseTriangles.empty())
+            << stopAt;
+        EXPECT_TRUE(stopped.triangles == whole.triangles);
+    }
+}
+
 TEST(PreviewDepth, DeepestUnderTheBudget) {
     // 16 x 16 cells: depth 5 makes 262144 quads, exactly the budget.
     EXPECT_EQ(PreviewDepth(5, true, 16), 5);
