@@ -36,8 +36,6 @@ namespace talorin {
 namespace {
 
 constexpr const char* kNotBmpText = "BMP ファイルではありません";
-constexpr const char* kTruncatedText = "ファイルが途中で切れています";
-constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
 constexpr const char* kCorruptText = "BMP ファイルが壊れています";
 constexpr const char* kBadMaskText = "BMP の色マスクが正しくありません";
 
@@ -378,11 +376,7 @@ Bitmap DecodeBmp(const std::uint8_t* data, std::size_t size) {
     }
 
     Bitmap bitmap;
-    try {
-        bitmap = Bitmap(int(h.width), int(h.rows));
-    } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
-    }
+    AllocateOrThrow([&] { bitmap = Bitmap(int(h.width), int(h.rows)); });
     if (rle)
         decodeRle(h, pixels, available, bitmap);
     else

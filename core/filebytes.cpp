@@ -26,11 +26,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
     in.seekg(0, std::ios::beg);
 
     std::vector<std::uint8_t> bytes;
-    try {
-        bytes.resize(std::size_t(length));
-    } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
-    }
+    AllocateOrThrow([&] { bytes.resize(std::size_t(length)); });
     in.read(reinterpret_cast<char*>(bytes.data()), length);
     if (in.gcount() != length)
         throw Error(ErrorKind::Io, kReadFailedText);

@@ -2,16 +2,31 @@
 // Reading a whole picture file into memory, shared by the image decoders.
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "shape/error.h"
+
 namespace talorin {
 
-// Texts of the reasons ReadFileBytes gives (UTF-8, no file name).
+// Texts of the reasons ReadFileBytes and the decoders give (UTF-8, no file name).
 inline constexpr const char* kCannotOpenText = "ファイルを開けません";
 inline constexpr const char* kReadFailedText = "ファイルの読み込み中にエラーが起きました";
 inline constexpr const char* kTooLargeText = "画像が大きすぎます";
 inline constexpr const char* kNoMemoryText = "メモリが足りません"; // of kind OutOfMemory
+inline constexpr const char* kTruncatedText = "ファイルが途中で切れています";
+inline constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
+
+// Runs allocate(), which sizes a picture's buffers; a heap that refuses them
+// becomes the error of kind OutOfMemory with kNoMemoryText.
+template <typename Allocate> void AllocateOrThrow(Allocate&& allocate) {
+    try {
+        allocate();
+    } catch (const std::bad_alloc&) {
+        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
+    }
+}
 
 // The bytes of the regular file at path. Throws talorin::Error with one of the
 // reasons above, without the file name: of kind Io when the path is missing or

@@ -19,8 +19,6 @@ namespace {
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 constexpr const char* kNotPngText = "PNG ファイルではありません";
-constexpr const char* kTruncatedText = "ファイルが途中で切れています";
-constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
 constexpr const char* kBadCrcText = "PNG ファイルが壊れています（CRC が一致しません）";
 constexpr const char* kCorruptText = "PNG ファイルが壊れています";
 constexpr const char* kTooLittleDataText = "PNG の画像データが画像の大きさに対して少なすぎます";
@@ -116,12 +114,10 @@ void decode16(spng_ctx* ctx, const spng_ihdr& ihdr, Bitmap& bitmap) {
     const unsigned channels = channelsOf(ihdr.color_type);
     std::vector<std::uint16_t> samples;
     std::vector<std::uint32_t> levels;
-    try {
+    AllocateOrThrow([&] {
         samples.resize(pixels * channels);
         levels.resize(pixels);
-    } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
-    }
+    });
     // Host-endian samples in the file's own layout, deinterlaced, nothing applied.
     check(spng_decode_image(ctx, samples.data(), samples.size() * 2, SPNG_FMT_PNG, 0));
 
@@ -174,11 +170,7 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
         fail(kTooLittleDataText);
 
     Bitmap bitmap;
-    try {
-        bitmap = Bitmap(int(ihdr.width), int(ihdr.height));
-    } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
-    }
+    AllocateOrThrow([&] { bitmap = Bitmap(int(ihdr.width), int(ihdr.height)); });
     if (ihdr.bit_depth == 16) {
         decode16(ctx.get(), ihdr, bitmap);
     } else {

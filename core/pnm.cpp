@@ -13,8 +13,6 @@ namespace talorin {
 namespace {
 
 constexpr const char* kNotPnmText = "PGM/PPM ファイルではありません";
-constexpr const char* kTruncatedText = "ファイルが途中で切れています";
-constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
 constexpr const char* kBadHeaderText = "PGM/PPM のヘッダーが正しくありません";
 constexpr const char* kBadMaxvalText = "PGM/PPM の最大値が正しくありません（1 から 65535 まで）";
 constexpr const char* kSampleTooLargeText = "PGM/PPM の画素の値が最大値を超えています";
@@ -116,13 +114,11 @@ Bitmap DecodePnm(const std::uint8_t* data, std::size_t size) {
     const bool eightBit = maxval == 255;
     Bitmap bitmap;
     std::vector<std::uint32_t> levels;
-    try {
+    AllocateOrThrow([&] {
         bitmap = Bitmap(int(width), int(height));
         if (!eightBit)
             levels.resize(pixels);
-    } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
-    }
+    });
 
     const std::uint32_t max = std::uint32_t(maxval);
     const std::uint8_t* in = data + start;
