@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "shape/error.h"
+#include "tests/support/images.h"
 
 namespace talorin {
 namespace {
@@ -119,12 +120,7 @@ Bitmap decode(const Bytes& b) {
 }
 
 std::string errorOf(const Bytes& b) {
-    try {
-        decode(b);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(decoded)";
+    return testsupport::ErrorTextOf([&] { decode(b); });
 }
 
 Rows pixelsOf(const Bitmap& bitmap) {
@@ -484,12 +480,7 @@ class BmpFile : public ::testing::Test {
 };
 
 std::string loadError(const std::string& path) {
-    try {
-        LoadBmpFile(path);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(loaded)";
+    return testsupport::ErrorTextOf([&] { LoadBmpFile(path); });
 }
 
 TEST_F(BmpFile, LoadsTheSamePixelsAsDecoding) {

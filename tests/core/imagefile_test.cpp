@@ -13,14 +13,13 @@
 #include "core/bmp.h"
 #include "shape/error.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/images.h"
 #include "tests/support/pngfile.h"
 
 namespace talorin {
 namespace {
 
-std::vector<Rgb> pixelsOf(const Bitmap& b) {
-    return std::vector<Rgb>(b.data(), b.data() + std::size_t(b.width()) * b.height());
-}
+using testsupport::PixelsOf;
 
 ImageKind kindOf(const std::string& b) {
     return SniffImageKind(reinterpret_cast<const std::uint8_t*>(b.data()), b.size());
@@ -62,12 +61,7 @@ class ImageFile : public testing::Test {
 };
 
 std::string loadError(const std::string& path) {
-    try {
-        LoadImageFile(path);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(loaded)";
+    return testsupport::ErrorTextOf([&] { LoadImageFile(path); });
 }
 
 ErrorKind loadErrorKind(const std::string& path) {
@@ -81,12 +75,7 @@ ErrorKind loadErrorKind(const std::string& path) {
 }
 
 std::string bmpLoadError(const std::string& path) {
-    try {
-        LoadBmpFile(path);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(loaded)";
+    return testsupport::ErrorTextOf([&] { LoadBmpFile(path); });
 }
 
 Rgb pixelAt(int x, int y) {
@@ -107,11 +96,11 @@ TEST_F(ImageFile, TheContentDecidesNotTheName) {
             ppm += {char(c.r), char(c.g), char(c.b)};
         }
     }
-    const std::vector<Rgb> expected = pixelsOf(LoadBmpFile(write("real.bmp", bmp)));
-    EXPECT_EQ(pixelsOf(LoadImageFile(write("png.bmp", png.build()))), expected);
-    EXPECT_EQ(pixelsOf(LoadImageFile(write("bmp.png", bmp))), expected);
-    EXPECT_EQ(pixelsOf(LoadImageFile(write("ppm.png", ppm))), expected);
-    EXPECT_EQ(pixelsOf(LoadImageFile(write("no extension", png.build()))), expected);
+    const std::vector<Rgb> expected = PixelsOf(LoadBmpFile(write("real.bmp", bmp)));
+    EXPECT_EQ(PixelsOf(LoadImageFile(write("png.bmp", png.build()))), expected);
+    EXPECT_EQ(PixelsOf(LoadImageFile(write("bmp.png", bmp))), expected);
+    EXPECT_EQ(PixelsOf(LoadImageFile(write("ppm.png", ppm))), expected);
+    EXPECT_EQ(PixelsOf(LoadImageFile(write("no extension", png.build()))), expected);
 }
 
 TEST_F(ImageFile, ErrorsNameTheFileAndTheReason) {

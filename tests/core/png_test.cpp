@@ -9,6 +9,7 @@
 #include "core/bmp.h"
 #include "shape/error.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/images.h"
 #include "tests/support/pngfile.h"
 
 namespace talorin {
@@ -21,17 +22,10 @@ Bitmap decode(const std::string& b) {
 }
 
 std::string errorOf(const std::string& b) {
-    try {
-        decode(b);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(decoded)";
+    return testsupport::ErrorTextOf([&] { decode(b); });
 }
 
-std::vector<Rgb> pixelsOf(const Bitmap& b) {
-    return std::vector<Rgb>(b.data(), b.data() + std::size_t(b.width()) * b.height());
-}
+using testsupport::PixelsOf;
 
 // A 9 x 6 picture: wider than one Adam7 block and not a multiple of it, so every
 // pass is partly filled.
@@ -100,7 +94,7 @@ TEST(Png, EightBitColourTypesReadTheSamePixelsAsTheBmp) {
             const Bitmap png = decode(eightBitPng(type, interlaced).build());
             ASSERT_EQ(png.width(), kW);
             ASSERT_EQ(png.height(), kH);
-            EXPECT_EQ(pixelsOf(png), pixelsOf(bmpOf(grey ? greyAt : colourAt)));
+            EXPECT_EQ(PixelsOf(png), PixelsOf(bmpOf(grey ? greyAt : colourAt)));
             EXPECT_EQ(png.levels(), nullptr);
             EXPECT_EQ(png.levelMax(), 765u);
         }
@@ -109,9 +103,9 @@ TEST(Png, EightBitColourTypesReadTheSamePixelsAsTheBmp) {
 
 TEST(Png, ImageDataSplitOverSeveralChunksReadsTheSame) {
     PngWriter w = eightBitPng(testsupport::kPngRgb, false);
-    const std::vector<Rgb> whole = pixelsOf(decode(w.build()));
+    const std::vector<Rgb> whole = PixelsOf(decode(w.build()));
     w.imageDataChunks = 4;
-    EXPECT_EQ(pixelsOf(decode(w.build())), whole);
+    EXPECT_EQ(PixelsOf(decode(w.build())), whole);
 }
 
 // Grey of 1, 2 and 4 bits, every value in turn along rows of 13 (not a whole
@@ -179,7 +173,7 @@ TEST(Png, PaletteIndexWithNoEntryReadsBlack) {
     w.palette = {{10, 20, 30}, {40, 50, 60}};
     w.samples = {1, 7, 0};
     const Bitmap b = decode(w.build());
-    EXPECT_EQ(pixelsOf(b), (std::vector<Rgb>{{40, 50, 60}, {0, 0, 0}, {10, 20, 30}}));
+    EXPECT_EQ(PixelsOf(b), (std::vector<Rgb>{{40, 50, 60}, {0, 0, 0}, {10, 20, 30}}));
 }
 
 TEST(Png, SixteenBitGreyKeepsEveryLevel) {
@@ -199,7 +193,7 @@ TEST(Png, SixteenBitGreyKeepsEveryLevel) {
         EXPECT_EQ(b.level(3, 1), 196605u);
         // The pixels are the nearest 8-bit grey, for display only.
         std::vector<std::uint8_t> shown;
-        for (const Rgb& c : pixelsOf(b)) {
+        for (const Rgb& c : PixelsOf(b)) {
             EXPECT_TRUE(c.r == c.g && c.g == c.b);
             shown.push_back(c.r);
         }
@@ -244,7 +238,7 @@ TEST(Png, InterlacedSixteenBitColourReadsLikeTheProgressiveFile) {
     const Bitmap plain = decode(w.build());
     w.interlaced = true;
     const Bitmap interlaced = decode(w.build());
-    EXPECT_EQ(pixelsOf(interlaced), pixelsOf(plain));
+    EXPECT_EQ(PixelsOf(interlaced), PixelsOf(plain));
     EXPECT_EQ(std::vector<std::uint32_t>(interlaced.levels(), interlaced.levels() + kW * kH),
               std::vector<std::uint32_t>(plain.levels(), plain.levels() + kW * kH));
     EXPECT_EQ(plain.level(2, 0), 9907u + 11144u + 12381u); // samples 8, 9 and 10
@@ -252,14 +246,14 @@ TEST(Png, InterlacedSixteenBitColourReadsLikeTheProgressiveFile) {
 
 TEST(Png, TransparencyGammaAndColourChunksChangeNothing) {
     PngWriter w = eightBitPng(testsupport::kPngRgb, false);
-    const std::vector<Rgb> plain = pixelsOf(decode(w.build()));
+    const std::vector<Rgb> plain = PixelsOf(decode(w.build()));
     const Rgb first = colourAt(0, 0);
     std::string trns = {0, char(first.r), 0, char(first.g), 0, char(first.b)};
     w.beforeImageData = {{"gAMA", std::string("\x00\x00\xb1\x8f", 4)}, // 1 / 2.2
                          {"cHRM", std::string(32, '\x01')},
                          {"sBIT", "\x02\x02\x02"},
                          {"tRNS", trns}};
-    EXPECT_EQ(pixelsOf(decode(w.build())), plain);
+    EXPECT_EQ(PixelsOf(decode(w.build())), plain);
 
     PngWriter g;
     g.width = 2;

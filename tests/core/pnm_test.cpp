@@ -9,6 +9,7 @@
 #include "core/bmp.h"
 #include "shape/error.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/images.h"
 
 namespace talorin {
 namespace {
@@ -18,17 +19,10 @@ Bitmap decode(const std::string& b) {
 }
 
 std::string errorOf(const std::string& b) {
-    try {
-        decode(b);
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "(decoded)";
+    return testsupport::ErrorTextOf([&] { decode(b); });
 }
 
-std::vector<Rgb> pixelsOf(const Bitmap& b) {
-    return std::vector<Rgb>(b.data(), b.data() + std::size_t(b.width()) * b.height());
-}
+using testsupport::PixelsOf;
 
 std::vector<std::uint32_t> levelsOf(const Bitmap& b) {
     std::vector<std::uint32_t> out;
@@ -67,12 +61,12 @@ TEST(Pnm, EightBitFilesReadTheSamePixelsAsTheBmp) {
         }
     }
     const Bitmap colour = decode(ppm);
-    EXPECT_EQ(pixelsOf(colour), pixelsOf(bmpOf(colourAt)));
+    EXPECT_EQ(PixelsOf(colour), PixelsOf(bmpOf(colourAt)));
     EXPECT_EQ(colour.levels(), nullptr);
     EXPECT_EQ(colour.levelMax(), 765u);
 
     const Bitmap grey = decode(pgm);
-    EXPECT_EQ(pixelsOf(grey), pixelsOf(bmpOf([](int x, int y) {
+    EXPECT_EQ(PixelsOf(grey), PixelsOf(bmpOf([](int x, int y) {
                   const std::uint8_t g = colourAt(x, y).g;
                   return Rgb{g, g, g};
               })));
@@ -88,11 +82,11 @@ TEST(Pnm, HeaderTakesCommentsAndAnyBlanks) {
         SCOPED_TRACE(header);
         const Bitmap b = decode(header + pixels);
         EXPECT_EQ(b.width(), 2);
-        EXPECT_EQ(pixelsOf(b), expected);
+        EXPECT_EQ(PixelsOf(b), expected);
     }
     // A blank right after maxval belongs to the header; the pixel data may begin
     // with a byte that looks like one.
-    EXPECT_EQ(pixelsOf(decode("P5 2 1 255\n" + bytes({'\n', ' '}))),
+    EXPECT_EQ(PixelsOf(decode("P5 2 1 255\n" + bytes({'\n', ' '}))),
               (std::vector<Rgb>{{10, 10, 10}, {32, 32, 32}}));
 }
 

@@ -18,6 +18,7 @@
 #include "core/terrain.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "tests/support/images.h"
 
 using namespace talorin;
 namespace fs = std::filesystem;
@@ -36,16 +37,7 @@ std::string ModelText(const TerrainMesh& mesh) {
 }
 
 Bitmap Speckled(int width, int height) {
-    Bitmap image(width, height);
-    std::uint32_t state = 987654321;
-    auto next = [&] {
-        state = state * 1664525u + 1013904223u;
-        return std::uint8_t(state >> 24);
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, {next(), next(), next()});
-    return image;
+    return testsupport::Speckled(width, height, 987654321);
 }
 
 Talorin_Args Args(const Bitmap& image, int paMax, int depth, bool quads, bool uv, bool shade) {

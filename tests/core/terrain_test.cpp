@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "shape/error.h"
+#include "tests/support/images.h"
 
 using namespace talorin;
 using vesk::TVESK_Object;
@@ -63,18 +64,8 @@ Bitmap Filled(int width, int height, Rgb colour) {
     return image;
 }
 
-// Pixels from a fixed pseudo-random sequence, so that heights differ everywhere.
 Bitmap Speckled(int width, int height) {
-    Bitmap image(width, height);
-    std::uint32_t state = 12345;
-    auto next = [&] {
-        state = state * 1664525u + 1013904223u;
-        return std::uint8_t(state >> 24);
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, {next(), next(), next()});
-    return image;
+    return testsupport::Speckled(width, height, 12345);
 }
 
 // The window's start settings on this image, except for what a test changes.
@@ -539,8 +530,9 @@ TEST_F(Generation, ReportsProgressUpToTheLeafCount) {
     ASSERT_GE(reports.size(), 2u);
     // Setting up asks with nothing done yet; then the count rises.
     for (std::size_t n = 1; n < reports.size(); ++n) {
-        if (reports[n].first != 0)
+        if (reports[n].first != 0) {
             EXPECT_GT(reports[n].first, reports[n - 1].first);
+        }
         EXPECT_EQ(reports[n].second, 16384u);
     }
     EXPECT_EQ(reports.back(), (std::pair<std::uint64_t, std::uint64_t>{16384, 16384}));
