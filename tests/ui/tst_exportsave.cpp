@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "fakedialogs.h"
+#include "greybmp.h"
 #include "shape/sjis.h"
-#include "tests/support/bmp24.h"
 #include "ui/mainwindow.h"
 #include "windowcontrols.h"
 
@@ -69,12 +69,7 @@ class TestExportSave : public QObject {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         image = path(QStringLiteral("hill.bmp"));
-        QFile f(image);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray::fromStdString(testsupport::Bmp24Bytes(40, 30, [](int x, int y) {
-            const auto v = std::uint8_t(x * 3 + y * 2);
-            return talorin::Rgb{v, v, v};
-        })));
+        WriteGreyBmp(image, 40, 30, [](int x, int y) { return x * 3 + y * 2; });
     }
 
     void dialogListsSufFirstThenTheOtherFormats() {

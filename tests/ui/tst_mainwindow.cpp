@@ -28,11 +28,11 @@
 #include "core/terrain.h"
 #include "duringrun.h"
 #include "fakedialogs.h"
+#include "greybmp.h"
 #include "shape/error.h"
 #include "shape/shape.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
-#include "tests/support/bmp24.h"
 #include "tests/support/pngfile.h"
 #include "ui/backgroundwork.h"
 #include "ui/depthfield.h"
@@ -49,18 +49,6 @@ const QStringList kOpenFilters = {QStringLiteral("画像ファイル (*.bmp *.pn
                                   QStringLiteral("PGMファイル (*.pgm)"),
                                   QStringLiteral("PPMファイル (*.ppm)"),
                                   QStringLiteral("すべてのファイル (*)")};
-
-// A 24-bit BMP whose pixels have grey level grey(x, y).
-void WriteBmp(const QString& path, int width, int height,
-              const std::function<int(int, int)>& grey) {
-    const std::string bytes = testsupport::Bmp24Bytes(width, height, [&](int x, int y) {
-        const auto g = std::uint8_t(grey(x, y));
-        return talorin::Rgb{g, g, g};
-    });
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
-}
 
 int Hill(int x, int y) {
     return (x * 7 + y * 3) % 256;
@@ -143,7 +131,7 @@ class TestMainWindow : public QObject {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         image = path(QStringLiteral("fuji.old.bmp"));
-        WriteBmp(image, 40, 30, Hill);
+        WriteGreyBmp(image, 40, 30, Hill);
     }
 
     void cleanup() { vesk::SetMemoryBudget(0); }
@@ -489,7 +477,7 @@ class TestMainWindow : public QObject {
         c.AtrName->setText(QStringLiteral("Rock"));
         const QString second = path(QStringLiteral("sub/dune.bmp"));
         QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("sub")));
-        WriteBmp(second, 50, 20, Hill);
+        WriteGreyBmp(second, 50, 20, Hill);
         dialogs.openAnswers = {second};
 
         c.BmpFileOpen->trigger();
@@ -1220,7 +1208,7 @@ class TestMainWindow : public QObject {
 
     void imageNameWithASpaceIsProposedAndExplained() {
         const QString spaced = path(QStringLiteral("my mountain.bmp"));
-        WriteBmp(spaced, 20, 20, Hill);
+        WriteGreyBmp(spaced, 20, 20, Hill);
         auto w = start({spaced});
         const Controls c(*w);
         QCOMPARE(c.ObjName->text(), QStringLiteral("my mountain"));
@@ -1244,7 +1232,7 @@ class TestMainWindow : public QObject {
 
     void floatFaultShowsError() {
         const QString thin = path(QStringLiteral("thin.bmp"));
-        WriteBmp(thin, 1, 20, Hill);
+        WriteGreyBmp(thin, 1, 20, Hill);
         auto w = start({thin});
         const Controls c(*w);
         QVERIFY(w->document().hasImage());

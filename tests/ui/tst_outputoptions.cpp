@@ -13,22 +13,12 @@
 
 #include "core/adaptive.h"
 #include "fakedialogs.h"
-#include "tests/support/bmp24.h"
+#include "greybmp.h"
 #include "ui/mainwindow.h"
 #include "ui/outputoptions.h"
 #include "windowcontrols.h"
 
 namespace {
-
-void WriteBmp(const QString& path, int width, int height, int (*grey)(int, int)) {
-    const std::string bytes = testsupport::Bmp24Bytes(width, height, [&](int x, int y) {
-        const auto g = std::uint8_t(grey(x, y));
-        return talorin::Rgb{g, g, g};
-    });
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
-}
 
 // A hill in one corner of flat ground.
 int Hill(int x, int y) {
@@ -70,7 +60,7 @@ class TestOutputOptions : public QObject {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         image = dir->filePath(QStringLiteral("hill.bmp"));
-        WriteBmp(image, 40, 30, Hill);
+        WriteGreyBmp(image, 40, 30, Hill);
     }
 
     void allowedErrorMustBeAPositiveNumber_data() {
