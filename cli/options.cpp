@@ -168,14 +168,15 @@ ExportFormat ParseFormat(std::string_view text) {
     throw UsageError("--format must be suf, obj, stl, ply or glb, not '" + std::string(text) + "'");
 }
 
-// A decimal number greater than 0, in the C locale's form.
-double ParseBase(std::string_view text) {
+// The value of option: a decimal number greater than 0, in the C locale's form.
+double ParsePositive(std::string_view option, std::string_view text) {
     double v = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
-        throw UsageError("--solid: '" + std::string(text) + "' is not a number");
+        throw UsageError(
+            std::string(option).append(": '").append(text).append("' is not a number"));
     if (!(v > 0))
-        throw UsageError("--solid must be greater than 0, not " + std::string(text));
+        throw UsageError(std::string(option).append(" must be greater than 0, not ").append(text));
     return v;
 }
 
@@ -197,17 +198,6 @@ ExportFormat ResolveFormat(const std::optional<ExportFormat>& given,
         return ExportFormat::Suf;
     throw UsageError("cannot tell the format of '" + *output +
                      "': use the extension .suf, .obj, .stl, .ply or .glb, or --format");
-}
-
-// The allowed error of --max-error: a decimal number greater than 0.
-double ParseMaxError(std::string_view text) {
-    double v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !std::isfinite(v))
-        throw UsageError("--max-error: '" + std::string(text) + "' is not a number");
-    if (!(v > 0))
-        throw UsageError("--max-error must be greater than 0, not " + std::string(text));
-    return v;
 }
 
 std::uint8_t ParseProfile(std::string_view text) {
@@ -294,13 +284,13 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         } else if (arg == "--format") {
             format = ParseFormat(args.value(arg));
         } else if (arg == "--solid") {
-            o.solidBase = ParseBase(args.value(arg));
+            o.solidBase = ParsePositive("--solid", args.value(arg));
         } else if (arg == "--pull") {
             o.presses.push_back(ParsePress(args.value(arg), kLeftButton, arg));
         } else if (arg == "--push") {
             o.presses.push_back(ParsePress(args.value(arg), kRightButton, arg));
         } else if (arg == "--max-error") {
-            o.maxError = ParseMaxError(args.value(arg));
+            o.maxError = ParsePositive("--max-error", args.value(arg));
         } else {
             Unknown(arg);
         }

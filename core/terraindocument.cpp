@@ -122,10 +122,7 @@ bool TerrainDocument::undo() {
     m_redo.push_back({m_lattice, m_paMax});
     const LatticeState state = m_undo.back();
     m_undo.pop_back();
-    const bool densityChanged = state.paMax != m_paMax;
-    m_lattice = state.lattice;
-    m_paMax = state.paMax;
-    notify(kLatticeChanged | kHistoryChanged | (densityChanged ? kDensityChanged : 0u));
+    restore(state);
     return true;
 }
 
@@ -135,11 +132,15 @@ bool TerrainDocument::redo() {
     m_undo.push_back({m_lattice, m_paMax});
     const LatticeState state = m_redo.back();
     m_redo.pop_back();
+    restore(state);
+    return true;
+}
+
+void TerrainDocument::restore(const LatticeState& state) {
     const bool densityChanged = state.paMax != m_paMax;
     m_lattice = state.lattice;
     m_paMax = state.paMax;
     notify(kLatticeChanged | kHistoryChanged | (densityChanged ? kDensityChanged : 0u));
-    return true;
 }
 
 // --- Settings --------------------------------------------------------------------

@@ -195,6 +195,8 @@ class TerrainDocument {
     // Records before for undo unless the lattice and density are unchanged,
     // then notifies.
     void commitLatticeChange(const LatticeState& before, unsigned changes);
+    // Makes state the lattice and density (undo, redo) and tells the listeners.
+    void restore(const LatticeState& state);
     void notify(unsigned changes);
     void setText(std::string& field, const std::string& text);
 
