@@ -397,7 +397,8 @@ const char* HelpText() {
     static const std::string help = [] {
         std::string text = kHelp;
         const auto put = [&text](std::string_view field, const std::string& value) {
-            const std::string key = "{" + std::string(field) + "}";
+            std::string key = "{";
+            key.append(field).append("}");
             for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at))
                 text.replace(at, key.size(), value);
         };
