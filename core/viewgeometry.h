@@ -52,6 +52,9 @@ inline constexpr std::size_t kCoarseAbove = 160000;
 // polygon with an area touches gets +Z. Polygons list their corners
 // counter-clockwise seen from above, so an upward face gets an upward normal.
 // Throws talorin::Error when the mesh's index lists do not hold together.
+// Large meshes are summed on two threads, so the last bits may differ from
+// machine to machine: fine for drawing, which is why the exporters, whose
+// files must not change with the machine, keep normals of their own.
 std::vector<Vec3> ViewVertexNormals(const TerrainMesh& mesh);
 
 // The terrain ramp at t (0 lowest, 1 highest; clamped; not a number counts
