@@ -13,13 +13,20 @@
 
 namespace {
 
+// The contour image in the byte order the view's texture takes, written row
+// by row (setPixel would check and convert every pixel of a large image).
 QImage ToImage(const talorin::Bitmap& bitmap) {
-    QImage image(bitmap.width(), bitmap.height(), QImage::Format_RGB32);
-    for (int y = 0; y < bitmap.height(); ++y)
-        for (int x = 0; x < bitmap.width(); ++x) {
+    QImage image(bitmap.width(), bitmap.height(), QImage::Format_RGBA8888);
+    for (int y = 0; y < bitmap.height(); ++y) {
+        uchar* out = image.scanLine(y);
+        for (int x = 0; x < bitmap.width(); ++x, out += 4) {
             const talorin::Rgb c = bitmap.pixel(x, y);
-            image.setPixel(x, y, qRgb(c.r, c.g, c.b));
+            out[0] = c.r;
+            out[1] = c.g;
+            out[2] = c.b;
+            out[3] = 255;
         }
+    }
     return image;
 }
 
