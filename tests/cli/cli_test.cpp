@@ -4,14 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,33 +26,19 @@
 #include "shape/shape.h"
 #include "shape/suf.h"
 #include "tests/support/bmp24.h"
+#include "tests/support/clirun.h"
 #include "tests/support/pngfile.h"
-
-extern char** environ;
+#include "tests/support/tempfolder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using talorin::Rgb;
+using testsupport::ReadFile;
+using testsupport::RunResult;
+using testsupport::WriteFile;
 
 const Rgb kWhite{255, 255, 255};
-
-struct RunResult {
-    int status = -1; // exit status, or -1 when the process did not exit normally
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    ASSERT_TRUE(out.flush()) << path;
-}
 
 void WriteBmp(const fs::path& path, int width, int height,
               const std::function<Rgb(int x, int y)>& pixel) {
@@ -79,75 +62,14 @@ std::size_t Count(const std::string& text, const std::string& what) {
     return n;
 }
 
-class Cli : public testing::Test {
+class Cli : public testing::Test, public testsupport::TempFolder {
   protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "talorin-cli-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
+    Cli() : TempFolder("talorin-cli-test") {}
+
+    // Runs the tool with these arguments in the test's folder.
+    RunResult run(const std::vector<std::string>& args) const {
+        return testsupport::RunCli(TALORIN_CLI_PATH, m_dir, args);
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-
-    fs::path path(const std::string& name) const { return m_dir / name; }
-
-    // Runs the tool with these arguments, in the test's folder unless told otherwise.
-    RunResult run(const std::vector<std::string>& args) const { return runIn(m_dir, args); }
-
-    static RunResult runIn(const fs::path& cwd, const std::vector<std::string>& args) {
-        std::vector<std::string> argvText{TALORIN_CLI_PATH};
-        argvText.insert(argvText.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argvText)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        char outName[] = "/tmp/talorin-cli-out-XXXXXX";
-        char errName[] = "/tmp/talorin-cli-err-XXXXXX";
-        const int outFd = mkstemp(outName);
-        const int errFd = mkstemp(errName);
-        RunResult r;
-        if (outFd < 0 || errFd < 0) {
-            ADD_FAILURE() << "cannot create capture files";
-            return r;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-        posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(outFd);
-        close(errFd);
-        if (rc == 0) {
-            int ws = 0;
-            if (waitpid(pid, &ws, 0) == pid && WIFEXITED(ws))
-                r.status = WEXITSTATUS(ws);
-        } else {
-            ADD_FAILURE() << "cannot start " << argv[0];
-        }
-        r.out = ReadFile(outName);
-        r.err = ReadFile(errName);
-        unlink(outName);
-        unlink(errName);
-        return r;
-    }
-
-    // Names of everything in the test's folder.
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(m_dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path m_dir;
 };
 
 // --- generate: the file's exact text ----------------------------------------
@@ -880,25 +802,15 @@ TEST_F(Cli, SaveEndedBySignalLeavesNoStrayFile) {
     WriteWhiteBmp(path("img.bmp"), 40, 40);
     WriteFile(path("old.suf"), "old");
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
-        std::vector<std::string> argvText{TALORIN_CLI_PATH,
-                                          "generate",
-                                          path("img.bmp").string(),
-                                          "--depth",
-                                          "6",
-                                          "--density",
-                                          "8",
-                                          "-o",
-                                          path("old.suf").string()};
-        std::vector<char*> argv;
-        for (auto& a : argvText)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
+        const testsupport::Argv argv(TALORIN_CLI_PATH,
+                                     {"generate", path("img.bmp").string(), "--depth", "6",
+                                      "--density", "8", "-o", path("old.suf").string()});
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&pid, argv.program(), &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         // Wait until the save has its new file open, then end the process.
         // (Generous for slow sanitizer builds; the loop ends as soon as it sees it.)
@@ -921,12 +833,6 @@ TEST_F(Cli, SaveEndedBySignalLeavesNoStrayFile) {
 
 // Runs the tool with standard output into a pipe that nobody reads.
 RunResult RunIntoClosedPipe(const fs::path& cwd, const std::vector<std::string>& args) {
-    std::vector<std::string> argvText{TALORIN_CLI_PATH};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvText)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     int ends[2];
     char errName[] = "/tmp/talorin-cli-err-XXXXXX";
     const int errFd = mkstemp(errName);
@@ -936,18 +842,7 @@ RunResult RunIntoClosedPipe(const fs::path& cwd, const std::vector<std::string>&
         return r;
     }
     close(ends[0]); // no reader: every write fails
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-        int ws = 0;
-        if (waitpid(pid, &ws, 0) == pid && WIFEXITED(ws))
-            r.status = WEXITSTATUS(ws);
-    }
-    posix_spawn_file_actions_destroy(&actions);
+    r.status = testsupport::Spawn(testsupport::Argv(TALORIN_CLI_PATH, args), cwd, ends[1], errFd);
     close(ends[1]);
     close(errFd);
     r.err = ReadFile(errName);

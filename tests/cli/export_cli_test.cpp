@@ -4,28 +4,16 @@
 
 #include "tests/export/exporttest.h"
 
-#include <filesystem>
 #include <map>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "tests/support/bmp24.h"
-
-extern char** environ;
+#include "tests/support/clirun.h"
+#include "tests/support/tempfolder.h"
 
 namespace {
 
 using namespace exporttest;
-namespace fs = std::filesystem;
-
-struct RunResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testsupport::RunResult;
 
 // A .suf polygon as its (x, y, z) corners, in file order.
 using SufPolygon = std::vector<P3>;
@@ -55,12 +43,10 @@ std::vector<SufPolygon> ParseSuf(const std::string& text) {
     return polygons;
 }
 
-class ExportCli : public ::testing::Test {
+class ExportCli : public ::testing::Test, public testsupport::TempFolder {
   protected:
+    ExportCli() : TempFolder("talorin-export-cli") {}
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "talorin-export-cli-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
         // A slope from dark at the top left to bright at the bottom right, with
         // a bright spot: no symmetry that a mirrored export could hide behind.
         WriteFile(path("hill.bmp"), testsupport::Bmp24Bytes(40, 30, [](int x, int y) {
@@ -69,51 +55,10 @@ class ExportCli : public ::testing::Test {
                       return talorin::Rgb{v, v, v};
                   }));
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
 
-    RunResult run(std::vector<std::string> args) const {
-        args.insert(args.begin(), TALORIN_CLI_PATH);
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const std::string outName = path(".stdout"), errName = path(".stderr");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addchdir_np(&actions, m_dir.c_str());
-        pid_t pid = 0;
-        RunResult r;
-        const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        int ws = 0;
-        if (rc == 0 && ::waitpid(pid, &ws, 0) == pid && WIFEXITED(ws))
-            r.status = WEXITSTATUS(ws);
-        r.out = ReadFile(outName);
-        r.err = ReadFile(errName);
-        fs::remove(outName);
-        fs::remove(errName);
-        return r;
+    RunResult run(const std::vector<std::string>& args) const {
+        return testsupport::RunCli(TALORIN_CLI_PATH, m_dir, args);
     }
-
-    // The files the runs left, without the capture files.
-    std::vector<std::string> listing() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(m_dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    fs::path m_dir;
 };
 
 // Density 4, depth 2: (4 x 2^2 + 1)^2 distinct points, 256 quads.

@@ -16,6 +16,7 @@
 #include "shape/error.h"
 #include "shape/shape.h"
 #include "shape/sjis.h"
+#include "tests/support/tempfolder.h"
 
 namespace {
 
@@ -38,33 +39,17 @@ TEST(ExportFormat, ExtensionsSelectAFormatWhateverTheirCase) {
     EXPECT_EQ(talorin::FormatFromName("stl"), ExportFormat::Stl);
 }
 
-class ExportSave : public ::testing::Test {
+class ExportSave : public ::testing::Test, public testsupport::TempFolder {
   protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("talorin-export-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir / "img");
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
-    // Every file of the folder, to see that no temporary file stays behind.
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(m_dir))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    fs::path m_dir;
+    ExportSave() : TempFolder("talorin-export") {}
+    void SetUp() override { fs::create_directories(m_dir / "img"); }
 };
 
 TEST_F(ExportSave, ObjGetsAMaterialNamingTheImageFromItsFolder) {
     const TerrainMesh m = Grid(2, 100, [](double, double) { return 1; });
     ASSERT_TRUE(talorin::SaveMeshExport(ExportFormat::Obj, path("Hill.obj"), m,
                                         {path("img/hill map.bmp"), nullptr}));
-    EXPECT_EQ(files(), (std::vector<std::string>{"Hill.mtl", "Hill.obj", "img"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"Hill.mtl", "Hill.obj", "img"}));
     const ReadMesh obj = ReadObj(ReadFile(path("Hill.obj")));
     EXPECT_EQ(obj.mtllib, "Hill.mtl");
     const std::string mtl = ReadFile(path("Hill.mtl"));
@@ -101,7 +86,7 @@ TEST_F(ExportSave, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(vesk::Utf8FromCp932(vesk::SufError),
               "ファイル " + file + " に書き込めませんでした: ファイルが大きすぎます");
     EXPECT_EQ(ReadFile(file), "old contents");
-    EXPECT_EQ(files(), (std::vector<std::string>{"big.stl", "img"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"big.stl", "img"}));
 }
 
 TEST_F(ExportSave, AMeshTheFormatCannotHoldIsRefusedBeforeTheOldFileIsTouched) {
@@ -110,7 +95,7 @@ TEST_F(ExportSave, AMeshTheFormatCannotHoldIsRefusedBeforeTheOldFileIsTouched) {
     EXPECT_THROW(talorin::SaveMeshExport(ExportFormat::Glb, file, TerrainMesh{}, {}),
                  talorin::Error);
     EXPECT_EQ(ReadFile(file), "old contents");
-    EXPECT_EQ(files(), (std::vector<std::string>{"empty.glb", "img"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"empty.glb", "img"}));
 }
 
 TEST_F(ExportSave, AMissingFolderIsReported) {

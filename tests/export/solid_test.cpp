@@ -4,7 +4,6 @@
 #include "tests/export/exporttest.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <regex>
 
 #include "export/objwriter.h"
@@ -12,6 +11,7 @@
 #include "export/solid.h"
 #include "export/stlwriter.h"
 #include "shape/error.h"
+#include "tests/support/tempfolder.h"
 
 namespace {
 
@@ -113,12 +113,10 @@ int Stat(const std::string& report, const std::string& name) {
 TEST(Solid, AdmeshFindsNothingToRepair) {
     const TerrainMesh top =
         Grid(16, 2000, [](double x, double y) { return 500 * std::exp(-(x * x + y * y) / 4e5); });
-    const std::string file = (std::filesystem::temp_directory_path() /
-                              ("talorin-solid-" + std::to_string(::getpid()) + ".stl"))
-                                 .string();
+    const testsupport::TempFolder folder("talorin-solid");
+    const std::string file = folder.path("solid.stl").string();
     WriteFile(file, Stl(MakeSolid(top, 100)));
     const std::string report = Admesh(file);
-    std::filesystem::remove(file);
     ASSERT_FALSE(report.empty()) << "admesh must be installed (Debian package admesh)";
     EXPECT_EQ(Stat(report, "Number of parts"), 1) << report;
     for (const char* zero :

@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,20 +17,15 @@
 
 #include "shape/shape.h"
 #include "shape/sjis.h"
+#include "tests/support/tempfolder.h"
 
 using namespace vesk;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 ByteProducer Bytes(std::string text) {
     return [text](const ByteSink& sink) { sink(text.data(), text.size()); };
@@ -43,26 +35,10 @@ std::string Message() {
     return Utf8FromCp932(SufError);
 }
 
-class AtomicSave : public testing::Test {
+class AtomicSave : public testing::Test, public testsupport::TempFolder {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "atomicsave-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override {
-        detail::UseUnnamedTemporaryFiles(true);
-        fs::remove_all(m_dir);
-    }
-    std::vector<std::string> Listing(const fs::path& folder) const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-    std::vector<std::string> Listing() const { return Listing(m_dir); }
-    fs::path m_dir;
+    AtomicSave() : TempFolder("atomicsave") {}
+    void TearDown() override { detail::UseUnnamedTemporaryFiles(true); }
 };
 
 TEST_F(AtomicSave, BothKindsOfNewFileCreateAndReplace) {
@@ -74,7 +50,7 @@ TEST_F(AtomicSave, BothKindsOfNewFileCreateAndReplace) {
         EXPECT_EQ(ReadFile(file), "first");
         ASSERT_TRUE(SaveAtomically(file.string(), Bytes("second"))) << Message();
         EXPECT_EQ(ReadFile(file), "second");
-        EXPECT_EQ(Listing(), std::vector<std::string>{"out.suf"}) << unnamed;
+        EXPECT_EQ(listing(), std::vector<std::string>{"out.suf"}) << unnamed;
     }
 }
 
@@ -115,9 +91,9 @@ TEST_F(AtomicSave, FolderIsRefusedAndNothingIsWrittenIntoIt) {
         const std::string file = (m_dir / name).string();
         EXPECT_FALSE(SaveAtomically(file, Bytes("x"))) << name;
         EXPECT_EQ(Message(), "ファイル " + file + " に書き込めませんでした: フォルダーです");
-        EXPECT_TRUE(Listing(m_dir / "folder").empty()) << name;
+        EXPECT_TRUE(listing("folder").empty()) << name;
     }
-    EXPECT_EQ(Listing(), (std::vector<std::string>{"folder", "link"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "link"}));
 }
 
 TEST_F(AtomicSave, ReasonsAreJapaneseForEveryErrorNumber) {
@@ -183,7 +159,7 @@ TEST_F(AtomicSave, SaveEndedBySignalLeavesNoStrayFile) {
             const int status = SaveAndDie(m_dir / name, signal, unnamed);
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
                 << signal << " " << unnamed;
-            EXPECT_EQ(Listing(), std::vector<std::string>{"old.suf"}) << signal << " " << unnamed;
+            EXPECT_EQ(listing(), std::vector<std::string>{"old.suf"}) << signal << " " << unnamed;
             EXPECT_EQ(ReadFile(m_dir / "old.suf"), "old");
         }
     }

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <sys/resource.h>
@@ -16,6 +15,7 @@
 #include "shape/error.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "tests/support/tempfolder.h"
 
 using namespace vesk;
 namespace fs = std::filesystem;
@@ -43,28 +43,12 @@ struct Model {
     ~Model() { FreeSuf(chain); }
 };
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class SufSave : public ::testing::Test {
+class SufSave : public ::testing::Test, public testsupport::TempFolder {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "sufwriter-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-    std::size_t EntryCount() const {
-        return static_cast<std::size_t>(
-            std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()));
-    }
-    fs::path m_dir;
+    SufSave() : TempFolder("sufwriter") {}
 };
 
 // The worked example: hill, one uvpoly polygon in BodyM.
@@ -216,7 +200,7 @@ TEST_F(SufSave, WritesTheTextAndReplacesAnOldFile) {
     // The replaced file keeps its permissions; no temporary file is left.
     EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(EntryCount(), 1u);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(SufSave, NullChainGivesAnEmptyFile) {
@@ -233,7 +217,7 @@ TEST_F(SufSave, MissingFolderFailsWithAMessageNamingTheFile) {
     EXPECT_FALSE(SaveSuf(file.string(), model.chain));
     EXPECT_EQ(Utf8FromCp932(SufError),
               "ファイル " + file.string() + " に書き込めませんでした: フォルダーが見つかりません");
-    EXPECT_EQ(EntryCount(), 0u);
+    EXPECT_EQ(listing().size(), 0u);
 }
 
 TEST_F(SufSave, FolderInThePlaceOfTheFileIsLeftAlone) {
@@ -245,7 +229,7 @@ TEST_F(SufSave, FolderInThePlaceOfTheFileIsLeftAlone) {
     EXPECT_FALSE(SaveSuf(target.string(), model.chain));
     EXPECT_NE(Utf8FromCp932(SufError).find("taken.suf に書き込めませんでした"), std::string::npos);
     EXPECT_EQ(ReadFile(target / "inside"), "keep");
-    EXPECT_EQ(EntryCount(), 1u); // the temporary file is gone
+    EXPECT_EQ(listing().size(), 1u); // the temporary file is gone
 }
 
 TEST_F(SufSave, FailedWriteKeepsTheOldFile) {
@@ -271,7 +255,7 @@ TEST_F(SufSave, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(Utf8FromCp932(SufError),
               "ファイル " + file.string() + " に書き込めませんでした: ファイルが大きすぎます");
     EXPECT_EQ(ReadFile(file), "previous shape");
-    EXPECT_EQ(EntryCount(), 1u);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 TEST_F(SufSave, SymbolicLinkKeepsPointingAtTheNewFile) {
@@ -302,7 +286,7 @@ TEST_F(SufSave, PipeIsWrittenThroughNotReplaced) {
     close(reader);
     EXPECT_EQ(received, SufText(model.chain));
     EXPECT_TRUE(fs::is_fifo(pipePath));
-    EXPECT_EQ(EntryCount(), 1u);
+    EXPECT_EQ(listing().size(), 1u);
 }
 
 using SufSaveDeathTest = SufSave;
@@ -350,7 +334,7 @@ TEST_F(SufSaveDeathTest, ReadOnlyFileIsNotReplaced) {
                 std::fprintf(stderr, "message: %s\n", Utf8FromCp932(SufError).c_str());
                 held = false;
             }
-            if (EntryCount() != 1) {
+            if (listing().size() != 1) {
                 std::fputs("a temporary file was left\n", stderr);
                 held = false;
             }
