@@ -1,7 +1,5 @@
 #include "export/meshsave.h"
 
-#include <cerrno>
-#include <exception>
 #include <filesystem>
 
 #include "export/glbwriter.h"
@@ -40,24 +38,6 @@ vesk::ByteProducer Producer(ExportFormat format, const TerrainMesh& mesh,
         }
         throw Error("the .suf format is not written by the mesh exporter");
     };
-}
-
-// Runs save(producer) so that a talorin::Error from the producer first lets
-// the save clean up (it sees a failed write) and then reaches the caller.
-template <typename Save> bool Guarded(const vesk::ByteProducer& produce, Save&& save) {
-    std::exception_ptr error;
-    const vesk::ByteProducer guarded = [&](const vesk::ByteSink& sink) {
-        try {
-            produce(sink);
-        } catch (const Error&) {
-            error = std::current_exception();
-            throw vesk::WriteFailed{EINVAL};
-        }
-    };
-    const bool saved = save(guarded);
-    if (error)
-        std::rethrow_exception(error);
-    return saved;
 }
 
 bool HasControlCharacter(const std::string& text) {
@@ -107,14 +87,12 @@ bool SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
         if (HasControlCharacter(mtlFileName))
             mtlFileName.clear();
     }
-    return Guarded(Producer(format, mesh, texture, mtlFileName),
-                   [&](const auto& produce) { return vesk::SaveAtomically(fileName, produce); });
+    return vesk::SaveAtomically(fileName, Producer(format, mesh, texture, mtlFileName));
 }
 
 bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
                      const ExportTexture& texture) {
-    return Guarded(Producer(format, mesh, texture, ""),
-                   [&](const auto& produce) { return vesk::WriteThrough(fd, name, produce); });
+    return vesk::WriteThrough(fd, name, Producer(format, mesh, texture, ""));
 }
 
 } // namespace talorin

@@ -351,7 +351,13 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
             const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
             if (fd < 0)
                 throw WriteFailed{errno};
-            const bool written = WriteThrough(fd, fileName, produce);
+            bool written = false;
+            try {
+                written = WriteThrough(fd, fileName, produce);
+            } catch (...) {
+                ::close(fd); // the producer's own failure, on its way to the caller
+                throw;
+            }
             const int closed = ::close(fd);
             if (!written)
                 return false;

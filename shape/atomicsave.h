@@ -17,7 +17,9 @@ struct WriteFailed {
 // Takes all of the bytes or throws WriteFailed.
 using ByteSink = std::function<void(const char* data, std::size_t size)>;
 // Writes the whole file into the sink it is given, in as many calls as it likes.
-// It may throw WriteFailed (passed through from the sink) or std::bad_alloc.
+// It may throw WriteFailed (passed through from the sink) or std::bad_alloc,
+// which the saves below report as a failed write; anything else it throws
+// reaches their caller, with the new file removed and SufError left empty.
 using ByteProducer = std::function<void(const ByteSink& sink)>;
 
 // Writes produce's bytes to fileName (a path in the platform's encoding): to a
