@@ -363,24 +363,10 @@ bool NamesReadBack(const TerrainMesh& mesh) {
     return true;
 }
 
-// A mesh that would make the writer read outside its lists is refused before
-// anything is written.
-void CheckMesh(const TerrainMesh& mesh) {
-    bool sound = !mesh.Starts.empty() && mesh.Starts.front() == 0 &&
-                 mesh.Starts.back() <= mesh.Indices.size();
-    for (std::size_t p = 1; sound && p < mesh.Starts.size(); ++p)
-        sound = mesh.Starts[p - 1] <= mesh.Starts[p];
-    const std::size_t vertices = mesh.Vertices.size();
-    for (std::size_t k = 0; sound && k < mesh.Indices.size(); ++k)
-        sound = mesh.Indices[k] < vertices;
-    if (!sound)
-        throw Error(ErrorKind::BadInput, "メッシュの頂点番号が範囲外です");
-}
-
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
-    CheckMesh(mesh);
+    CheckMeshIndices(mesh);
     if (!NamesReadBack(mesh))
         throw Error(vesk::Utf8FromCp932(vesk::SufError));
     std::string text;
@@ -390,7 +376,7 @@ std::string SufMeshText(const TerrainMesh& mesh) {
 }
 
 bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
-    CheckMesh(mesh);
+    CheckMeshIndices(mesh);
     if (!NamesReadBack(mesh))
         return false;
     return vesk::WriteThrough(fd, name,
@@ -399,7 +385,7 @@ bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
 
 bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
                  const std::function<void(std::uint64_t written)>& onWritten) {
-    CheckMesh(mesh);
+    CheckMeshIndices(mesh);
     if (!NamesReadBack(mesh))
         return false;
     return vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {

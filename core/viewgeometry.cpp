@@ -13,20 +13,12 @@ namespace talorin {
 
 namespace {
 
-const char* const kBrokenMeshText = "3Dビュー: 地形のメッシュが壊れています。";
-
-// Refuses index lists that would make the loops below read outside the mesh.
+// Refuses index lists that would make the loops below read outside the mesh,
+// and more vertices than the view's 32-bit indices can name.
 void CheckMesh(const TerrainMesh& mesh) {
-    if (mesh.Vertices.size() > std::numeric_limits<std::uint32_t>::max() || mesh.Starts.empty() ||
-        mesh.Starts.front() != 0 || mesh.Starts.back() != mesh.Indices.size())
+    if (mesh.Vertices.size() > std::numeric_limits<std::uint32_t>::max())
         throw Error(kBrokenMeshText);
-    for (std::size_t p = 0; p + 1 < mesh.Starts.size(); ++p)
-        if (mesh.Starts[p] > mesh.Starts[p + 1])
-            throw Error(kBrokenMeshText);
-    const std::size_t count = mesh.Vertices.size();
-    for (std::uint32_t index : mesh.Indices)
-        if (index >= count)
-            throw Error(kBrokenMeshText);
+    CheckMeshIndices(mesh);
 }
 
 Vec3 PositionOf(const MeshVertex& v) {
@@ -210,7 +202,8 @@ constexpr std::size_t kTwoThreadPolygons = 32768;
 constexpr std::size_t kTwoThreadVertexLimit = std::size_t(1) << 22;
 
 std::size_t SlicesFor(const TerrainMesh& mesh) {
-    return mesh.polygonCount() >= kTwoThreadPolygons && mesh.Vertices.size() <= kTwoThreadVertexLimit
+    return mesh.polygonCount() >= kTwoThreadPolygons &&
+                   mesh.Vertices.size() <= kTwoThreadVertexLimit
                ? std::min<std::size_t>(2, vesk::SliceCount())
                : 1;
 }
@@ -295,8 +288,7 @@ ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
     std::vector<Bounds> bounds(slices);
     vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
         const auto [first, last] = SliceOf(polygons, s, slices);
-        for (std::size_t p = first; p < last; ++p)
-            triangles[s + 1] += mesh.cornerCount(p) >= 3 ? mesh.cornerCount(p) - 2 : 0;
+        triangles[s + 1] = TriangleCount(mesh, first, last);
         const auto [from, to] = SliceOf(vertices, s, slices);
         for (std::size_t i = from; i < to; ++i)
             bounds[s].add(PositionOf(mesh.Vertices[i]));
@@ -321,26 +313,20 @@ ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
             const MeshVertex& m = mesh.Vertices[i];
             const Vec3& normal = normals[i];
             const Rgb8 colour = HeightColour(range > 0 ? (m.Z - low) / range : 0.5);
-            out.vertices[i] =
-                ViewVertex{{float(m.X), float(m.Y), float(m.Z)},
-                           {float(normal.x), float(normal.y), float(normal.z)},
-                           {colour.r, colour.g, colour.b, 255},
-                           {float(m.U / 255.0), float(m.V / 255.0)}};
+            out.vertices[i] = ViewVertex{{float(m.X), float(m.Y), float(m.Z)},
+                                         {float(normal.x), float(normal.y), float(normal.z)},
+                                         {colour.r, colour.g, colour.b, 255},
+                                         {float(m.U / 255.0), float(m.V / 255.0)}};
         }
-        // A fan from the first corner keeps every triangle turning the way
-        // the polygon turns.
         const auto [first, last] = SliceOf(polygons, s, slices);
         std::uint32_t* t = out.triangles.data() + triangles[s] * 3;
-        for (std::size_t p = first; p < last; ++p) {
-            const std::uint32_t* c = mesh.corners(p);
-            const std::size_t n = mesh.cornerCount(p);
-            for (std::size_t k = 1; k + 1 < n; ++k) {
-                t[0] = c[0];
-                t[1] = c[k];
-                t[2] = c[k + 1];
+        for (std::size_t p = first; p < last; ++p)
+            ForEachTriangle(mesh, p, [&t](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+                t[0] = a;
+                t[1] = b;
+                t[2] = c;
                 t += 3;
-            }
-        }
+            });
     });
     return out;
 }

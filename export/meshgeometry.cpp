@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "shape/shape.h"
-#include "shape/slices.h"
 #include "shape/sjis.h"
+#include "shape/slices.h"
 
 namespace talorin {
 
@@ -67,24 +67,16 @@ std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
         }
     }
     // Normalising is the costly part: on several threads.
-    vesk::ForSlices(normals.size(), vesk::SliceCount(), [&](std::size_t, std::size_t first,
-                                                            std::size_t last) {
-        for (std::size_t i = first; i < last; ++i) {
-            Vec3& n = normals[i];
-            n = Normalized(n);
-            if (n[0] == 0 && n[1] == 0 && n[2] == 0)
-                n = {0, 0, 1};
-        }
-    });
+    vesk::ForSlices(normals.size(), vesk::SliceCount(),
+                    [&](std::size_t, std::size_t first, std::size_t last) {
+                        for (std::size_t i = first; i < last; ++i) {
+                            Vec3& n = normals[i];
+                            n = Normalized(n);
+                            if (n[0] == 0 && n[1] == 0 && n[2] == 0)
+                                n = {0, 0, 1};
+                        }
+                    });
     return normals;
-}
-
-std::uint64_t TriangleCount(const TerrainMesh& mesh) {
-    std::uint64_t count = 0;
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p)
-        if (mesh.cornerCount(p) >= 3)
-            count += mesh.cornerCount(p) - 2;
-    return count;
 }
 
 std::string NameForExport(const std::string& cp932) {

@@ -52,19 +52,6 @@ std::vector<Vec3> VertexNormals(const TerrainMesh& mesh);
 // v / |v|, or (0, 0, 0) when v has no length.
 Vec3 Normalized(const Vec3& v);
 
-// The number of triangles that the fans of all polygons make (n - 2 for a
-// polygon of n corners, none for fewer than 3).
-std::uint64_t TriangleCount(const TerrainMesh& mesh);
-
-// Calls emit(a, b, c) for every triangle of polygon p's fan around its first
-// corner, in order: a quad ABCD becomes ABC and ACD.
-template <typename Emit> void ForEachTriangle(const TerrainMesh& mesh, std::size_t p, Emit&& emit) {
-    const std::uint32_t* c = mesh.corners(p);
-    const std::size_t n = mesh.cornerCount(p);
-    for (std::size_t i = 1; i + 1 < n; ++i)
-        emit(c[0], c[i], c[i + 1]);
-}
-
 // A name (CP932 bytes) as UTF-8 on one line: control characters, which would
 // break a line-based file, become "_".
 std::string NameForExport(const std::string& cp932);

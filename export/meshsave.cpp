@@ -69,6 +69,7 @@ bool SameFile(const fs::path& a, const std::string& b) {
 
 bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
                     const ExportTexture& texture) {
+    CheckMeshIndices(mesh);
     std::string mtlFileName;
     if (format == ExportFormat::Obj) {
         std::error_code ec;
@@ -92,6 +93,7 @@ bool SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
 
 bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
                      const ExportTexture& texture) {
+    CheckMeshIndices(mesh);
     return vesk::WriteThrough(fd, name, Producer(format, mesh, texture, ""));
 }
 

@@ -25,8 +25,9 @@ struct ExportTexture {
 // before the OBJ), with map_Kd naming texture.file relative to the OBJ's
 // folder. Returns true on success; on a write failure returns false with
 // vesk::SufError set to "ファイル <name> に書き込めませんでした: <reason>".
-// Throws talorin::Error, having written nothing, when the mesh does not fit
-// the format (too many triangles or vertices, no triangles for glb), when
+// Throws talorin::Error, having written nothing, when the mesh's index lists
+// do not hold together (CheckMeshIndices), when the mesh does not fit the
+// format (too many triangles or vertices, no triangles for glb), when
 // the material file would replace the image itself, or when PNG encoding
 // fails.
 bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,

@@ -98,6 +98,35 @@ TEST_F(ExportSave, AMeshTheFormatCannotHoldIsRefusedBeforeTheOldFileIsTouched) {
     EXPECT_EQ(listing(), (std::vector<std::string>{"empty.glb", "img"}));
 }
 
+// A mesh whose lists point outside themselves would be read out of bounds by
+// every writer: it is refused before any file is touched, in every format.
+TEST_F(ExportSave, BrokenIndexListsAreRefusedBeforeAnythingIsWritten) {
+    TerrainMesh outside = Pyramid(1);
+    outside.Indices[1] = std::uint32_t(outside.Vertices.size());
+    TerrainMesh cutShort = Pyramid(1);
+    cutShort.Starts.back() += 1;
+    const char* const names[] = {"old.obj", "old.stl", "old.ply", "old.glb"};
+    const ExportFormat formats[] = {ExportFormat::Obj, ExportFormat::Stl, ExportFormat::Ply,
+                                    ExportFormat::Glb};
+    for (const TerrainMesh* mesh : {&outside, &cutShort})
+        for (int f = 0; f < 4; ++f) {
+            const std::string file = path(names[f]);
+            WriteFile(file, "old contents");
+            try {
+                talorin::SaveMeshExport(formats[f], file, *mesh, {});
+                ADD_FAILURE() << names[f] << " accepted";
+            } catch (const talorin::Error& e) {
+                EXPECT_EQ(e.kind(), talorin::ErrorKind::BadInput) << names[f];
+            }
+            EXPECT_THROW(talorin::WriteMeshExport(-1, "standard output", formats[f], *mesh, {}),
+                         talorin::Error)
+                << names[f];
+            EXPECT_EQ(ReadFile(file), "old contents") << names[f];
+        }
+    EXPECT_EQ(listing(),
+              (std::vector<std::string>{"img", "old.glb", "old.obj", "old.ply", "old.stl"}));
+}
+
 TEST_F(ExportSave, AMissingFolderIsReported) {
     const TerrainMesh m = Pyramid(1);
     EXPECT_FALSE(talorin::SaveMeshExport(ExportFormat::Ply, path("no/such.ply"), m, {}));
