@@ -17,20 +17,6 @@ namespace {
 
 constexpr auto kQuietTime = std::chrono::seconds(1);
 
-// write(2) until everything is out; false on failure with errno set.
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
 } // namespace
 
 void PrintError(std::string_view text) {
@@ -40,16 +26,16 @@ void PrintError(std::string_view text) {
             c = ' ';
     line += '\n';
     // Nothing sensible is left to do when stderr itself cannot be written.
-    (void)WriteAll(STDERR_FILENO, line);
+    (void)vesk::WriteAll(STDERR_FILENO, line);
 }
 
 void WriteStderr(std::string_view text) {
-    (void)WriteAll(STDERR_FILENO, text);
+    (void)vesk::WriteAll(STDERR_FILENO, text);
 }
 
 void WriteStdout(std::string_view bytes) {
     // Bypasses stdio so that nothing is buffered or translated on the way.
-    if (!WriteAll(STDOUT_FILENO, bytes))
+    if (!vesk::WriteAll(STDOUT_FILENO, bytes))
         throw Error(vesk::WriteErrorText(kStandardOutputName, errno));
 }
 
@@ -82,21 +68,21 @@ void TerminalProgress::report(std::uint64_t done, std::uint64_t total) {
     m_lastPercent = percent;
     m_shown = true;
     const std::string line = "\rgenerating " + std::to_string(percent) + "%";
-    (void)WriteAll(m_fd, line);
+    (void)vesk::WriteAll(m_fd, line);
 }
 
 void TerminalProgress::phase(std::string_view text) {
     if (!m_shown)
         return;
     const std::string line = "\r\x1b[K" + std::string(text);
-    (void)WriteAll(m_fd, line);
+    (void)vesk::WriteAll(m_fd, line);
 }
 
 void TerminalProgress::finish() {
     if (!m_shown)
         return;
     m_shown = false;
-    (void)WriteAll(m_fd, "\r\x1b[K");
+    (void)vesk::WriteAll(m_fd, "\r\x1b[K");
 }
 
 } // namespace talorin::cli

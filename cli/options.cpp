@@ -399,7 +399,8 @@ const char* HelpText() {
         const auto put = [&text](std::string_view field, const std::string& value) {
             std::string key = "{";
             key.append(field).append("}");
-            for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at))
+            for (auto at = text.find(key); at != std::string::npos;
+                 at = text.find(key, at + value.size()))
                 text.replace(at, key.size(), value);
         };
         put("size", kDefaultSizeText);

@@ -83,23 +83,22 @@ void SetWriteError(const std::string& fileName, int error) noexcept {
     }
 }
 
-namespace {
-
-std::atomic<bool> g_unnamedFiles{true};
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        data += written;
-        size -= static_cast<std::size_t>(written);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
 }
+
+namespace {
+
+std::atomic<bool> g_unnamedFiles{true};
 
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -308,7 +307,7 @@ bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce) 
     SufError.clear();
     try {
         const ByteSink sink = [fd](const char* data, std::size_t size) {
-            if (!WriteAll(fd, data, size))
+            if (!WriteAll(fd, {data, size}))
                 throw WriteFailed{errno};
         };
         produce(sink);
@@ -383,7 +382,7 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
         constexpr off_t kWriteBackStep = off_t{8} << 20;
         off_t written = 0, flushed = 0;
         const ByteSink sink = [fd, &written, &flushed](const char* data, std::size_t size) {
-            if (!WriteAll(fd, data, size))
+            if (!WriteAll(fd, {data, size}))
                 throw WriteFailed{errno};
             written += static_cast<off_t>(size);
             if (written - flushed >= kWriteBackStep) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace vesk {
 
@@ -42,6 +43,10 @@ bool SaveAtomically(const std::string& fileName, const ByteProducer& produce);
 // Writes produce's bytes to an open descriptor (standard output, a pipe).
 // Returns false when a write fails, with SufError naming `name` as above.
 bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce);
+
+// write(2) until all of bytes is out, going on after interruptions; false
+// on failure, with errno set.
+bool WriteAll(int fd, std::string_view bytes);
 
 // SufError's write-failure message for fileName (UTF-8) and an errno value.
 // Bytes of fileName that are not UTF-8 show as U+FFFD.

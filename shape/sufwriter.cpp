@@ -3,16 +3,9 @@
 // Text is formatted into one large buffer that is handed out in big chunks to
 // a sink: a string, a descriptor, or an atomic save (shape/atomicsave.h).
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <new>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "shape/atomicsave.h"
 #include "shape/error.h"
