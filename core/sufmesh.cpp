@@ -29,6 +29,7 @@
 #include "shape/numtext.h"
 #include "shape/shape.h"
 #include "shape/sjis.h"
+#include "shape/suflines.h"
 #include "shape/sufnames.h"
 
 namespace talorin {
@@ -36,53 +37,16 @@ namespace talorin {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-// Longest vertex line: four spaces, eight numbers, their separators, CR LF.
-constexpr std::size_t kMaxVertexLine = 4 + 8 * vesk::kMaxNumberText + 9 + 2;
 // Vertices formatted as one piece of work, into a block of text of their own:
 // small pieces share out evenly between the threads.
 constexpr std::size_t kChunkBits = 12;
 constexpr std::size_t kChunkVertices = std::size_t{1} << kChunkBits;
 
-// Padded to whole copy blocks for CopyLine; the views end at the line's end.
-constexpr char kPrimText[4][32] = {"prim poly (\r\n", "prim shade (\r\n", "prim uvpoly (\r\n",
-                                   "prim uvshade (\r\n"};
-constexpr std::string_view kPrimLines[] = {kPrimText[0], kPrimText[1], kPrimText[2], kPrimText[3]};
+using vesk::kMaxVertexLine;
+using vesk::kPrimLines;
 // Polygons with more corners than this are copied through the buffer's checks
 // line by line (the buffer holds a polygon of this many corners at once).
 constexpr std::size_t kMaxBufferedCorners = 64;
-
-// Room a formatted number may take in the output, beyond its length, for
-// the fixed-size copy of vesk::NumberCache.
-constexpr std::size_t kNumberSlack = vesk::kMaxNumberText;
-
-// The vertex line of v for a polygon of this kind; returns its length. out
-// must have room for kMaxVertexLine + kNumberSlack bytes.
-std::size_t FormatVertexLine(const MeshVertex& v, std::uint8_t kind, vesk::NumberCache& numbers,
-                             char* out) {
-    char* p = out;
-    std::memcpy(p, "    ", 4);
-    p += 4;
-    p += numbers.format(v.X, p);
-    *p++ = ' ';
-    p += numbers.format(v.Y, p);
-    *p++ = ' ';
-    p += numbers.format(v.Z, p);
-    if (kind == vesk::kShade || kind == vesk::kUvShade) {
-        // The generator's normals are always zero.
-        std::memcpy(p, "  0 0 0", 7);
-        p += 7;
-    }
-    if (kind == vesk::kUvPoly || kind == vesk::kUvShade) {
-        *p++ = ' ';
-        *p++ = ' ';
-        p += numbers.format(v.U, p);
-        *p++ = ' ';
-        p += numbers.format(v.V, p);
-    }
-    *p++ = '\r';
-    *p++ = '\n';
-    return static_cast<std::size_t>(p - out);
-}
 
 // Lines are copied in whole blocks of this many bytes: a few fixed-size
 // moves instead of a call per line. Both the lines' storage and the output
@@ -161,12 +125,14 @@ class VertexLines {
         const std::size_t first = c * kChunkVertices;
         const std::size_t last = std::min(first + kChunkVertices, mesh.Vertices.size());
         Text text(static_cast<char*>(
-            std::malloc((last - first) * kMaxVertexLine + kNumberSlack + kCopyBlock)));
+            std::malloc((last - first) * kMaxVertexLine + vesk::kMaxNumberText + kCopyBlock)));
         if (!text)
             throw std::bad_alloc();
         std::size_t used = 0;
         for (std::size_t v = first; v < last; ++v) {
-            used += FormatVertexLine(mesh.Vertices[v], kind, numbers, text.get() + used);
+            // The generator's normals are always zero.
+            used +=
+                vesk::FormatVertexLine<true>(mesh.Vertices[v], kind, numbers, text.get() + used);
             m_ends[v] = static_cast<std::uint32_t>(used);
         }
         if (char* shrunk = static_cast<char*>(std::realloc(text.get(), used + kCopyBlock))) {

@@ -13,6 +13,7 @@
 #include "shape/numtext.h"
 #include "shape/sjis.h"
 #include "shape/suf.h"
+#include "shape/suflines.h"
 #include "shape/sufnames.h"
 
 namespace vesk {
@@ -20,12 +21,6 @@ namespace vesk {
 namespace {
 
 constexpr std::size_t kBufferSize = std::size_t{1} << 20;
-// Longest vertex line: four spaces, eight numbers, their separators, CR LF;
-// and room after it for the fixed-size copy of NumberCache.
-constexpr std::size_t kMaxVertexLine = 4 + 8 * kMaxNumberText + 9 + 2 + kMaxNumberText;
-
-constexpr std::string_view kPrimLines[] = {"prim poly (\r\n", "prim shade (\r\n",
-                                           "prim uvpoly (\r\n", "prim uvshade (\r\n"};
 
 // Formats a chain into a fixed buffer and passes it on to Sink (a callable
 // taking const char*, size_t) whenever it fills, and once at the end.
@@ -63,35 +58,9 @@ template <typename Sink> class ChainWriter {
 
   private:
     void VertexLine(const TVESK_Vertex& v, std::uint8_t kind) {
-        if (kBufferSize - m_used < kMaxVertexLine)
+        if (kBufferSize - m_used < kVertexLineRoom)
             Flush();
-        char* p = m_buffer.get() + m_used;
-        std::memcpy(p, "    ", 4);
-        p += 4;
-        p += m_numbers.format(v.X, p);
-        *p++ = ' ';
-        p += m_numbers.format(v.Y, p);
-        *p++ = ' ';
-        p += m_numbers.format(v.Z, p);
-        if (kind == kShade || kind == kUvShade) {
-            *p++ = ' ';
-            *p++ = ' ';
-            p += m_numbers.format(v.NX, p);
-            *p++ = ' ';
-            p += m_numbers.format(v.NY, p);
-            *p++ = ' ';
-            p += m_numbers.format(v.NZ, p);
-        }
-        if (kind == kUvPoly || kind == kUvShade) {
-            *p++ = ' ';
-            *p++ = ' ';
-            p += m_numbers.format(v.U, p);
-            *p++ = ' ';
-            p += m_numbers.format(v.V, p);
-        }
-        *p++ = '\r';
-        *p++ = '\n';
-        m_used = static_cast<std::size_t>(p - m_buffer.get());
+        m_used += FormatVertexLine<false>(v, kind, m_numbers, m_buffer.get() + m_used);
     }
 
     void Text(std::string_view text) {
