@@ -9,7 +9,6 @@
 #include "core/sufmesh.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +28,7 @@
 #include "shape/numtext.h"
 #include "shape/shape.h"
 #include "shape/sjis.h"
+#include "shape/slices.h"
 #include "shape/suflines.h"
 #include "shape/sufnames.h"
 
@@ -71,34 +71,13 @@ class VertexLines {
     VertexLines(const TerrainMesh& mesh, std::uint8_t kind)
         : m_ends(CheckedLineCount(mesh, kind)),
           m_chunks((mesh.Vertices.size() + kChunkVertices - 1) / kChunkVertices) {
-        std::atomic<std::size_t> next{0};
-        std::atomic<bool> failed{false};
-        auto work = [&](std::exception_ptr& error) {
-            try {
-                vesk::NumberCache numbers;
-                for (std::size_t c = next++; c < m_chunks.size() && !failed; c = next++)
-                    formatChunk(mesh, kind, c, numbers);
-            } catch (...) {
-                error = std::current_exception();
-                failed = true;
-            }
-        };
-        std::exception_ptr failure, helperFailure;
-        std::thread helper;
-        if (m_chunks.size() >= 4 && std::thread::hardware_concurrency() > 1) {
-            try {
-                helper = std::thread(work, std::ref(helperFailure));
-            } catch (const std::system_error&) {
-                // No thread to be had: the calling thread does all the work.
-            }
-        }
-        work(failure);
-        if (helper.joinable())
-            helper.join();
-        if (failure)
-            std::rethrow_exception(failure);
-        if (helperFailure)
-            std::rethrow_exception(helperFailure);
+        const std::size_t slices = m_chunks.size() >= 4 ? vesk::SliceCount() : 1;
+        vesk::ForSlices(m_chunks.size(), slices,
+                        [&](std::size_t, std::size_t first, std::size_t last) {
+                            vesk::NumberCache numbers;
+                            for (std::size_t c = first; c < last; ++c)
+                                formatChunk(mesh, kind, c, numbers);
+                        });
     }
 
     std::string_view line(std::uint32_t v) const {
