@@ -8,6 +8,7 @@
 #include <new>
 #include <utility>
 
+#include "core/meshrun.h"
 #include "core/subdivision.h"
 #include "core/vertexsampler.h"
 #include "shape/error.h"
@@ -70,10 +71,7 @@ class AdaptiveRun {
     // The mesh of the decided leaves.
     TerrainMesh build(std::vector<AdaptiveLeaf>* leaves) {
         TerrainMesh mesh;
-        mesh.ObjName = m_args.ObjName;
-        mesh.AtrName = m_args.AtrName;
-        mesh.Kind = std::uint8_t(2 * int(m_args.WithUV) + int(m_args.WithShade));
-        mesh.QuadMode = m_quads;
+        SetMeshHeader(mesh, m_args);
         m_mesh = &mesh;
         std::vector<std::uint32_t> corners; // emitted polygons, in emission order
         std::vector<std::uint32_t> sizes;   // their corner counts (quads; triangles have 3)
@@ -136,9 +134,7 @@ class AdaptiveRun {
             for (int i = 0; i < m_args.PaMax; ++i) {
                 f(lattice[i][j], lattice[i + 1][j], lattice[i + 1][j + 1], lattice[i][j + 1],
                   std::uint32_t(i) * m_side, std::uint32_t(j) * m_side);
-                ++m_steps;
-                if (m_progress && !m_progress(m_steps, m_totalSteps))
-                    throw Error(ErrorKind::Cancelled, kCancelledText);
+                ReportProgress(m_progress, ++m_steps, m_totalSteps);
             }
     }
 
@@ -464,7 +460,7 @@ class AdaptiveRun {
         if (!m_sampler.vertex(p, v))
             throw Faulted{};
         if (m_mesh->Vertices.size() >= kUsed)
-            throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
+            ThrowOutOfMemory();
         m_mesh->Vertices.push_back(v);
         return std::uint32_t(m_mesh->Vertices.size() - 1);
     }
@@ -610,11 +606,7 @@ auto WithRun(const Talorin_Args& args, double maxError, const ProgressFn& progre
     const double gridSide = std::ldexp(double(args.PaMax), args.Depth) + 1;
     const double bytes = cellSide * cellSide * sizeof(double) * (args.QuadMode ? 1 : 2) +
                          gridSide * gridSide * sizeof(std::uint32_t);
-    vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
-    if (args.Depth > kMaxWalkDepth || gridSide * gridSide >= 0x1p53 || !claim.fits()) {
-        (void)VertexSampler(args); // a fault in the scale factors comes first
-        throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
-    }
+    (void)ClaimRunMemory(args, bytes, args.Depth > kMaxWalkDepth || gridSide * gridSide >= 0x1p53);
     try {
         AdaptiveRun run(args, maxError, progress);
         run.decide();
@@ -622,7 +614,7 @@ auto WithRun(const Talorin_Args& args, double maxError, const ProgressFn& progre
     } catch (const Faulted&) {
         ThrowFirstFault(args);
     } catch (const std::bad_alloc&) {
-        throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
+        ThrowOutOfMemory();
     }
 }
 

@@ -14,14 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/meshrun.h"
 #include "core/profilecurves.h"
 #include "core/subdivision.h"
 #include "core/vertexsampler.h"
 #include "shape/error.h"
 
 namespace talorin {
-
-std::string GenerationError;
 
 namespace {
 
@@ -198,10 +197,6 @@ bool TwoBands(int paMax, double leaves, double vertices) {
     return paMax >= 2 && leaves >= kTwoBandLeaves && vertices < double(kSharedPoint);
 }
 
-[[noreturn]] void ThrowOutOfMemory() {
-    throw Error(ErrorKind::OutOfMemory, kOutOfMemoryText);
-}
-
 struct FreeShape {
     void operator()(vesk::TVESK_Object* object) const { vesk::FreeSuf(object); }
 };
@@ -220,8 +215,7 @@ class RunMonitor {
         if (done <= m_reported)
             return;
         m_reported = done;
-        if (m_progress && !m_progress(done, m_total))
-            throw Error(ErrorKind::Cancelled, kCancelledText);
+        ReportProgress(m_progress, done, m_total);
         if (!m_claim.grow(std::uint64_t(double(done) * m_bytesPerLeaf)))
             ThrowOutOfMemory();
     }
@@ -282,8 +276,7 @@ void ResizeInSteps(std::vector<std::uint32_t>& list, std::size_t size, std::uint
     list.reserve(size);
     while (list.size() < size) {
         list.resize(std::min(size, list.size() + kStep), value);
-        if (progress && !progress(0, total))
-            throw Error(ErrorKind::Cancelled, kCancelledText);
+        ReportProgress(progress, 0, total);
     }
 }
 
@@ -306,17 +299,19 @@ bool BuildMesh(const VertexSampler& sampler, const Talorin_Args& args, TerrainMe
 
     Band first;
     first.firstRow = 0;
-    first.endRow = args.PaMax;
     first.vertices = &mesh.Vertices;
     first.out = mesh.Indices.data() + mesh.Indices.size();
-
-    if (!twoBands || std::thread::hardware_concurrency() < 2) {
+    // The whole run as one band on this thread.
+    const auto oneBand = [&] {
+        first.endRow = args.PaMax;
         const bool sound = WalkBand(sampler, args, grid, gridSide, first, stop,
                                     [&](std::uint64_t done) { monitor.report(done); });
         if (sound)
             monitor.finish();
         return sound;
-    }
+    };
+    if (!twoBands || std::thread::hardware_concurrency() < 2)
+        return oneBand();
 
     // The first band makes the points of its rows of cells up to and with the
     // row it shares with the second, so it makes exactly this many vertices.
@@ -351,14 +346,7 @@ bool BuildMesh(const VertexSampler& sampler, const Talorin_Args& args, TerrainMe
             secondFinished = true;
         });
     } catch (const std::system_error&) {
-        second.firstRow = second.endRow; // nothing on another thread: the first band takes all
-        first.endRow = args.PaMax;
-        first.out = mesh.Indices.data() + mesh.Indices.size();
-        const bool sound = WalkBand(sampler, args, grid, gridSide, first, stop,
-                                    [&](std::uint64_t done) { monitor.report(done); });
-        if (sound)
-            monitor.finish();
-        return sound;
+        return oneBand(); // no second thread: the first band takes all
     }
     // Whatever ends this call, the helper stops and is waited for first.
     struct Join {
@@ -397,6 +385,17 @@ bool BuildMesh(const VertexSampler& sampler, const Talorin_Args& args, TerrainMe
 }
 
 } // namespace
+
+vesk::MemoryClaim ClaimRunMemory(const Talorin_Args& args, double bytes, bool tooLarge) {
+    vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
+    if (tooLarge || !claim.fits()) {
+        // An image one pixel wide or high faults in the sampler's scale factors.
+        const VertexSampler sampler(args);
+        CheckFirstLeaf(sampler, args.QuadMode, args.Lattice, args.Depth);
+        ThrowOutOfMemory();
+    }
+    return claim;
+}
 
 std::int32_t RoundToInt32(double x) {
     const double whole = RoundHalfEven(x);
@@ -469,20 +468,14 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     const double bytes = vertexCount * sizeof(MeshVertex) * (twoBands ? 1.5 : 1.0) +
                          indexCount * 4 + (polygonCount + 1) * 4 + gridSide * gridSide * 4;
     constexpr double kIndexLimit = double(std::numeric_limits<std::uint32_t>::max());
-    vesk::MemoryClaim claim(bytes < 0x1p63 ? std::uint64_t(bytes) : std::uint64_t{1} << 63);
-    if (args.Depth > kMaxWalkDepth || indexCount > kIndexLimit || vertexCount >= kIndexLimit ||
-        !claim.fits()) {
-        CheckFirstLeaf(sampler, quads, args.Lattice, args.Depth);
-        ThrowOutOfMemory();
-    }
+    vesk::MemoryClaim claim = ClaimRunMemory(
+        args, bytes,
+        args.Depth > kMaxWalkDepth || indexCount > kIndexLimit || vertexCount >= kIndexLimit);
 
     TerrainMesh mesh;
     bool suspect = false;
     try {
-        mesh.ObjName = args.ObjName;
-        mesh.AtrName = args.AtrName;
-        mesh.Kind = std::uint8_t(2 * int(args.WithUV) + int(args.WithShade));
-        mesh.QuadMode = quads;
+        SetMeshHeader(mesh, args);
         mesh.Vertices.reserve(std::size_t(vertexCount));
         ResizeInSteps(mesh.Indices, std::size_t(indexCount), 0, progress, std::uint64_t(leafCount));
         suspect = !BuildMesh(sampler, args, mesh, std::uint64_t(gridSide), twoBands, progress,
@@ -502,12 +495,7 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
         // again with every step checked: the first fault in the order of the
         // rules throws with its own text.
         mesh = TerrainMesh{};
-        WalkLattice<true>(args.Lattice, args.PaMax, args.Depth, [&](const Leaf& leaf) {
-            CheckLeaf(sampler, quads, leaf);
-            return true;
-        });
-        // Not reached: with finite input a non-finite value only comes from a fault.
-        throw FloatFault(kInvalidOperationText);
+        ThrowFirstFault(args);
     }
     return mesh;
 }

@@ -319,6 +319,17 @@ struct Case {
     double errorShare; // of MaxHeight
 };
 
+// The error a call throws, as kind and text.
+template <typename F> std::pair<ErrorKind, std::string> ErrorOf(F f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return {e.kind(), e.what()};
+    }
+    ADD_FAILURE() << "no error";
+    return {};
+}
+
 } // namespace
 
 TEST(Adaptive, BoundHoldsAndNoCracksOnRandomTerrains) {
@@ -523,5 +534,26 @@ TEST(Adaptive, RefusesBadInputAndReportsFaultsAndCancels) {
         ADD_FAILURE();
     } catch (const Error& e) {
         EXPECT_EQ(e.kind(), ErrorKind::OutOfMemory);
+    }
+}
+
+TEST(Adaptive, RefusedRunReportsTheUniformRunsFirstFault) {
+    // Depth 24 is refused up front by both runs; a fault in the first vertex
+    // still comes before the want of memory, as in the uniform run.
+    const Bitmap image = HillImage(40);
+    for (const bool quads : {true, false}) {
+        Talorin_Args zero = ArgsFor(image, 4, 24, quads);
+        zero.Size = 0; // U of the first vertex is 0 / 0
+        Talorin_Args steep = zero;
+        steep.ShapeMode = 2;
+        steep.CurveLevel = 2000; // the height faults before U
+        for (const Talorin_Args& args : {zero, steep}) {
+            const auto uniform = ErrorOf([&] { (void)GenerateTerrainMesh(args); });
+            EXPECT_EQ(uniform.first, ErrorKind::FloatFault);
+            EXPECT_EQ(ErrorOf([&] { (void)GenerateAdaptiveMesh(args, 1.0); }), uniform);
+            EXPECT_EQ(ErrorOf([&] { (void)AdaptivePolygonCount(args, 1.0); }), uniform);
+        }
+        EXPECT_EQ(ErrorOf([&] { (void)GenerateTerrainMesh(zero); }).second, kInvalidOperationText);
+        EXPECT_EQ(ErrorOf([&] { (void)GenerateTerrainMesh(steep); }).second, kDivideByZeroText);
     }
 }
