@@ -22,6 +22,8 @@
 
 namespace talorin {
 
+std::string GenerationError;
+
 namespace {
 
 void CheckDensity(int paMax) {

@@ -956,13 +956,15 @@ void TTalorin_main::OutputSUF() {
         // on to the error box.
         if (e.kind() != talorin::ErrorKind::OutOfMemory)
             throw;
+        talorin::GenerationError = e.what();
         m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(e.what()));
+        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
         return;
     } catch (const std::bad_alloc&) {
         releaseShape();
+        talorin::GenerationError = talorin::kOutOfMemoryText;
         m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::kOutOfMemoryText));
+        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
         return;
     }
     std::shared_ptr<talorin::TerrainMesh> previous =
