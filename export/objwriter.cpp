@@ -1,56 +1,39 @@
 #include "export/objwriter.h"
 
-#include <bit>
 #include <charconv>
 #include <cstring>
 #include <vector>
 
 #include "export/meshgeometry.h"
+#include "shape/numbercache.h"
 
 namespace talorin {
 
 namespace {
 
-// The shortest round-trip texts of recently formatted values. Points of a
-// lattice share their row and column coordinates (and so their texture
-// coordinates) with many others, and finding the shortest text is the
-// slowest part of writing an OBJ.
-class NumberTexts {
-  public:
-    char* put(char* at, double v) {
-        const auto bits = std::bit_cast<std::uint64_t>(v);
-        Entry& e = m_entries[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-        if (e.length == 0 || e.bits != bits) {
-            e.bits = bits;
-            e.length = std::uint8_t(std::to_chars(e.text, e.text + sizeof e.text, v).ptr - e.text);
-        }
-        std::memcpy(at, e.text, e.length);
-        return at + e.length;
-    }
+// The shortest text that reads back as v (at most 24 characters).
+std::size_t ShortestText(double v, char* out) {
+    return std::size_t(std::to_chars(out, out + vesk::kMaxNumberText, v).ptr - out);
+}
 
-  private:
-    static constexpr int kBits = 12;
-    struct Entry {
-        std::uint64_t bits = 0;
-        std::uint8_t length = 0; // 0: empty
-        char text[31];
-    };
-    std::vector<Entry> m_entries = std::vector<Entry>(std::size_t(1) << kBits);
-};
+// Points of a lattice share their row and column coordinates (and so their
+// texture coordinates) with many others, and finding the shortest text is the
+// slowest part of writing an OBJ.
+using NumberTexts = vesk::BasicNumberCache<ShortestText>;
 
 // Appends "tag x y z\n" with each value as its shortest round-trip text; the
 // values with a cache go through it.
 template <std::size_t N>
 void PutLine(std::string& text, const char* tag, const double (&values)[N],
              NumberTexts* const (&caches)[N]) {
-    char line[16 + N * 32];
+    // Room for each value's text and, after the last, the cache's fixed-size copy.
+    char line[16 + N * 32 + vesk::kMaxNumberText];
     char* end = line;
     while (*tag)
         *end++ = *tag++;
     for (std::size_t i = 0; i < N; ++i) {
         *end++ = ' ';
-        end = caches[i] ? caches[i]->put(end, values[i])
-                        : std::to_chars(end, line + sizeof line, values[i]).ptr;
+        end += caches[i] ? caches[i]->format(values[i], end) : ShortestText(values[i], end);
     }
     *end++ = '\n';
     text.append(line, std::size_t(end - line));
