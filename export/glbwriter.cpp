@@ -5,11 +5,11 @@
 #include <future>
 #include <limits>
 #include <string>
-#include <system_error>
 
 #include "export/meshgeometry.h"
 #include "export/pngencode.h"
 #include "shape/error.h"
+#include "shape/slices.h"
 
 namespace talorin {
 
@@ -71,12 +71,7 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
     // normals are found.
     std::future<std::string> pngText;
     if (uv && texture && !texture->empty()) {
-        const auto encode = [texture] { return EncodePng(*texture); };
-        try {
-            pngText = std::async(std::launch::async, encode);
-        } catch (const std::system_error&) {
-            pngText = std::async(std::launch::deferred, encode);
-        }
+        pngText = vesk::StartAsync([texture] { return EncodePng(*texture); });
     }
 
     // The positions as they are stored, for the accessor's bounds.

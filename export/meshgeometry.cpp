@@ -5,7 +5,6 @@
 #include <deque>
 #include <exception>
 #include <future>
-#include <system_error>
 #include <thread>
 
 #include "shape/shape.h"
@@ -106,11 +105,7 @@ void WriteFormattedInParallel(
             format(first, last, text);
             return text;
         };
-        try {
-            blocks.push_back(std::async(std::launch::async, task));
-        } catch (const std::system_error&) {
-            blocks.push_back(std::async(std::launch::deferred, task)); // no thread to be had
-        }
+        blocks.push_back(vesk::StartAsync(task));
     };
     try {
         while (next < count || !blocks.empty()) {

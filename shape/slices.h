@@ -8,6 +8,7 @@
 #include <future>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vesk {
@@ -17,23 +18,29 @@ inline std::size_t SliceCount() {
     return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
 }
 
+// Starts task on a thread of its own, or, when no thread can be had, leaves it
+// to run on the thread that asks the future for its result.
+template <typename Task> auto StartAsync(Task&& task) {
+    try {
+        return std::async(std::launch::async, task);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, std::forward<Task>(task));
+    }
+}
+
 // Runs work(slice, first, last) over 0 .. count-1 cut into `slices` slices
 // whose sizes differ by one at most (fewer slices when count is smaller): the
 // first on this thread, always, the others on threads of their own, or on
 // this one when no thread can be had. Returns when all are done; a slice's
 // exception reaches the caller once every slice has ended.
-inline void ForSlices(std::size_t count, std::size_t slices,
-                      const std::function<void(std::size_t slice, std::size_t first,
-                                               std::size_t last)>& work) {
+inline void
+ForSlices(std::size_t count, std::size_t slices,
+          const std::function<void(std::size_t slice, std::size_t first, std::size_t last)>& work) {
     slices = std::clamp<std::size_t>(slices, 1, std::max<std::size_t>(count, 1));
     std::vector<std::future<void>> others;
     for (std::size_t s = 1; s < slices; ++s) {
         const std::size_t first = count * s / slices, last = count * (s + 1) / slices;
-        try {
-            others.push_back(std::async(std::launch::async, work, s, first, last));
-        } catch (const std::system_error&) {
-            others.push_back(std::async(std::launch::deferred, work, s, first, last));
-        }
+        others.push_back(StartAsync([&work, s, first, last] { work(s, first, last); }));
     }
     std::exception_ptr failure;
     try {
