@@ -7,14 +7,12 @@
 
 namespace talorin {
 
-namespace {
-
-// The lattice arrays hold at most kMaxPaMax cells per side; fewer than one
-// cell has no meaning.
 void CheckDensity(int paMax) {
     if (paMax < 1 || paMax > kMaxPaMax)
         throw Error("メッシュの密度は 1 から 16 までで指定してください");
 }
+
+namespace {
 
 double PointDistance(double a, double b) {
     return std::sqrt(CheckedAdd(CheckedMul(a, a), CheckedMul(b, b)));

@@ -22,6 +22,10 @@ inline constexpr int kMaxPaMax = 16;
 // points with i, j <= PaMax are in use; the others are zero.
 using MeshLattice = std::array<std::array<MeshPoint, kMaxPaMax + 1>, kMaxPaMax + 1>;
 
+// The lattice arrays hold at most kMaxPaMax cells per side; fewer than one
+// cell has no meaning. Throws talorin::Error when paMax is outside 1..kMaxPaMax.
+void CheckDensity(int paMax);
+
 // The uniform lattice of paMax x paMax cells over an image of this size, its
 // coordinates built as running sums of (width-1)/paMax and (height-1)/paMax.
 // Throws talorin::Error when paMax is outside 1..kMaxPaMax (the arrays' size).

@@ -26,11 +26,6 @@ std::string GenerationError;
 
 namespace {
 
-void CheckDensity(int paMax) {
-    if (paMax < 1 || paMax > kMaxPaMax)
-        throw Error("メッシュの密度は 1 から 16 までで指定してください");
-}
-
 void CheckSampleImage(const Bitmap& image) {
     if (image.width() < 2 || image.height() < 2)
         throw Error("高さを読む画像は 2 x 2 画素以上にしてください");
