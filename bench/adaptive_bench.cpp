@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "core/adaptive.h"
-#include "core/terrain.h"
+#include "terrain/adaptive.h"
+#include "terrain/terrain.h"
 
 #include "benchsupport.h"
 

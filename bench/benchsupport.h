@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/bitmap.h"
-#include "core/lattice.h"
-#include "core/terrain.h"
+#include "image/bitmap.h"
+#include "terrain/lattice.h"
+#include "terrain/terrain.h"
 
 namespace talorin::bench {
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/terrain.h"
-#include "core/terraindocument.h"
-#include "shape/error.h"
+#include "terrain/terrain.h"
+#include "terrain/terraindocument.h"
+#include "base/error.h"
 
 #include "benchsupport.h"
 

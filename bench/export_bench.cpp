@@ -14,8 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/sufmesh.h"
-#include "core/terrain.h"
+#include "shape/sufmesh.h"
+#include "terrain/terrain.h"
 #include "export/meshsave.h"
 
 #include "benchsupport.h"

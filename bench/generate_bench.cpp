@@ -19,8 +19,8 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "core/sufmesh.h"
-#include "core/terrain.h"
+#include "shape/sufmesh.h"
+#include "terrain/terrain.h"
 
 #include "benchsupport.h"
 

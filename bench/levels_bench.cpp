@@ -15,9 +15,9 @@
 #include <functional>
 #include <vector>
 
-#include "core/lattice.h"
-#include "core/profilecurves.h"
-#include "core/terrain.h"
+#include "terrain/lattice.h"
+#include "terrain/profilecurves.h"
+#include "terrain/terrain.h"
 
 #include "benchsupport.h"
 

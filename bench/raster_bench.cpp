@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/lattice.h"
-#include "core/raster.h"
+#include "terrain/lattice.h"
+#include "view/raster.h"
 
 namespace {
 

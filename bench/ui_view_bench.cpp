@@ -19,8 +19,8 @@
 #include <memory>
 #include <sys/resource.h>
 
-#include "core/terrainmesh.h"
-#include "core/viewgeometry.h"
+#include "shape/terrainmesh.h"
+#include "view/viewgeometry.h"
 #include "ui/dialogs.h"
 #include "ui/liveterrain.h"
 #include "ui/mainwindow.h"

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "shape/atomicsave.h"
-#include "shape/error.h"
-#include "shape/sjis.h"
+#include "base/error.h"
+#include "base/sjis.h"
 
 namespace talorin::cli {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "core/terrain.h"
+#include "terrain/terrain.h"
 
 namespace talorin::cli {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/lattice.h"
-#include "core/terraindocument.h"
+#include "terrain/lattice.h"
+#include "terrain/terraindocument.h"
 
 namespace talorin::cli {
 

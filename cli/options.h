@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/terraindocument.h"
+#include "terrain/terraindocument.h"
 #include "export/format.h"
 
 namespace talorin::cli {

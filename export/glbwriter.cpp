@@ -6,10 +6,10 @@
 #include <limits>
 #include <string>
 
-#include "export/meshgeometry.h"
-#include "export/pngencode.h"
-#include "shape/error.h"
-#include "shape/slices.h"
+#include "export/exportbytes.h"
+#include "image/pngencode.h"
+#include "base/error.h"
+#include "base/slices.h"
 
 namespace talorin {
 

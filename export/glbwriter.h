@@ -2,8 +2,8 @@
 // glTF 2.0 binary (.glb): one scene, node, mesh and triangle primitive, Y up,
 // with the contour image embedded as the base-colour texture.
 
-#include "core/bitmap.h"
-#include "core/terrainmesh.h"
+#include "image/bitmap.h"
+#include "shape/terrainmesh.h"
 #include "shape/atomicsave.h"
 
 namespace talorin {

@@ -3,12 +3,12 @@
 #include <filesystem>
 
 #include "export/glbwriter.h"
-#include "export/meshgeometry.h"
+#include "export/exportbytes.h"
 #include "export/objwriter.h"
 #include "export/plywriter.h"
 #include "export/stlwriter.h"
 #include "shape/atomicsave.h"
-#include "shape/error.h"
+#include "base/error.h"
 
 namespace talorin {
 

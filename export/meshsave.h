@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "core/bitmap.h"
-#include "core/terrainmesh.h"
+#include "image/bitmap.h"
+#include "shape/terrainmesh.h"
 #include "export/format.h"
 
 namespace talorin {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "export/meshgeometry.h"
-#include "shape/numbercache.h"
+#include "export/exportbytes.h"
+#include "base/numbercache.h"
 
 namespace talorin {
 

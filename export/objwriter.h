@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "core/terrainmesh.h"
+#include "shape/terrainmesh.h"
 #include "shape/atomicsave.h"
 
 namespace talorin {

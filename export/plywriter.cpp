@@ -3,8 +3,8 @@
 #include <limits>
 #include <string>
 
-#include "export/meshgeometry.h"
-#include "shape/error.h"
+#include "export/exportbytes.h"
+#include "base/error.h"
 
 namespace talorin {
 

@@ -2,7 +2,7 @@
 // Binary little-endian PLY: welded vertices with normals (and texture
 // coordinates), polygons as index lists, Z up.
 
-#include "core/terrainmesh.h"
+#include "shape/terrainmesh.h"
 #include "shape/atomicsave.h"
 
 namespace talorin {

@@ -2,7 +2,7 @@
 // Binary STL: the terrain (or solid) as triangles, Z up, for slicers and
 // other tools that take triangle soup.
 
-#include "core/terrainmesh.h"
+#include "shape/terrainmesh.h"
 #include "shape/atomicsave.h"
 
 namespace talorin {

@@ -22,9 +22,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "shape/error.h"
+#include "base/error.h"
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 
 namespace vesk {
 

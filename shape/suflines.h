@@ -1,6 +1,6 @@
 #pragma once
 // The lines of a .suf polygon that both writers format: the shape model's
-// (shape/sufwriter.cpp) and the indexed mesh's (core/sufmesh.cpp). One
+// (shape/sufwriter.cpp) and the indexed mesh's (shape/sufmesh.cpp). One
 // formatter keeps their bytes the same.
 
 #include <cstddef>
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "shape/numbercache.h"
-#include "shape/numtext.h"
+#include "base/numbercache.h"
+#include "base/numtext.h"
 #include "shape/shape.h"
 
 namespace vesk {

@@ -6,7 +6,7 @@
 #include <new>
 #include <string_view>
 
-#include "shape/sjis.h"
+#include "base/sjis.h"
 
 namespace vesk {
 

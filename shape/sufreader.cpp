@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "shape/error.h"
-#include "shape/numtext.h"
+#include "base/error.h"
+#include "base/numtext.h"
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 
 namespace vesk {

@@ -8,10 +8,10 @@
 #include <string_view>
 
 #include "shape/atomicsave.h"
-#include "shape/error.h"
-#include "shape/numbercache.h"
-#include "shape/numtext.h"
-#include "shape/sjis.h"
+#include "base/error.h"
+#include "base/numbercache.h"
+#include "base/numtext.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 #include "shape/suflines.h"
 #include "shape/sufnames.h"

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/terrain.h"
-#include "shape/error.h"
+#include "terrain/terrain.h"
+#include "base/error.h"
 #include "ui/dialogs.h"
 
 namespace {

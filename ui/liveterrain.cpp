@@ -6,9 +6,9 @@
 #include <new>
 #include <utility>
 
-#include "core/adaptive.h"
-#include "core/terrain.h"
-#include "shape/error.h"
+#include "terrain/adaptive.h"
+#include "terrain/terrain.h"
+#include "base/error.h"
 #include "ui/terrainview.h"
 
 namespace {

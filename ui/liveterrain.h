@@ -17,9 +17,9 @@
 #include <optional>
 #include <thread>
 
-#include "core/terraindocument.h"
-#include "core/terrainmesh.h"
-#include "core/viewgeometry.h"
+#include "terrain/terraindocument.h"
+#include "shape/terrainmesh.h"
+#include "view/viewgeometry.h"
 #include "ui/terrainview.h"
 
 class LiveTerrain : public QObject {

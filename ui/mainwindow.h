@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/bitmap.h"
-#include "core/lattice.h"
-#include "core/terraindocument.h"
-#include "core/terrainmesh.h"
+#include "image/bitmap.h"
+#include "terrain/lattice.h"
+#include "terrain/terraindocument.h"
+#include "shape/terrainmesh.h"
 #include "shape/shape.h"
 #include "ui/backgroundwork.h"
 #include "ui/dialogs.h"

@@ -8,9 +8,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "core/adaptive.h"
-#include "shape/error.h"
-#include "shape/numtext.h"
+#include "terrain/adaptive.h"
+#include "base/error.h"
+#include "base/numtext.h"
 
 bool ParseAllowedError(const QString& text, double& value) {
     double v = 0;

@@ -3,9 +3,9 @@
 #include <QPainter>
 #include <QPalette>
 
-#include "core/raster.h"
-#include "core/terraindocument.h"
-#include "shape/error.h"
+#include "view/raster.h"
+#include "terrain/terraindocument.h"
+#include "base/error.h"
 #include "ui/paintbox.h"
 
 using talorin::ConstPixelView;

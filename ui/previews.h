@@ -1,13 +1,13 @@
 #pragma once
 // Drawing of the contour preview with its lattice and of the side-profile
-// graph. The pixel work is done by plain functions in core/raster; these only
+// graph. The pixel work is done by plain functions in view/raster; these only
 // move pictures between them and the paint boxes.
 
 #include <QImage>
 #include <cstdint>
 
-#include "core/bitmap.h"
-#include "core/lattice.h"
+#include "image/bitmap.h"
+#include "terrain/lattice.h"
 
 class PaintBox;
 

@@ -1,6 +1,6 @@
 #pragma once
 // The 3D view of the terrain: an OpenGL widget that draws prepared geometry
-// (core/viewgeometry) through the camera of core/viewcamera, and the separate
+// (view/viewgeometry) through the camera of view/viewcamera, and the separate
 // window that holds it, or a plain message when OpenGL cannot start.
 //
 // Navigation: left drag orbits, middle drag or Shift + left drag pans, the
@@ -19,8 +19,8 @@
 #include <memory>
 #include <optional>
 
-#include "core/viewcamera.h"
-#include "core/viewgeometry.h"
+#include "view/viewcamera.h"
+#include "view/viewgeometry.h"
 
 class QLabel;
 class QOpenGLShaderProgram;

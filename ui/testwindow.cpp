@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 
 namespace {

@@ -20,9 +20,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/bitmap.h"
-#include "core/lattice.h"
-#include "core/terrain.h"
+#include "image/bitmap.h"
+#include "terrain/lattice.h"
+#include "terrain/terrain.h"
 #include "shape/shape.h"
 #include "shape/suf.h"
 #include "tests/support/bmp24.h"

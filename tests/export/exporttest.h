@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "core/terrainmesh.h"
+#include "shape/terrainmesh.h"
 #include "shape/shape.h"
 
 namespace exporttest {

@@ -13,9 +13,9 @@
 #include "export/format.h"
 #include "export/glbwriter.h"
 #include "export/meshsave.h"
-#include "shape/error.h"
+#include "base/error.h"
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 #include "tests/support/tempfolder.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include "export/objwriter.h"
 #include "export/plywriter.h"
-#include "export/solid.h"
+#include "terrain/solid.h"
 #include "export/stlwriter.h"
-#include "shape/error.h"
+#include "base/error.h"
 #include "tests/support/tempfolder.h"
 
 namespace {

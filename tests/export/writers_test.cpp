@@ -12,7 +12,7 @@
 #include "export/objwriter.h"
 #include "export/plywriter.h"
 #include "export/stlwriter.h"
-#include "shape/error.h"
+#include "base/error.h"
 
 namespace {
 

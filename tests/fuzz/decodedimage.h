@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/bitmap.h"
+#include "image/bitmap.h"
 
 // A decoded picture has the size it claims (touching its first and last pixels
 // shows a short allocation), and no level passes the maximum, since heights are looked

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/pnm.h"
+#include "image/pnm.h"
 #include "decodedimage.h"
-#include "shape/error.h"
+#include "base/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {

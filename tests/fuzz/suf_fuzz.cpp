@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "shape/error.h"
+#include "base/error.h"
 #include "shape/shape.h"
 #include "shape/suf.h"
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <utility>
 
-#include "core/terrainmesh.h"
+#include "shape/terrainmesh.h"
 
 namespace testmesh {
 

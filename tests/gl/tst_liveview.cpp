@@ -14,9 +14,9 @@
 #include <memory>
 
 #include "../ui/fakedialogs.h"
-#include "core/adaptive.h"
-#include "core/terrain.h"
-#include "core/viewgeometry.h"
+#include "terrain/adaptive.h"
+#include "terrain/terrain.h"
+#include "view/viewgeometry.h"
 #include "tests/support/bmp24.h"
 #include "ui/liveterrain.h"
 #include "ui/mainwindow.h"

@@ -6,7 +6,7 @@
 #include <QtTest>
 
 #include "../ui/fakedialogs.h"
-#include "core/bitmap.h"
+#include "image/bitmap.h"
 #include "ui/liveterrain.h"
 #include "ui/mainwindow.h"
 #include "ui/terrainview.h"

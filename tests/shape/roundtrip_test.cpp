@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shape/numtext.h"
+#include "base/numtext.h"
 #include "shape/shape.h"
 #include "shape/suf.h"
 

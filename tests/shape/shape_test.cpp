@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shape/sjis.h"
+#include "base/sjis.h"
 
 using namespace vesk;
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "shape/error.h"
-#include "shape/sjis.h"
+#include "base/error.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 
 using namespace vesk;

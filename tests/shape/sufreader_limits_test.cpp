@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 
 namespace vesk::detail {
 // Defined in the reader: LoadSuf with a chosen read size and longest line.

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "shape/error.h"
+#include "base/error.h"
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 
 namespace vesk::detail {
 // Defined in the reader: LoadSuf with a chosen read size.

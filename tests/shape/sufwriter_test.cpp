@@ -12,8 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "shape/error.h"
-#include "shape/sjis.h"
+#include "base/error.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/tempfolder.h"
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "core/bitmap.h"
+#include "image/bitmap.h"
 
 namespace testsupport {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/bitmap.h"
-#include "shape/error.h"
+#include "image/bitmap.h"
+#include "base/error.h"
 
 namespace testsupport {
 

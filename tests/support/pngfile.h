@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/bitmap.h"
+#include "image/bitmap.h"
 
 namespace testsupport {
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "duringrun.h"
-#include "shape/error.h"
+#include "base/error.h"
 #include "ui/backgroundwork.h"
 #include "ui/dialogs.h"
 

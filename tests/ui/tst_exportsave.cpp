@@ -12,7 +12,7 @@
 
 #include "fakedialogs.h"
 #include "greybmp.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 #include "ui/mainwindow.h"
 #include "windowcontrols.h"
 

@@ -23,15 +23,15 @@
 #include <functional>
 #include <memory>
 
-#include "core/imagefile.h"
-#include "core/lattice.h"
-#include "core/terrain.h"
+#include "image/imagefile.h"
+#include "terrain/lattice.h"
+#include "terrain/terrain.h"
 #include "duringrun.h"
 #include "fakedialogs.h"
 #include "greybmp.h"
-#include "shape/error.h"
+#include "base/error.h"
 #include "shape/shape.h"
-#include "shape/sjis.h"
+#include "base/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/pngfile.h"
 #include "ui/backgroundwork.h"

@@ -11,7 +11,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "core/adaptive.h"
+#include "terrain/adaptive.h"
 #include "fakedialogs.h"
 #include "greybmp.h"
 #include "ui/mainwindow.h"

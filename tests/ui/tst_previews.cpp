@@ -9,9 +9,9 @@
 #include <cmath>
 #include <memory>
 
-#include "core/lattice.h"
+#include "terrain/lattice.h"
 #include "fakedialogs.h"
-#include "shape/error.h"
+#include "base/error.h"
 #include "ui/mainwindow.h"
 #include "ui/paintbox.h"
 #include "ui/previews.h"

@@ -1,0 +1,189 @@
+// The one save path of every writer, driven with plain byte producers.
+
+#include "shape/atomicsave.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "shape/shape.h"
+#include "base/sjis.h"
+#include "tests/support/tempfolder.h"
+
+using namespace vesk;
+namespace fs = std::filesystem;
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+ByteProducer Bytes(std::string text) {
+    return [text](const ByteSink& sink) { sink(text.data(), text.size()); };
+}
+
+std::string Message() {
+    return Utf8FromCp932(SufError);
+}
+
+class AtomicSave : public testing::Test, public testsupport::TempFolder {
+  protected:
+    AtomicSave() : TempFolder("atomicsave") {}
+    void TearDown() override { detail::UseUnnamedTemporaryFiles(true); }
+};
+
+TEST_F(AtomicSave, BothKindsOfNewFileCreateAndReplace) {
+    for (const bool unnamed : {true, false}) {
+        detail::UseUnnamedTemporaryFiles(unnamed);
+        const fs::path file = m_dir / "out.suf";
+        fs::remove(file);
+        ASSERT_TRUE(SaveAtomically(file.string(), Bytes("first"))) << Message();
+        EXPECT_EQ(ReadFile(file), "first");
+        ASSERT_TRUE(SaveAtomically(file.string(), Bytes("second"))) << Message();
+        EXPECT_EQ(ReadFile(file), "second");
+        EXPECT_EQ(listing(), std::vector<std::string>{"out.suf"}) << unnamed;
+    }
+}
+
+TEST_F(AtomicSave, DanglingLinkStaysALinkAndItsTargetIsCreated) {
+    fs::create_directory(m_dir / "sub");
+    fs::create_symlink("sub/new.suf", m_dir / "relative.suf");
+    fs::create_symlink(m_dir / "abs.suf", m_dir / "absolute.suf");
+    fs::create_symlink("absolute.suf", m_dir / "chain.suf"); // a link to a dangling link
+    const std::vector<std::pair<std::string, fs::path>> cases = {
+        {"relative.suf", m_dir / "sub" / "new.suf"},
+        {"absolute.suf", m_dir / "abs.suf"},
+        {"chain.suf", m_dir / "abs.suf"},
+    };
+    for (const auto& [link, target] : cases) {
+        fs::remove(target);
+        ASSERT_TRUE(SaveAtomically((m_dir / link).string(), Bytes(link))) << Message();
+        EXPECT_TRUE(fs::is_symlink(m_dir / link)) << link;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target))) << link;
+        EXPECT_EQ(ReadFile(target), link);
+    }
+    // A link into a folder that does not exist fails and stays as it was.
+    fs::create_symlink("nowhere/x.suf", m_dir / "lost.suf");
+    EXPECT_FALSE(SaveAtomically((m_dir / "lost.suf").string(), Bytes("x")));
+    EXPECT_TRUE(fs::is_symlink(m_dir / "lost.suf"));
+    EXPECT_EQ(fs::read_symlink(m_dir / "lost.suf"), "nowhere/x.suf");
+    // A loop of links is refused with its reason.
+    fs::create_symlink("loop2", m_dir / "loop1");
+    fs::create_symlink("loop1", m_dir / "loop2");
+    EXPECT_FALSE(SaveAtomically((m_dir / "loop1").string(), Bytes("x")));
+    EXPECT_TRUE(Message().ends_with("シンボリックリンクのたどりが多すぎます")) << Message();
+    EXPECT_TRUE(fs::is_symlink(m_dir / "loop1"));
+}
+
+TEST_F(AtomicSave, FolderIsRefusedAndNothingIsWrittenIntoIt) {
+    fs::create_directory(m_dir / "folder");
+    fs::create_symlink("folder", m_dir / "link");
+    for (const char* name : {"folder", "folder/", "link", "link/"}) {
+        const std::string file = (m_dir / name).string();
+        EXPECT_FALSE(SaveAtomically(file, Bytes("x"))) << name;
+        EXPECT_EQ(Message(), "ファイル " + file + " に書き込めませんでした: フォルダーです");
+        EXPECT_TRUE(listing("folder").empty()) << name;
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "link"}));
+}
+
+TEST_F(AtomicSave, ReasonsAreJapaneseForEveryErrorNumber) {
+    // No English phrase from the C library inside a Japanese message.
+    for (int error = 1; error < 140; ++error) {
+        const std::string text = SystemErrorText(error);
+        EXPECT_EQ(text.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"),
+                  std::string::npos)
+            << error << " " << text;
+    }
+    EXPECT_EQ(SystemErrorText(ENOSPC), "ディスクの空き容量が足りません");
+    EXPECT_EQ(SystemErrorText(EROFS), "読み取り専用のファイルシステムです");
+    EXPECT_EQ(SystemErrorText(ENXIO), "デバイスまたはアドレスがありません");
+    EXPECT_EQ(SystemErrorText(200), "エラー番号 200 のエラーが起きました");
+}
+
+TEST_F(AtomicSave, FileNameThatIsNotUtf8IsShownWithReplacementCharacters) {
+    const std::string bad = (m_dir / "no\xff" / "x.suf").string();
+    EXPECT_FALSE(SaveAtomically(bad, Bytes("x")));
+    const std::string shown = (m_dir / "no\xEF\xBF\xBD" / "x.suf").string();
+    EXPECT_EQ(Message(),
+              "ファイル " + shown + " に書き込めませんでした: フォルダーが見つかりません");
+    EXPECT_EQ(WriteErrorText(bad, ENOENT), Message());
+    // A character that Shift-JIS lacks keeps its neighbours too.
+    const std::string emoji = (m_dir /
+                               "a\xF0\x9F\x98\x80"
+                               "b" /
+                               "x.suf")
+                                  .string();
+    EXPECT_FALSE(SaveAtomically(emoji, Bytes("x")));
+    EXPECT_NE(Message().find("a?b/x.suf に書き込めませんでした"), std::string::npos) << Message();
+}
+
+// Runs a save in a child process whose producer sends itself signal after
+// the first bytes; returns the child's wait status.
+int SaveAndDie(const fs::path& file, int signal, bool unnamed) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit noCore{0, 0}; // SIGQUIT would dump core
+        setrlimit(RLIMIT_CORE, &noCore);
+        detail::UseUnnamedTemporaryFiles(unnamed);
+        SaveAtomically(file.string(), [signal](const ByteSink& sink) {
+            const std::string part(1 << 16, 'x');
+            sink(part.data(), part.size());
+            raise(signal);
+            sink(part.data(), part.size());
+        });
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+TEST_F(AtomicSave, SaveEndedBySignalLeavesNoStrayFile) {
+    WriteFile(m_dir / "old.suf", "old");
+    const std::vector<std::pair<int, bool>> cases = {
+        {SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}, {SIGQUIT, false},
+        {SIGKILL, true},  {SIGTERM, true}, {SIGINT, true},
+    };
+    for (const auto& [signal, unnamed] : cases) {
+        for (const char* name : {"old.suf", "new.suf"}) {
+            const int status = SaveAndDie(m_dir / name, signal, unnamed);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+                << signal << " " << unnamed;
+            EXPECT_EQ(listing(), std::vector<std::string>{"old.suf"}) << signal << " " << unnamed;
+            EXPECT_EQ(ReadFile(m_dir / "old.suf"), "old");
+        }
+    }
+}
+
+TEST_F(AtomicSave, ReplacingKeepsOwnerGroupAndModeAndOnlyTheNamedLink) {
+    const fs::path file = m_dir / "shared.suf";
+    WriteFile(file, "old");
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    fs::create_hard_link(file, m_dir / "other.suf");
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(file.c_str(), 1234, 5678), 0);
+    }
+    ASSERT_TRUE(SaveAtomically(file.string(), Bytes("new"))) << Message();
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 5678u);
+    }
+    EXPECT_EQ(ReadFile(file), "new");
+    EXPECT_EQ(ReadFile(m_dir / "other.suf"), "old"); // the other name keeps the old file
+}
+
+} // namespace
