@@ -12,9 +12,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
-#include <vector>
 
 #include "terrain/terrain.h"
 #include "base/error.h"
@@ -138,64 +136,123 @@ int TitleWidth(const QString& title) {
     return QFontMetrics(QApplication::font()).horizontalAdvance(title) + kTitleBarExtra;
 }
 
+BackgroundWorker::BackgroundWorker() : m_thread([this] { run(); }) {}
+
+BackgroundWorker::~BackgroundWorker() {
+    std::deque<Entry> dropped;
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+        dropped = std::exchange(m_queue, {});
+        if (m_running)
+            m_running->cancel();
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+BackgroundWorker::Lane BackgroundWorker::newLane() {
+    return ++m_lastLane;
+}
+
+std::deque<BackgroundWorker::Entry> BackgroundWorker::supersede(Lane lane) {
+    std::deque<Entry> dropped;
+    if (lane == 0)
+        return dropped;
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (it->lane != lane) {
+            ++it;
+            continue;
+        }
+        dropped.push_back(std::move(*it));
+        it = m_queue.erase(it);
+    }
+    if (m_running && m_runningLane == lane)
+        m_running->cancel();
+    return dropped;
+}
+
+std::shared_ptr<WorkProgress> BackgroundWorker::post(Task task, Lane lane,
+                                                     std::shared_ptr<WorkProgress> progress) {
+    if (!progress)
+        progress = std::make_shared<WorkProgress>();
+    std::deque<Entry> dropped; // what they hold is freed outside the lock
+    {
+        const std::lock_guard lock(m_mutex);
+        dropped = supersede(lane);
+        m_queue.push_back({std::move(task), progress, lane});
+    }
+    m_wake.notify_one();
+    return progress;
+}
+
+void BackgroundWorker::cancel(Lane lane) {
+    std::deque<Entry> dropped;
+    const std::lock_guard lock(m_mutex);
+    dropped = supersede(lane);
+}
+
+void BackgroundWorker::run() {
+    for (;;) {
+        Entry entry;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            if (m_stop)
+                return;
+            entry = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_running = entry.progress;
+            m_runningLane = entry.lane;
+        }
+        // A task's own errors are its business: it hands them back itself.
+        try {
+            entry.task(*entry.progress);
+        } catch (...) {
+        }
+        entry.task = nullptr; // what it held is freed here, off the UI thread
+        const std::lock_guard lock(m_mutex);
+        m_running.reset();
+        m_runningLane = 0;
+    }
+}
+
 namespace {
 
-// What the worker thread shares with the window, kept alive by both.
+// What the task shares with the waiting window, kept alive by both.
 struct Job {
-    std::shared_ptr<WorkProgress> progress;
-    std::function<void(WorkProgress&)> work;
     std::exception_ptr failure;
     std::mutex mutex;
     QEventLoop* loop = nullptr; // null once the window no longer waits
 };
 
-// Work left running after a cancel, joined before new work starts and at exit.
-std::mutex abandonedMutex;
-std::vector<std::thread> abandoned;
-
-void JoinAll(std::vector<std::thread>& threads) {
-    for (std::thread& t : threads)
-        t.join();
-    threads.clear();
-}
-
-std::vector<std::thread> TakeAbandoned() {
-    const std::lock_guard lock(abandonedMutex);
-    return std::exchange(abandoned, {});
-}
-
 } // namespace
 
-void JoinAbandonedWork() {
-    std::vector<std::thread> threads = TakeAbandoned();
-    JoinAll(threads);
-}
-
-void RunInBackground(QWidget* owner, const WorkOptions& options,
+void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions& options,
                      const std::shared_ptr<WorkProgress>& progress,
                      std::function<void(WorkProgress&)> work) {
     InputBlocker blocker;
     BusyCursor busy;
     QEventLoop loop;
     auto job = std::make_shared<Job>();
-    job->progress = progress;
-    job->work = std::move(work);
     job->loop = &loop;
 
-    std::thread worker([job, leftovers = TakeAbandoned()]() mutable {
-        // Work cancelled earlier may still hold memory: let it end first.
-        JoinAll(leftovers);
-        try {
-            job->work(*job->progress);
-        } catch (...) {
-            job->failure = std::current_exception();
-        }
-        const std::lock_guard lock(job->mutex);
-        // Posted: the loop ends on its own thread, also when it has not started yet.
-        if (QEventLoop* waiting = job->loop)
-            QMetaObject::invokeMethod(
-                waiting, [waiting] { waiting->quit(); }, Qt::QueuedConnection);
-    });
+    worker.post(
+        [job, work = std::move(work)](WorkProgress& p) {
+            std::exception_ptr failure;
+            try {
+                work(p);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            const std::lock_guard lock(job->mutex);
+            job->failure = failure;
+            // Posted: the loop ends on its own thread, also when it has not started yet.
+            if (QEventLoop* waiting = job->loop)
+                QMetaObject::invokeMethod(
+                    waiting, [waiting] { waiting->quit(); }, Qt::QueuedConnection);
+        },
+        0, progress);
 
     std::unique_ptr<QProgressDialog> dialog;
     QTimer show;
@@ -238,14 +295,9 @@ void RunInBackground(QWidget* owner, const WorkOptions& options,
     }
     blocker.allow(nullptr);
     dialog.reset();
-    if (abandon) {
-        {
-            const std::lock_guard lock(abandonedMutex);
-            abandoned.push_back(std::move(worker));
-        }
+    if (abandon)
         throw talorin::Error(talorin::ErrorKind::Cancelled, talorin::kCancelledText);
-    }
-    worker.join();
+    const std::lock_guard lock(job->mutex);
     if (job->failure)
         std::rethrow_exception(job->failure);
 }

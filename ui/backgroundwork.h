@@ -1,14 +1,23 @@
 #pragma once
-// Long work (a generation, a big save) on a worker thread while the window
-// waits for it without freezing: it keeps painting, shows the busy cursor,
+// Work off the UI thread, one way for the whole window: a BackgroundWorker
+// (one thread, a queue) owned by whoever posts to it and joined when it goes.
+// Results come back to the UI thread through queued calls
+// (QMetaObject::invokeMethod on a context object), never through shared state.
+//
+// Long work (a generation, a big save) can also be waited for while the window
+// stays alive (RunInBackground): it keeps painting, shows the busy cursor,
 // ignores input to its controls (dropped, not queued for later), and after
 // half a second shows a progress dialog, with キャンセル when the work can stop.
 
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 class QWidget;
 
@@ -33,6 +42,52 @@ class WorkProgress {
     std::atomic<bool> m_cancelled{false};
 };
 
+// One thread that runs the tasks posted to it one after another, in order.
+class BackgroundWorker {
+  public:
+    using Task = std::function<void(WorkProgress&)>;
+    // Requests of one kind of which only the newest matters; 0 is no lane.
+    using Lane = int;
+
+    BackgroundWorker();
+    // Cancels the task running, drops those queued and waits for the thread.
+    ~BackgroundWorker();
+    BackgroundWorker(const BackgroundWorker&) = delete;
+    BackgroundWorker& operator=(const BackgroundWorker&) = delete;
+
+    // A lane no other caller of this worker uses.
+    Lane newLane();
+
+    // Queues task, to be run on the worker with progress (a new one when
+    // null), which is returned: cancelling it asks the task to stop. A task
+    // posted on a lane supersedes the lane's previous one: that is dropped
+    // while still queued, cancelled while running. Only the UI thread posts.
+    std::shared_ptr<WorkProgress> post(Task task, Lane lane = 0,
+                                       std::shared_ptr<WorkProgress> progress = nullptr);
+    // Drops or cancels the task of lane, if any.
+    void cancel(Lane lane);
+
+  private:
+    struct Entry {
+        Task task;
+        std::shared_ptr<WorkProgress> progress;
+        Lane lane = 0;
+    };
+    void run();
+    // Takes the entries of lane out of the queue and cancels the running one
+    // of it. Called with m_mutex held.
+    std::deque<Entry> supersede(Lane lane);
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Entry> m_queue;                 // guarded by m_mutex
+    std::shared_ptr<WorkProgress> m_running;   // guarded by m_mutex
+    Lane m_runningLane = 0;                    // guarded by m_mutex
+    bool m_stop = false;                       // guarded by m_mutex
+    Lane m_lastLane = 0;                       // UI thread only
+    std::thread m_thread;
+};
+
 struct WorkOptions {
     QString label;            // what the progress dialog says is going on
     bool cancellable = false; // the dialog offers キャンセル, which calls cancel()
@@ -46,24 +101,21 @@ inline const char* const kProgressDialogName = "ProgressDialog";
 // How long work runs before its progress dialog appears, in milliseconds.
 inline constexpr int kProgressDelayMs = 500;
 
-// Runs work(*progress) on a worker thread and returns when it has ended,
-// rethrowing on this (the UI) thread whatever it threw. owner is the window
-// whose input is ignored meanwhile and the parent of the progress dialog.
-// progress is shared with the caller, so that it can cancel too (closing the
-// window). Must be called on the UI thread; runs a nested event loop.
+// Runs work(*progress) on worker and returns when it has ended, rethrowing
+// on this (the UI) thread whatever it threw. owner is the window whose input
+// is ignored meanwhile and the parent of the progress dialog. progress is
+// shared with the caller, so that it can cancel too (closing the window).
+// Must be called on the UI thread; runs a nested event loop.
 //
 // Cancelling cancellable work returns within kCancelGraceMs: when the work has
-// not ended by then, it is left to stop on its own thread, and this throws
+// not ended by then, it is left to stop on the worker, and this throws
 // talorin::Error of kind Cancelled at once. Such work must therefore own
 // everything it uses (capture by value or shared pointers); work that is not
-// cancellable may refer to the caller's locals. The next RunInBackground, and
-// JoinAbandonedWork, wait for work left this way.
-void RunInBackground(QWidget* owner, const WorkOptions& options,
+// cancellable may refer to the caller's locals. Later tasks of the worker
+// start after it, and the worker's destructor waits for it.
+void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions& options,
                      const std::shared_ptr<WorkProgress>& progress,
                      std::function<void(WorkProgress&)> work);
-
-// Waits until all work left running after a cancel has ended (at exit).
-void JoinAbandonedWork();
 
 // How long a cancel may take before the window stops waiting for the work.
 inline constexpr int kCancelGraceMs = 100;

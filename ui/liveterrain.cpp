@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QMetaObject>
-#include <chrono>
 #include <new>
 #include <utility>
 
@@ -52,6 +51,17 @@ struct LiveTerrain::Job {
     QString label;
 };
 
+// A preview on the screen whose extras are still to be built.
+struct LiveTerrain::Extras {
+    std::uint64_t serial = 0;
+    std::shared_ptr<const talorin::TerrainMesh> mesh;
+    std::shared_ptr<const talorin::ViewGeometry> surface;
+    std::size_t polygonsPerCell = 0;
+};
+
+// How long extras wait for the preview's first frame.
+constexpr int kExtrasWaitMs = 1000;
+
 // Everything a run's terrain depends on; names and UV do not count.
 struct LiveTerrain::Key {
     const talorin::Bitmap* image = nullptr;
@@ -79,19 +89,13 @@ LiveTerrain::LiveTerrain(talorin::TerrainDocument& document, QObject* parent)
             m_view->setContourImage(ToImage(m_document.image()));
         refresh();
     });
-    m_worker = std::thread([this] { workerLoop(); });
+    m_extrasTimer.setSingleShot(true);
+    connect(&m_extrasTimer, &QTimer::timeout, this, &LiveTerrain::startExtras);
 }
 
 LiveTerrain::~LiveTerrain() {
     m_document.removeListener(m_listener);
-    {
-        std::lock_guard lock(m_mutex);
-        m_stop = true;
-        m_pending.reset();
-    }
-    ++m_serial; // the run going, if any, stops at its next progress report
-    m_wake.notify_all();
-    m_worker.join();
+    // m_worker, destroyed first, cancels the run going and waits for it.
 }
 
 void LiveTerrain::attach(TerrainView* view) {
@@ -100,13 +104,7 @@ void LiveTerrain::attach(TerrainView* view) {
     m_view = view;
     m_lastKey.reset();
     if (m_view)
-        connect(m_view, &QOpenGLWidget::frameSwapped, this, [this] {
-            {
-                std::lock_guard lock(m_mutex);
-                m_framed = m_delivered;
-            }
-            m_wake.notify_all();
-        });
+        connect(m_view, &QOpenGLWidget::frameSwapped, this, &LiveTerrain::startExtras);
     if (m_view && m_document.hasImage())
         m_view->setContourImage(ToImage(m_document.image()));
 }
@@ -166,93 +164,134 @@ void LiveTerrain::showShape(std::shared_ptr<const talorin::TerrainMesh> mesh) {
 
 void LiveTerrain::submit(std::shared_ptr<Job> job) {
     job->serial = ++m_serial;
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending = std::move(job); // an older job not yet started is dropped
-    }
-    m_wake.notify_one();
+    m_extras.reset();
+    m_extrasTimer.stop();
+    // An older run still queued is dropped, one running is cancelled.
+    m_worker.post([this, job](WorkProgress& progress) { build(this, *job, progress); },
+                  m_previewLane);
 }
 
-void LiveTerrain::workerLoop() {
-    for (;;) {
-        std::shared_ptr<Job> job;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_stop || m_pending; });
-            if (m_stop)
-                return;
-            job = std::move(m_pending);
+void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progress) {
+    const std::uint64_t serial = job.serial;
+    auto current = [&progress] { return !progress.cancelled(); };
+    try {
+        std::shared_ptr<const talorin::TerrainMesh> mesh = job.mesh;
+        if (!mesh) {
+            const auto stillWanted = [&current](std::uint64_t, std::uint64_t) {
+                return current();
+            };
+            mesh = std::make_shared<const talorin::TerrainMesh>(
+                job.maxError > 0
+                    ? talorin::GenerateAdaptiveMesh(*job.args, job.maxError, stillWanted)
+                    : talorin::GenerateTerrainMesh(*job.args, stillWanted));
         }
-        const std::uint64_t serial = job->serial;
-        auto current = [this, serial] { return m_serial.load() == serial; };
-        try {
-            std::shared_ptr<const talorin::TerrainMesh> mesh = job->mesh;
-            if (!mesh) {
-                const auto stillWanted = [&current](std::uint64_t, std::uint64_t) {
-                    return current();
-                };
-                mesh = std::make_shared<const talorin::TerrainMesh>(
-                    job->maxError > 0
-                        ? talorin::GenerateAdaptiveMesh(*job->args, job->maxError, stillWanted)
-                        : talorin::GenerateTerrainMesh(*job->args, stillWanted));
-            }
-            if (!current())
-                continue;
-            auto surface =
-                std::make_shared<talorin::ViewGeometry>(talorin::BuildViewSurface(*mesh));
-            if (!current())
-                continue;
-            // A preview shows its surface first and gets its wireframe,
-            // outlines and coarse stand-in after, in a copy made once the
-            // surface is on the screen (cheap at the live budget); an output
-            // shape, far larger, comes whole.
-            const bool preview = !job->mesh;
-            if (preview) {
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, serial, surface, label = job->label] {
-                        deliver(serial, surface, label);
-                    },
-                    Qt::QueuedConnection);
-                // The extras wait until the surface is on the screen, so that
-                // they do not compete with its upload and drawing for the cores.
-                std::unique_lock lock(m_mutex);
-                m_wake.wait_for(lock, std::chrono::seconds(1), [this, serial] {
-                    return m_stop || m_pending || m_framed >= serial;
-                });
-                if (m_stop || m_pending)
-                    continue;
-                lock.unlock();
-                surface = std::make_shared<talorin::ViewGeometry>(std::as_const(*surface));
-            }
-            // A newer terrain stops the extras at once: they are of no use
-            // to it, and it needs the cores.
-            if (!talorin::AddViewExtras(*mesh, job->polygonsPerCell, *surface, current) ||
-                !current())
-                continue;
-            std::shared_ptr<const talorin::ViewGeometry> full = std::move(surface);
+        if (!current())
+            return;
+        auto surface = std::make_shared<talorin::ViewGeometry>(talorin::BuildViewSurface(*mesh));
+        if (!current())
+            return;
+        // A preview shows its surface first and gets its wireframe, outlines
+        // and coarse stand-in once the surface is on the screen (startExtras),
+        // so that they do not compete with its upload and drawing for the
+        // cores; an output shape, far larger, comes whole.
+        if (!job.mesh) {
+            auto extras = std::make_shared<Extras>(Extras{serial, mesh, surface, job.polygonsPerCell});
             QMetaObject::invokeMethod(
-                this,
-                [this, serial, full, preview, label = job->label] {
-                    if (!preview)
-                        deliver(serial, full, label);
-                    else if (serial == m_serial.load() && m_view)
-                        m_view->completeTerrain(full);
+                self,
+                [self, extras, label = job.label] {
+                    self->deliver(extras->serial, extras->surface, label);
+                    if (self->m_delivered == extras->serial) {
+                        self->m_extras = extras;
+                        self->m_extrasTimer.start(kExtrasWaitMs);
+                    }
                 },
                 Qt::QueuedConnection);
-        } catch (const talorin::Error&) {
-            // Cancelled, or settings the generator refuses (a size of 0): the
-            // view keeps what it shows; the output command reports such errors.
-        } catch (const std::bad_alloc&) {
-            // Likewise: the preview is an extra and must not bring anything down.
+            return;
         }
+        if (!talorin::AddViewExtras(*mesh, job.polygonsPerCell, *surface, current) || !current())
+            return;
+        std::shared_ptr<const talorin::ViewGeometry> full = std::move(surface);
+        QMetaObject::invokeMethod(
+            self, [self, serial, full, label = job.label] { self->deliver(serial, full, label); },
+            Qt::QueuedConnection);
+    } catch (const talorin::Error&) {
+        // Cancelled, or settings the generator refuses (a size of 0): the
+        // view keeps what it shows; the output command reports such errors.
+    } catch (const std::bad_alloc&) {
+        // Likewise: the preview is an extra and must not bring anything down.
     }
+}
+
+void LiveTerrain::startExtras() {
+    if (!m_extras)
+        return;
+    m_extrasTimer.stop();
+    std::shared_ptr<Extras> extras = std::move(m_extras);
+    m_worker.post(
+        [this, extras](WorkProgress& progress) {
+            // In a copy: the view keeps drawing the surface it was given.
+            auto full = std::make_shared<talorin::ViewGeometry>(*extras->surface);
+            const auto current = [&progress] { return !progress.cancelled(); };
+            try {
+                // A newer terrain stops the extras at once: they are of no
+                // use to it, and it needs the cores.
+                if (!talorin::AddViewExtras(*extras->mesh, extras->polygonsPerCell, *full,
+                                            current) ||
+                    !current())
+                    return;
+            } catch (const std::bad_alloc&) {
+                return;
+            }
+            std::shared_ptr<const talorin::ViewGeometry> done = std::move(full);
+            const std::uint64_t serial = extras->serial;
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial, done] {
+                    if (serial == m_serial && m_view)
+                        m_view->completeTerrain(done);
+                },
+                Qt::QueuedConnection);
+        },
+        m_previewLane);
+}
+
+void LiveTerrain::countAdaptive(talorin::Talorin_Args args,
+                                std::shared_ptr<const talorin::Bitmap> image, double maxError,
+                                std::function<void(std::optional<std::uint64_t>)> done) {
+    const std::uint64_t serial = ++m_countSerial;
+    m_worker.post(
+        [this, args, image, maxError, done = std::move(done), serial](WorkProgress& progress) {
+            std::optional<std::uint64_t> count;
+            try {
+                count = talorin::AdaptivePolygonCount(
+                    args, maxError,
+                    [&progress](std::uint64_t, std::uint64_t) { return !progress.cancelled(); });
+            } catch (const talorin::Error& e) {
+                if (e.kind() == talorin::ErrorKind::Cancelled)
+                    return;
+            } catch (const std::bad_alloc&) {
+            }
+            // Handed over only while this is the newest count.
+            QMetaObject::invokeMethod(
+                this,
+                [this, done, count, serial] {
+                    if (serial == m_countSerial)
+                        done(count);
+                },
+                Qt::QueuedConnection);
+        },
+        m_countLane);
+}
+
+void LiveTerrain::cancelCount() {
+    ++m_countSerial;
+    m_worker.cancel(m_countLane);
 }
 
 void LiveTerrain::deliver(std::uint64_t serial,
                           std::shared_ptr<const talorin::ViewGeometry> geometry,
                           const QString& label) {
-    if (serial != m_serial.load() || !m_view)
+    if (serial != m_serial || !m_view)
         return;
     m_view->setTerrain(std::move(geometry), label);
     m_delivered = serial;

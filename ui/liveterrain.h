@@ -1,25 +1,24 @@
 #pragma once
 // Keeps a 3D view showing the document's terrain while the user edits it:
-// each change starts a preview run on a worker thread (generation, then the
+// each change starts a preview run on the preview worker (generation, then the
 // view's geometry); a newer change cancels a run still going, so edits never
-// wait for one. A run whose polygon count would pass the live budget is made
+// wait for one. The same worker counts polygons at adaptive depth for the window. A run whose polygon count would pass the live budget is made
 // at the deepest depth under it and labelled so. After the output command the
 // generated shape itself can be shown instead.
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <atomic>
-#include <condition_variable>
+#include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "terrain/terraindocument.h"
 #include "shape/terrainmesh.h"
 #include "view/viewgeometry.h"
+#include "ui/backgroundwork.h"
 #include "ui/terrainview.h"
 
 class LiveTerrain : public QObject {
@@ -47,11 +46,20 @@ class LiveTerrain : public QObject {
     // polygon count; the geometry is built on the worker.
     void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
 
+    // Counts, on the preview worker, the polygons args (its image kept alive
+    // by image) makes at adaptive depth maxError, and calls done on the UI
+    // thread with the count, or nullopt when it is too large for memory or
+    // the generator refuses the settings. A newer count, or cancelCount,
+    // cancels an older one: its done is never called.
+    void countAdaptive(talorin::Talorin_Args args, std::shared_ptr<const talorin::Bitmap> image,
+                       double maxError, std::function<void(std::optional<std::uint64_t>)> done);
+    void cancelCount();
+
     // Runs asked for and pictures handed to the view so far.
-    std::uint64_t requested() const { return m_serial.load(); }
+    std::uint64_t requested() const { return m_serial; }
     std::uint64_t shown() const { return m_shown; }
     // Whether the view has been given the terrain of the newest request.
-    bool upToDate() const { return m_delivered == m_serial.load(); }
+    bool upToDate() const { return m_delivered == m_serial; }
 
   signals:
     // The view has just been given the terrain of the latest request.
@@ -59,10 +67,14 @@ class LiveTerrain : public QObject {
 
   private:
     struct Job;
+    struct Extras;
     void submit(std::shared_ptr<Job> job);
-    void workerLoop();
+    static void build(LiveTerrain* self, const Job& job, WorkProgress& progress);
     void deliver(std::uint64_t serial, std::shared_ptr<const talorin::ViewGeometry> geometry,
                  const QString& label);
+    // Builds the wireframe, outlines and coarse stand-in of the preview on
+    // the screen, once it has been drawn.
+    void startExtras();
 
     talorin::TerrainDocument& m_document;
     int m_listener = 0;
@@ -74,15 +86,18 @@ class LiveTerrain : public QObject {
     std::uint64_t m_imageVersion = 0;
     double m_maxError = 0; // 0: uniform previews
 
-    std::atomic<std::uint64_t> m_serial{0}; // the newest request; older runs stop
+    std::uint64_t m_serial = 0; // the newest request; older runs stop
     std::uint64_t m_shown = 0;
     std::uint64_t m_delivered = 0; // serial of the last terrain given to the view
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::shared_ptr<Job> m_pending; // guarded by m_mutex
-    bool m_stop = false;            // guarded by m_mutex
-    std::uint64_t m_framed = 0;     // guarded by m_mutex: serial last on the screen
-    std::thread m_worker;
+    std::uint64_t m_countSerial = 0; // the newest count
+    // The preview on the screen waiting to be completed, or null.
+    std::shared_ptr<Extras> m_extras;
+    QTimer m_extrasTimer; // completes it when no frame comes in time
+
+    // Last: it ends first, before anything its tasks hand results to.
+    BackgroundWorker m_worker;
+    BackgroundWorker::Lane m_previewLane = m_worker.newLane();
+    BackgroundWorker::Lane m_countLane = m_worker.newLane();
 };
 
 // The label of a preview made at a shallower depth than the one chosen.

@@ -208,18 +208,17 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     createControls();
     arrangeTabOrder();
     connectHandlers();
+    // The boxes keep what is drawn on them: the graph is drawn once now and
+    // again on every change, the preview once there is an image.
+    drawShapeGraph();
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
 }
 
-TTalorin_main::~TTalorin_main() {
-    cancelAdaptiveCount();
-    for (auto& [thread, job] : m_countThreads)
-        thread.join();
-    // A run cancelled just before the window closed may still be unwinding.
-    JoinAbandonedWork();
-}
+// The workers end with their owners: the preview worker with m_live, the
+// window's own with m_work, each cancelling what still runs.
+TTalorin_main::~TTalorin_main() = default;
 
 void TTalorin_main::View3DClick() {
     if (!m_viewWindow) {
@@ -526,10 +525,6 @@ void TTalorin_main::connectHandlers() {
     onText(ObjName, &talorin::TerrainDocument::setObjectName);
     onText(AtrName, &talorin::TerrainDocument::setAttributeName);
 
-    connect(BmpShow, &PaintBox::paintRequested, this,
-            [this] { handle(&TTalorin_main::BmpShowPaint); });
-    connect(ShowGraph, &PaintBox::paintRequested, this,
-            [this] { handle(&TTalorin_main::ShowGraphPaint); });
     connect(BmpShow, &PaintBox::mousePressed, this,
             [this](Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
                 RunHandler(m_dialogs, this, [&] { BmpShowMouseDown(button, shift, x, y); });
@@ -735,18 +730,8 @@ void TTalorin_main::UpdatePolygonCount() {
     showCount(QString::number(count));
 }
 
-struct TTalorin_main::CountJob {
-    talorin::Talorin_Args args;
-    std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
-    double maxError = 0;
-    std::atomic<bool> cancelled{false};
-    std::atomic<bool> finished{false}; // its thread has nothing left to do
-};
-
 void TTalorin_main::cancelAdaptiveCount() {
-    if (m_countJob)
-        m_countJob->cancelled = true;
-    m_countJob.reset();
+    m_live->cancelCount();
 }
 
 void TTalorin_main::startAdaptiveCount() {
@@ -761,51 +746,12 @@ void TTalorin_main::startAdaptiveCount() {
     }
     if (args.Depth < talorin::kDepthFieldMinimum)
         args.Depth = talorin::kDepthFieldMinimum;
-    auto job = std::make_shared<CountJob>();
-    job->args = args;
-    job->image = m_document.sharedImage();
-    job->maxError = m_outputOptions.maxError;
-    m_countJob = job;
     showCount(QStringLiteral("…"));
-
-    // Threads of earlier counts that have ended are joined now.
-    std::erase_if(m_countThreads, [](auto& entry) {
-        if (!entry.second->finished)
-            return false;
-        entry.first.join();
-        return true;
-    });
-    QPointer<TTalorin_main> window(this);
-    std::thread thread([job, window] {
-        struct Finish {
-            CountJob& job;
-            ~Finish() { job.finished = true; }
-        } finish{*job};
-        QString text;
-        try {
-            const std::uint64_t count = talorin::AdaptivePolygonCount(
-                job->args, job->maxError,
-                [&job](std::uint64_t, std::uint64_t) { return !job->cancelled.load(); });
-            text = QString::number(count);
-        } catch (const talorin::Error& e) {
-            if (e.kind() == talorin::ErrorKind::Cancelled)
-                return;
-            text = QStringLiteral("-"); // too large for memory, or a fault
-        } catch (const std::bad_alloc&) {
-            text = QStringLiteral("-");
-        }
-        // Shown on the window's thread, and only while this is the latest request.
-        QMetaObject::invokeMethod(
-            qApp,
-            [job, window, text] {
-                if (!window || window->m_countJob != job)
-                    return;
-                window->m_countJob.reset();
-                window->showCount(text);
-            },
-            Qt::QueuedConnection);
-    });
-    m_countThreads.emplace_back(std::move(thread), job);
+    m_live->countAdaptive(args, m_document.sharedImage(), m_outputOptions.maxError,
+                          [this](std::optional<std::uint64_t> count) {
+                              // "-": too large for memory, or a fault
+                              showCount(count ? QString::number(*count) : QStringLiteral("-"));
+                          });
 }
 
 void TTalorin_main::showCount(const QString& text) {
@@ -854,22 +800,11 @@ void TTalorin_main::drawMeshOverlay() {
 }
 
 void TTalorin_main::drawShapeGraph() {
-    // A change before the graph's first paint builds the background itself.
     if (!GraphBackgroundReady) {
         MakeGraphBackground(GraphBackground, ShowGraph->width(), ShowGraph->height());
         GraphBackgroundReady = true;
     }
     DrawShapeGraph(*ShowGraph, GraphBackground, shapeMode(), m_document.curveLevel());
-}
-
-void TTalorin_main::BmpShowPaint() {
-    // Before the first image there is nothing to show.
-    if (m_document.hasImage())
-        drawMeshOverlay();
-}
-
-void TTalorin_main::ShowGraphPaint() {
-    drawShapeGraph();
 }
 
 void TTalorin_main::BmpShowMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
@@ -1006,7 +941,7 @@ void TTalorin_main::runInBackground(const WorkOptions& options,
         WorkProgress*& run;
         ~Clear() { run = nullptr; }
     } clear{m_run};
-    RunInBackground(this, options, progress, work);
+    RunInBackground(m_work, this, options, progress, work);
 }
 
 void TTalorin_main::freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape) {

@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -152,8 +151,6 @@ class TTalorin_main : public QMainWindow {
     void ModeBClick();
     void FormShow();
     void BmpFileOpenClick();
-    void BmpShowPaint();
-    void ShowGraphPaint();
     void CovertLevelChange();
     void ShapeModeAClick();
     void ShapeModeBClick();
@@ -177,14 +174,14 @@ class TTalorin_main : public QMainWindow {
     // density. An estimate too large is reported once for the same inputs.
     void UpdatePolygonCount();
     // With adaptive depth on, the count depends on the terrain: it is made on
-    // a worker thread, "…" showing meanwhile; a newer request cancels an older.
+    // the preview worker, "…" showing meanwhile; a newer request cancels an older.
     void startAdaptiveCount();
     void cancelAdaptiveCount();
     // Generates the terrain from the document and saves it where the user says.
     void OutputSUF();
 
-    // Runs work on a worker thread while the window waits (see RunInBackground);
-    // a close meanwhile cancels it.
+    // Runs work on the window's worker while the window waits (see
+    // RunInBackground); a close meanwhile cancels it.
     void runInBackground(const WorkOptions& options,
                          const std::function<void(WorkProgress&)>& work);
     // Frees a shape off the UI thread.
@@ -222,12 +219,10 @@ class TTalorin_main : public QMainWindow {
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;
     OutputOptions m_outputOptions;
-    // The adaptive count being made, and the threads that made counts; they
-    // end soon after a cancel and are joined when the window goes.
-    struct CountJob;
-    std::shared_ptr<CountJob> m_countJob;
-    std::vector<std::pair<std::thread, std::shared_ptr<CountJob>>> m_countThreads;
     TerrainViewWindow* m_viewWindow = nullptr; // a child window, made on first use
     std::unique_ptr<LiveTerrain> m_live;       // after m_document: ends before it
     std::uint64_t m_shapeVersion = 0;          // the document's version at the last output
+    // Generation, saving and freeing. Last: it ends first, cancelling and
+    // waiting for a run left to stop after a cancel.
+    BackgroundWorker m_work;
 };

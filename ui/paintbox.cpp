@@ -21,7 +21,6 @@ void PaintBox::resizeEvent(QResizeEvent* event) {
 }
 
 void PaintBox::paintEvent(QPaintEvent* event) {
-    emit paintRequested();
     QPainter p(this);
     p.drawImage(event->rect(), m_canvas, event->rect());
 }

@@ -16,9 +16,6 @@ class PaintBox : public QWidget {
     const QImage& canvas() const { return m_canvas; }
 
   signals:
-    // Emitted at the start of every paint event, before the canvas is blitted:
-    // the place for the box's paint handler.
-    void paintRequested();
     // A mouse press on the box, in box pixels.
     void mousePressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
 

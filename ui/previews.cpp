@@ -51,12 +51,9 @@ QImage& CanvasOf(PaintBox& box) {
     return canvas;
 }
 
-// Shows the canvas. Inside the box's own paint event the canvas is blitted
-// right after the handler anyway, and asking for another paint there would
-// repaint for ever.
+// Shows the canvas on the next paint.
 void Show(PaintBox& box) {
-    if (!box.testAttribute(Qt::WA_WState_InPaintEvent))
-        box.update();
+    box.update();
 }
 
 } // namespace

@@ -51,6 +51,7 @@ class TestBackgroundWork : public QObject {
   private slots:
     void shortWorkShowsNoDialog() {
         QWidget owner;
+        BackgroundWorker worker;
         owner.show();
         const auto progress = std::make_shared<WorkProgress>();
         int result = 0;
@@ -59,7 +60,7 @@ class TestBackgroundWork : public QObject {
             sawDialog = sawDialog || DialogOf(owner);
             return false;
         });
-        RunInBackground(&owner, {QStringLiteral("work"), true, false}, progress,
+        RunInBackground(worker, &owner, {QStringLiteral("work"), true, false}, progress,
                         [&](WorkProgress&) { result = 42; });
         QCOMPARE(result, 42);
         QVERIFY(!sawDialog);
@@ -69,16 +70,19 @@ class TestBackgroundWork : public QObject {
 
     void errorComesBackOnTheCallersThread() {
         QWidget owner;
+        BackgroundWorker worker;
         const auto progress = std::make_shared<WorkProgress>();
         QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                                 RunInBackground(&owner, {}, progress, [](WorkProgress&) {
-                                     throw std::runtime_error("failed");
-                                 }));
+                                 RunInBackground(worker, &owner, {}, progress,
+                                                 [](WorkProgress&) {
+                                                     throw std::runtime_error("failed");
+                                                 }));
         QVERIFY(!QApplication::overrideCursor());
     }
 
     void cancelButtonStopsTheWork() {
         QWidget owner;
+        BackgroundWorker worker;
         owner.show();
         const auto progress = std::make_shared<WorkProgress>();
         QElapsedTimer clock;
@@ -103,7 +107,7 @@ class TestBackgroundWork : public QObject {
         });
         bool finished = false;
         clock.start();
-        RunInBackground(&owner, {QStringLiteral("長い仕事"), true, false}, progress,
+        RunInBackground(worker, &owner, {QStringLiteral("長い仕事"), true, false}, progress,
                         [&](WorkProgress& p) {
                             UntilCancelled(p);
                             finished = !p.cancelled();
@@ -120,41 +124,68 @@ class TestBackgroundWork : public QObject {
     }
 
     // Work that does not look at the cancel for a long while is left to end
-    // on its own; the caller gets the cancel at once and is not kept waiting.
+    // on its own; the caller gets the cancel at once and is not kept waiting,
+    // and the worker's owner going waits for it.
     void slowCancelIsNotWaitedFor() {
-        QWidget owner;
-        const auto progress = std::make_shared<WorkProgress>();
         const auto ended = std::make_shared<std::atomic<bool>>(false);
-        During(&owner, [&] {
-            progress->cancel();
-            return true;
-        });
-        bool cancelled = false;
-        try {
-            RunInBackground(&owner, {QString(), true, false}, progress, [ended](WorkProgress&) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-                *ended = true;
+        {
+            QWidget owner;
+            BackgroundWorker worker;
+            const auto progress = std::make_shared<WorkProgress>();
+            During(&owner, [&] {
+                progress->cancel();
+                return true;
             });
-        } catch (const talorin::Error& e) {
-            cancelled = e.kind() == talorin::ErrorKind::Cancelled;
+            bool cancelled = false;
+            try {
+                RunInBackground(worker, &owner, {QString(), true, false}, progress,
+                                [ended](WorkProgress&) {
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                                    *ended = true;
+                                });
+            } catch (const talorin::Error& e) {
+                cancelled = e.kind() == talorin::ErrorKind::Cancelled;
+            }
+            QVERIFY(cancelled);
+            QVERIFY(!*ended);
+            QVERIFY(!QApplication::overrideCursor());
         }
-        QVERIFY(cancelled);
-        QVERIFY(!*ended);
-        QVERIFY(!QApplication::overrideCursor());
-        JoinAbandonedWork();
         QVERIFY(*ended);
+    }
+
+    // A newer request of a lane drops the older one still queued and
+    // cancels the one running; other lanes are left alone.
+    void newerRequestSupersedesOlder() {
+        BackgroundWorker worker;
+        const BackgroundWorker::Lane lane = worker.newLane();
+        std::atomic<bool> started{false};
+        std::atomic<int> ran{0};
+        const auto first = worker.post(
+            [&](WorkProgress& p) {
+                started = true;
+                UntilCancelled(p);
+            },
+            lane);
+        QTRY_VERIFY(started);
+        const auto queued = worker.post([&](WorkProgress&) { ran += 10; }, lane);
+        const auto other = worker.post([&](WorkProgress&) { ran += 100; }, worker.newLane());
+        const auto newest = worker.post([&](WorkProgress&) { ran += 1; }, lane);
+        QVERIFY(first->cancelled());
+        QTRY_COMPARE(ran.load(), 101);
+        QVERIFY(!newest->cancelled() && !other->cancelled());
     }
 
     // Work that cannot be cancelled is always waited for.
     void uncancellableWorkIsWaitedFor() {
         QWidget owner;
+        BackgroundWorker worker;
         const auto progress = std::make_shared<WorkProgress>();
         During(&owner, [&] {
             progress->cancel();
             return true;
         });
         bool ended = false;
-        RunInBackground(&owner, {QString(), false, false}, progress, [&](WorkProgress&) {
+        RunInBackground(worker, &owner, {QString(), false, false}, progress, [&](WorkProgress&) {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
             ended = true;
         });
@@ -163,6 +194,7 @@ class TestBackgroundWork : public QObject {
 
     void ownerKeepsPaintingAndDropsInput() {
         QWidget owner;
+        BackgroundWorker worker;
         auto* counter = new PaintCounter;
         counter->setParent(&owner);
         counter->setGeometry(0, 0, 50, 50);
@@ -193,7 +225,7 @@ class TestBackgroundWork : public QObject {
                 return false;
             }
         });
-        RunInBackground(&owner, {}, progress, [](WorkProgress& p) { UntilCancelled(p); });
+        RunInBackground(worker, &owner, {}, progress, [](WorkProgress& p) { UntilCancelled(p); });
         QCoreApplication::processEvents();
         QVERIFY(paintsDuring > paintsBefore);
         QCOMPARE(field->text(), QString());
@@ -204,6 +236,7 @@ class TestBackgroundWork : public QObject {
 
     void bytesAreShownAsANumber() {
         QWidget owner;
+        BackgroundWorker worker;
         owner.show();
         const auto progress = std::make_shared<WorkProgress>();
         QString label;
@@ -218,7 +251,7 @@ class TestBackgroundWork : public QObject {
             progress->cancel();
             return true;
         });
-        RunInBackground(&owner, {QStringLiteral("保存"), false, true}, progress,
+        RunInBackground(worker, &owner, {QStringLiteral("保存"), false, true}, progress,
                         [](WorkProgress& p) {
                             for (int i = 0; p.report(1234567, 0) && i < 1000; ++i)
                                 std::this_thread::sleep_for(std::chrono::milliseconds(10));

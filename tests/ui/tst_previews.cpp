@@ -257,27 +257,6 @@ class PreviewsTest : public QObject {
         QCOMPARE(box.canvas().pixel(4, 66), kRed); // kept through the first resize event
     }
 
-    void drawingFromThePaintEventDoesNotRepaintForEver() {
-        QImage background;
-        MakeGraphBackground(background, 233, 73);
-        PaintBox box;
-        box.resize(233, 73);
-        int paints = 0;
-        connect(&box, &PaintBox::paintRequested, &box, [&] {
-            ++paints;
-            DrawShapeGraph(box, background, 0, 1.0);
-        });
-        box.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&box));
-        QCoreApplication::processEvents();
-        paints = 0;
-        box.repaint();
-        for (int k = 0; k < 5; ++k)
-            QCoreApplication::processEvents();
-        QCOMPARE(paints, 1);
-        QCOMPARE(box.grab().toImage().pixel(4, 66), kRed);
-    }
-
     // --- In the main window ---------------------------------------------------------
 
     void mainWindowWiring();
