@@ -86,21 +86,6 @@ void ApplyEditStyle(QWidget* widget) {
     widget->setPalette(palette);
 }
 
-QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, int w, int h) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(x, y, w, h);
-    return label;
-}
-
-QLineEdit* MakeEdit(QWidget* parent, const QString& text, int x, int y, int w, int h,
-                    const QString& hint) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setGeometry(x, y, w, h);
-    ApplyEditStyle(edit);
-    edit->setToolTip(hint);
-    return edit;
-}
-
 // A track bar that a wheel turn changes only when it has the focus: a turn
 // meant for the window would otherwise rebuild the lattice unasked.
 class TrackBar final : public QSlider {
@@ -116,25 +101,88 @@ class TrackBar final : public QSlider {
     }
 };
 
-QSlider* MakeTrackBar(QWidget* parent, int minimum, int maximum, int position, int tickInterval,
-                      int x, int y, int w, int h, const QString& hint) {
-    auto* bar = new TrackBar(parent);
-    bar->setRange(minimum, maximum);
-    bar->setValue(position);
-    bar->setSingleStep(1);
-    bar->setPageStep(2);
-    bar->setTickInterval(tickInterval);
-    bar->setTickPosition(QSlider::TicksBelow);
-    bar->setGeometry(x, y, w, h);
-    bar->setToolTip(hint);
-    return bar;
+// A factory of TrackBar for the control table.
+std::function<QSlider*(QWidget*)> TrackBarOf(int minimum, int maximum, int position,
+                                             int tickInterval) {
+    return [=](QWidget* parent) {
+        auto* bar = new TrackBar(parent);
+        bar->setRange(minimum, maximum);
+        bar->setValue(position);
+        bar->setSingleStep(1);
+        bar->setPageStep(2);
+        bar->setTickInterval(tickInterval);
+        bar->setTickPosition(QSlider::TicksBelow);
+        return bar;
+    };
 }
 
-QFrame* MakeSunkenBox(QWidget* parent, int x, int y, int w, int h) {
-    auto* box = new QFrame(parent);
-    box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    box->setGeometry(x, y, w, h);
-    return box;
+// One row of the control table: the member that holds the control and how
+// to make it (its own type's constructor unless a factory is given).
+class ControlSlot {
+  public:
+    template <class W>
+    ControlSlot(W*& member) // NOLINT: a row names its member plainly
+        : m_make([&member](QWidget* parent) { return member = new W(parent); }) {}
+    template <class W, class F>
+    ControlSlot(W*& member, F factory)
+        : m_make([&member, factory](QWidget* parent) { return member = factory(parent); }) {}
+    QWidget* make(QWidget* parent) const { return m_make(parent); }
+
+  private:
+    std::function<QWidget*(QWidget*)> m_make;
+};
+
+enum ControlFlag : unsigned {
+    kDisabled = 1,
+    kChecked = 2,
+    kEditLook = 4,    // black field, lime italic text
+    kInPanel = 8,     // a child of Panel1, the shape buttons' panel
+    kSunkenPanel = 16,
+    kSunkenBox = 32,
+    kRaisedPanel = 64,
+};
+
+struct ControlRow {
+    ControlSlot slot;
+    const char* name; // the object name, as the member is called
+    QRect rect;
+    QString caption;
+    QString hint;
+    unsigned flags = 0;
+};
+
+void SetCaption(QWidget* control, const QString& caption) {
+    if (auto* label = qobject_cast<QLabel*>(control))
+        label->setText(caption);
+    else if (auto* button = qobject_cast<QAbstractButton*>(control))
+        button->setText(caption);
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->setText(caption);
+}
+
+// Makes, names, places, labels and sets up one control of the table.
+void MakeControl(const ControlRow& row, QWidget* parent) {
+    QWidget* control = row.slot.make(parent);
+    control->setObjectName(QString::fromLatin1(row.name));
+    if (!row.caption.isEmpty())
+        SetCaption(control, row.caption);
+    control->setGeometry(row.rect);
+    if (row.flags & kEditLook)
+        ApplyEditStyle(control);
+    if (auto* frame = qobject_cast<QFrame*>(control)) {
+        if (row.flags & kSunkenPanel)
+            frame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        if (row.flags & kSunkenBox)
+            frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+        if (row.flags & kRaisedPanel)
+            frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    }
+    if (row.flags & kChecked)
+        static_cast<QAbstractButton*>(control)->setChecked(true);
+    if (row.flags & kDisabled)
+        control->setEnabled(false);
+    if (!row.hint.isEmpty())
+        control->setToolTip(row.hint);
 }
 
 // The file to write and its format: a known extension of the name decides,
@@ -247,28 +295,44 @@ QString TTalorin_main::CommandLineImageName(const QStringList& arguments) {
 }
 
 void TTalorin_main::createMenu() {
+    // An item without a caption is a separator.
+    struct Item {
+        QAction*& member;
+        const char* name;
+        QString caption;
+        QList<QKeySequence> keys = {};
+        bool enabled = true;
+    };
+    const auto addMenu = [this](QMenu*& menu, const char* name, const QString& caption,
+                                std::initializer_list<Item> items) {
+        menu = MainMenu1->addMenu(caption);
+        menu->setObjectName(QString::fromLatin1(name));
+        for (const Item& item : items) {
+            item.member = item.caption.isEmpty() ? menu->addSeparator() : menu->addAction(item.caption);
+            item.member->setObjectName(QString::fromLatin1(item.name));
+            if (!item.keys.isEmpty())
+                item.member->setShortcuts(item.keys);
+            item.member->setEnabled(item.enabled);
+        }
+    };
     MainMenu1 = menuBar();
-    K1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
-    BmpFileOpen = K1->addAction(QStringLiteral("BMPファイルを開く(&O)"));
-    SUFOut = K1->addAction(QStringLiteral("SUFファイルを出力する(&E)"));
-    SUFOut->setEnabled(false);
-    OutputOptionsMenu = K1->addAction(QStringLiteral("出力オプション(&O)..."));
-    OutputOptionsMenu->setObjectName(QStringLiteral("OutputOptionsMenu"));
-    N1 = K1->addSeparator();
-    Exit1 = K1->addAction(QStringLiteral("終了(&X)"));
-    EditMenu = MainMenu1->addMenu(QStringLiteral("編集(&E)"));
-    UndoAction = EditMenu->addAction(QStringLiteral("元に戻す(&U)"));
-    UndoAction->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z)});
-    UndoAction->setEnabled(false);
-    RedoAction = EditMenu->addAction(QStringLiteral("やり直し(&R)"));
-    RedoAction->setShortcuts(
-        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
-    RedoAction->setEnabled(false);
-    ViewMenu = MainMenu1->addMenu(QStringLiteral("表示(&V)"));
-    View3D = ViewMenu->addAction(QStringLiteral("3Dビュー(&3)"));
-    View3D->setShortcut(QKeySequence(Qt::Key_F3));
-    KH1 = MainMenu1->addMenu(QStringLiteral("ヘルプ(&H)"));
-    K2 = KH1->addAction(QStringLiteral("ヴァージョン情報(&A)..."));
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    addMenu(K1, "K1", QStringLiteral("ファイル(&F)"),
+            {{BmpFileOpen, "BmpFileOpen", QStringLiteral("BMPファイルを開く(&O)")},
+             {SUFOut, "SUFOut", QStringLiteral("SUFファイルを出力する(&E)"), {}, false},
+             {OutputOptionsMenu, "OutputOptionsMenu", QStringLiteral("出力オプション(&O)...")},
+             {N1, "N1", {}},
+             {Exit1, "Exit1", QStringLiteral("終了(&X)")}});
+    addMenu(EditMenu, "EditMenu", QStringLiteral("編集(&E)"),
+            {{UndoAction, "UndoAction", QStringLiteral("元に戻す(&U)"),
+              {QKeySequence(Qt::CTRL | Qt::Key_Z)}, false},
+             {RedoAction, "RedoAction", QStringLiteral("やり直し(&R)"),
+              {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
+              false}});
+    addMenu(ViewMenu, "ViewMenu", QStringLiteral("表示(&V)"),
+            {{View3D, "View3D", QStringLiteral("3Dビュー(&3)"), {QKeySequence(Qt::Key_F3)}}});
+    addMenu(KH1, "KH1", QStringLiteral("ヘルプ(&H)"),
+            {{K2, "K2", QStringLiteral("ヴァージョン情報(&A)...")}});
 }
 
 void TTalorin_main::createControls() {
@@ -277,112 +341,81 @@ void TTalorin_main::createControls() {
     client->setFont(PixelFont(12));
     setCentralWidget(client);
 
-    Bevel1 = MakeSunkenBox(client, 8, 24, 233, 233);
-    BmpShow = new PaintBox(client);
-    BmpShow->setGeometry(8, 24, 233, 233);
-    BmpShow->setToolTip(
-        QStringLiteral("読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。"));
-    Bevel2 = MakeSunkenBox(client, 8, 288, 233, 73);
+    const auto depthField = [this](QWidget* parent) {
+        return new DepthField(m_dialogs, talorin::kDepthFieldMinimum, talorin::kMaxDepth,
+                              talorin::kDefaultDepth, parent);
+    };
+    // In creation order, which is also the order they are stacked in.
+    const ControlRow rows[] = {
+        {Bevel1, "Bevel1", {8, 24, 233, 233}, {}, {}, kSunkenPanel},
+        {BmpShow, "BmpShow", {8, 24, 233, 233}, {},
+         QStringLiteral("読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。")},
+        {Bevel2, "Bevel2", {8, 288, 233, 73}, {}, {}, kSunkenPanel},
+        {InitPaMax, "InitPaMax", {192, 4, 49, 17}, QStringLiteral("初期化"),
+         QStringLiteral("メッシュの形を初期化します  わけがわかんなくなったら押しましょう。"),
+         kDisabled},
+        {SUFOutButton, "SUFOutButton", {256, 328, 145, 25}, QStringLiteral("地形形状作成保存"),
+         QStringLiteral("形状を生成・出力します"), kDisabled},
+        {{CovertLevel, TrackBarOf(talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10)},
+         "CovertLevel", {72, 268, 121, 17}, {}, QStringLiteral("山の形の極端さ加減を調整します")},
+        {Bevel3, "Bevel3", {248, 0, 161, 361}, {}, {}, kSunkenBox},
+        {Label1, "Label1", {8, 8, 71, 12}, QStringLiteral("メッシュ  密度"), {}},
+        {Label2, "Label2", {8, 272, 57, 12}, QStringLiteral("山のかたち"), {}},
+        {ModeA, "ModeA", {256, 8, 145, 17}, QStringLiteral("四角形ポリゴンで出力"),
+         QStringLiteral("すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"),
+         kChecked},
+        {ModeB, "ModeB", {256, 24, 145, 17}, QStringLiteral("三角形ポリゴンで出力"),
+         QStringLiteral("すべてを三角形で出力します  ポリゴン数はかなり増えます")},
+        {UV, "UV", {256, 48, 145, 17}, QStringLiteral("UV 座標付加"),
+         QStringLiteral("UV座標をつけて出力します 最大値255の実数値です"), kChecked},
+        {Shade, "Shade", {256, 64, 137, 17}, QStringLiteral("法線ベクトル付加"),
+         QStringLiteral("法線ベクトルをつけて出力する…はずですがまだ実装されていません"),
+         kDisabled},
+        {Label4, "Label4", {256, 232, 72, 12}, QStringLiteral("オブジェクト名"), {}},
+        {ObjName, "ObjName", {256, 248, 145, 24}, FromUtf8(talorin::kDefaultObjectName),
+         QStringLiteral("出力形状につけるオブジェクト名です"), kEditLook},
+        {Label5, "Label5", {256, 280, 80, 12}, QStringLiteral("アトリビュート名"), {}},
+        {AtrName, "AtrName", {256, 296, 145, 24}, FromUtf8(talorin::kDefaultAttributeName),
+         QStringLiteral(
+             "出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"),
+         kEditLook},
+        {Label3, "Label3", {256, 168, 31, 12}, QStringLiteral("大きさ"), {}},
+        {Size, "Size", {312, 160, 65, 24}, FromUtf8(talorin::kDefaultSizeText),
+         QStringLiteral("出力形状の大きさです"), kEditLook},
+        {Label6, "Label6", {256, 200, 21, 12}, QStringLiteral("高さ"), {}},
+        {Label7, "Label7", {376, 168, 24, 12}, QStringLiteral("四方"), {}},
+        {MaxHeight, "MaxHeight", {312, 192, 65, 24}, FromUtf8(talorin::kDefaultHeightText),
+         QStringLiteral("出力形状の高さです"), kEditLook},
+        {{PolygoneDepth, depthField}, "PolygoneDepth", {312, 96, 65, 26}, {},
+         QStringLiteral("再帰的に分割する回数を指定します 1増えるとポリゴン数は4倍になります"),
+         kEditLook},
+        {Label8, "Label8", {256, 96, 48, 12}, QStringLiteral("再帰回数"), {}},
+        {Label9, "Label9", {256, 128, 59, 12}, QStringLiteral("ポリゴン数："), {}},
+        {PolygoneCount, "PolygoneCount", {320, 128, 9, 16}, QStringLiteral("0"), {}},
+        {ShowGraph, "ShowGraph", {8, 288, 233, 73}, {},
+         QStringLiteral("山の形を横から見た図です")},
+        {Panel1, "Panel1", {192, 266, 48, 17}, {}, {}, kRaisedPanel},
+        {ShapeModeA, "ShapeModeA", {0, 0, 17, 17}, {},
+         QStringLiteral("山の形(富士山のようなかたち）"), kInPanel | kChecked},
+        {ShapeModeB, "ShapeModeB", {16, 0, 17, 17}, QStringLiteral("ShapeModeB"),
+         QStringLiteral("山の形（ドーム）"), kInPanel},
+        {ShapeModeC, "ShapeModeC", {32, 0, 17, 17}, QStringLiteral("ShapeModeC"),
+         QStringLiteral("山の形（丘）"), kInPanel},
+        {{PaMaxBar, TrackBarOf(talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kDefaultPaMax, 1)},
+         "PaMaxBar", {80, 4, 105, 17}, {}, QStringLiteral("全体的なメッシュの密度を変更できます")},
+    };
+    for (const ControlRow& row : rows)
+        MakeControl(row, row.flags & kInPanel ? Panel1 : client);
 
-    InitPaMax = new QPushButton(QStringLiteral("初期化"), client);
-    InitPaMax->setGeometry(192, 4, 49, 17);
-    InitPaMax->setEnabled(false);
-    InitPaMax->setToolTip(
-        QStringLiteral("メッシュの形を初期化します  わけがわかんなくなったら押しましょう。"));
-
-    SUFOutButton = new QPushButton(QStringLiteral("地形形状作成保存"), client);
-    SUFOutButton->setGeometry(256, 328, 145, 25);
-    SUFOutButton->setEnabled(false);
     // Drawn as the default button; keyPressEvent gives it the Enter key.
     SUFOutButton->setDefault(true);
-    SUFOutButton->setToolTip(QStringLiteral("形状を生成・出力します"));
-
-    CovertLevel =
-        MakeTrackBar(client, talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10, 72,
-                     268, 121, 17, QStringLiteral("山の形の極端さ加減を調整します"));
-
-    Bevel3 = new QFrame(client);
-    Bevel3->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Bevel3->setGeometry(248, 0, 161, 361);
-
-    Label1 = MakeLabel(client, QStringLiteral("メッシュ  密度"), 8, 8, 71, 12);
-    Label2 = MakeLabel(client, QStringLiteral("山のかたち"), 8, 272, 57, 12);
-
-    ModeA = new QRadioButton(QStringLiteral("四角形ポリゴンで出力"), client);
-    ModeA->setGeometry(256, 8, 145, 17);
-    ModeA->setChecked(true);
-    ModeA->setToolTip(
-        QStringLiteral("すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"));
-    ModeB = new QRadioButton(QStringLiteral("三角形ポリゴンで出力"), client);
-    ModeB->setGeometry(256, 24, 145, 17);
-    ModeB->setToolTip(QStringLiteral("すべてを三角形で出力します  ポリゴン数はかなり増えます"));
-
-    UV = new QCheckBox(QStringLiteral("UV 座標付加"), client);
-    UV->setGeometry(256, 48, 145, 17);
-    UV->setChecked(true);
-    UV->setToolTip(QStringLiteral("UV座標をつけて出力します 最大値255の実数値です"));
-    Shade = new QCheckBox(QStringLiteral("法線ベクトル付加"), client);
-    Shade->setGeometry(256, 64, 137, 17);
-    Shade->setChecked(false);
-    Shade->setEnabled(false);
-    Shade->setToolTip(
-        QStringLiteral("法線ベクトルをつけて出力する…はずですがまだ実装されていません"));
-
-    Label4 = MakeLabel(client, QStringLiteral("オブジェクト名"), 256, 232, 72, 12);
-    ObjName = MakeEdit(client, FromUtf8(talorin::kDefaultObjectName), 256, 248, 145, 24,
-                       QStringLiteral("出力形状につけるオブジェクト名です"));
-    Label5 = MakeLabel(client, QStringLiteral("アトリビュート名"), 256, 280, 80, 12);
-    AtrName = MakeEdit(
-        client, FromUtf8(talorin::kDefaultAttributeName), 256, 296, 145, 24,
-        QStringLiteral(
-            "出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"));
-    Label3 = MakeLabel(client, QStringLiteral("大きさ"), 256, 168, 31, 12);
-    Size = MakeEdit(client, FromUtf8(talorin::kDefaultSizeText), 312, 160, 65, 24,
-                    QStringLiteral("出力形状の大きさです"));
-    Label6 = MakeLabel(client, QStringLiteral("高さ"), 256, 200, 21, 12);
-    Label7 = MakeLabel(client, QStringLiteral("四方"), 376, 168, 24, 12);
-    MaxHeight = MakeEdit(client, FromUtf8(talorin::kDefaultHeightText), 312, 192, 65, 24,
-                         QStringLiteral("出力形状の高さです"));
-
-    PolygoneDepth = new DepthField(m_dialogs, talorin::kDepthFieldMinimum, talorin::kMaxDepth,
-                                   talorin::kDefaultDepth, client);
-    PolygoneDepth->setGeometry(312, 96, 65, 26);
-    ApplyEditStyle(PolygoneDepth);
-    PolygoneDepth->setToolTip(
-        QStringLiteral("再帰的に分割する回数を指定します 1増えるとポリゴン数は4倍になります"));
-
-    Label8 = MakeLabel(client, QStringLiteral("再帰回数"), 256, 96, 48, 12);
-    Label9 = MakeLabel(client, QStringLiteral("ポリゴン数："), 256, 128, 59, 12);
-    PolygoneCount = MakeLabel(client, QStringLiteral("0"), 320, 128, 9, 16);
     m_countFont = PixelFont(kCountPixelSize, true, true, true);
     PolygoneCount->setFont(m_countFont);
     QPalette countPalette = PolygoneCount->palette();
     countPalette.setColor(QPalette::WindowText, Qt::black);
     PolygoneCount->setPalette(countPalette);
-
-    ShowGraph = new PaintBox(client);
-    ShowGraph->setGeometry(8, 288, 233, 73);
-    ShowGraph->setToolTip(QStringLiteral("山の形を横から見た図です"));
-
-    Panel1 = new QFrame(client);
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setGeometry(192, 266, 48, 17);
-    ShapeModeA = new QRadioButton(Panel1);
-    ShapeModeA->setGeometry(0, 0, 17, 17);
-    ShapeModeA->setChecked(true);
     ShapeModeA->setBackgroundRole(QPalette::Button);
     ShapeModeA->setAutoFillBackground(true);
-    ShapeModeA->setToolTip(QStringLiteral("山の形(富士山のようなかたち）"));
-    ShapeModeB = new QRadioButton(QStringLiteral("ShapeModeB"), Panel1);
-    ShapeModeB->setGeometry(16, 0, 17, 17);
-    ShapeModeB->setToolTip(QStringLiteral("山の形（ドーム）"));
-    ShapeModeC = new QRadioButton(QStringLiteral("ShapeModeC"), Panel1);
-    ShapeModeC->setGeometry(32, 0, 17, 17);
-    ShapeModeC->setToolTip(QStringLiteral("山の形（丘）"));
-
-    PaMaxBar =
-        MakeTrackBar(client, talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kDefaultPaMax, 1, 80,
-                     4, 105, 17, QStringLiteral("全体的なメッシュの密度を変更できます"));
 
     // Frames and labels only decorate: they lie beneath every control, or the
     // right-hand frame would take the clicks and the hint of the output button
@@ -403,54 +436,6 @@ void TTalorin_main::createControls() {
             group->addButton(ShapeModeC);
     }
 
-    // Object names as the members are called, for tests and accessibility tools.
-    const std::pair<QObject*, const char*> names[] = {{MainMenu1, "MainMenu1"},
-                                                      {K1, "K1"},
-                                                      {BmpFileOpen, "BmpFileOpen"},
-                                                      {SUFOut, "SUFOut"},
-                                                      {N1, "N1"},
-                                                      {Exit1, "Exit1"},
-                                                      {EditMenu, "EditMenu"},
-                                                      {UndoAction, "UndoAction"},
-                                                      {RedoAction, "RedoAction"},
-                                                      {ViewMenu, "ViewMenu"},
-                                                      {View3D, "View3D"},
-                                                      {KH1, "KH1"},
-                                                      {K2, "K2"},
-                                                      {Bevel1, "Bevel1"},
-                                                      {BmpShow, "BmpShow"},
-                                                      {Bevel2, "Bevel2"},
-                                                      {InitPaMax, "InitPaMax"},
-                                                      {SUFOutButton, "SUFOutButton"},
-                                                      {CovertLevel, "CovertLevel"},
-                                                      {Bevel3, "Bevel3"},
-                                                      {Label1, "Label1"},
-                                                      {Label2, "Label2"},
-                                                      {ModeA, "ModeA"},
-                                                      {ModeB, "ModeB"},
-                                                      {UV, "UV"},
-                                                      {Shade, "Shade"},
-                                                      {Label4, "Label4"},
-                                                      {ObjName, "ObjName"},
-                                                      {Label5, "Label5"},
-                                                      {AtrName, "AtrName"},
-                                                      {Label3, "Label3"},
-                                                      {Size, "Size"},
-                                                      {Label6, "Label6"},
-                                                      {Label7, "Label7"},
-                                                      {MaxHeight, "MaxHeight"},
-                                                      {PolygoneDepth, "PolygoneDepth"},
-                                                      {Label8, "Label8"},
-                                                      {Label9, "Label9"},
-                                                      {PolygoneCount, "PolygoneCount"},
-                                                      {ShowGraph, "ShowGraph"},
-                                                      {Panel1, "Panel1"},
-                                                      {ShapeModeA, "ShapeModeA"},
-                                                      {ShapeModeB, "ShapeModeB"},
-                                                      {ShapeModeC, "ShapeModeC"},
-                                                      {PaMaxBar, "PaMaxBar"}};
-    for (const auto& [object, name] : names)
-        object->setObjectName(QString::fromLatin1(name));
 }
 
 void TTalorin_main::arrangeTabOrder() {
