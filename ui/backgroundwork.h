@@ -80,11 +80,11 @@ class BackgroundWorker {
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Entry> m_queue;                 // guarded by m_mutex
-    std::shared_ptr<WorkProgress> m_running;   // guarded by m_mutex
-    Lane m_runningLane = 0;                    // guarded by m_mutex
-    bool m_stop = false;                       // guarded by m_mutex
-    Lane m_lastLane = 0;                       // UI thread only
+    std::deque<Entry> m_queue;               // guarded by m_mutex
+    std::shared_ptr<WorkProgress> m_running; // guarded by m_mutex
+    Lane m_runningLane = 0;                  // guarded by m_mutex
+    bool m_stop = false;                     // guarded by m_mutex
+    Lane m_lastLane = 0;                     // UI thread only
     std::thread m_thread;
 };
 

@@ -177,9 +177,7 @@ void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progres
     try {
         std::shared_ptr<const talorin::TerrainMesh> mesh = job.mesh;
         if (!mesh) {
-            const auto stillWanted = [&current](std::uint64_t, std::uint64_t) {
-                return current();
-            };
+            const auto stillWanted = [&current](std::uint64_t, std::uint64_t) { return current(); };
             mesh = std::make_shared<const talorin::TerrainMesh>(
                 job.maxError > 0
                     ? talorin::GenerateAdaptiveMesh(*job.args, job.maxError, stillWanted)
@@ -195,7 +193,8 @@ void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progres
         // so that they do not compete with its upload and drawing for the
         // cores; an output shape, far larger, comes whole.
         if (!job.mesh) {
-            auto extras = std::make_shared<Extras>(Extras{serial, mesh, surface, job.polygonsPerCell});
+            auto extras =
+                std::make_shared<Extras>(Extras{serial, mesh, surface, job.polygonsPerCell});
             QMetaObject::invokeMethod(
                 self,
                 [self, extras, label = job.label] {

@@ -2,9 +2,9 @@
 // Keeps a 3D view showing the document's terrain while the user edits it:
 // each change starts a preview run on the preview worker (generation, then the
 // view's geometry); a newer change cancels a run still going, so edits never
-// wait for one. The same worker counts polygons at adaptive depth for the window. A run whose polygon count would pass the live budget is made
-// at the deepest depth under it and labelled so. After the output command the
-// generated shape itself can be shown instead.
+// wait for one. The same worker counts polygons at adaptive depth for the window. A run whose
+// polygon count would pass the live budget is made at the deepest depth under it and labelled so.
+// After the output command the generated shape itself can be shown instead.
 
 #include <QObject>
 #include <QPointer>
@@ -88,7 +88,7 @@ class LiveTerrain : public QObject {
 
     std::uint64_t m_serial = 0; // the newest request; older runs stop
     std::uint64_t m_shown = 0;
-    std::uint64_t m_delivered = 0; // serial of the last terrain given to the view
+    std::uint64_t m_delivered = 0;   // serial of the last terrain given to the view
     std::uint64_t m_countSerial = 0; // the newest count
     // The preview on the screen waiting to be completed, or null.
     std::shared_ptr<Extras> m_extras;

@@ -13,13 +13,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QSlider>
 #include <algorithm>
-#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -135,8 +133,8 @@ class ControlSlot {
 enum ControlFlag : unsigned {
     kDisabled = 1,
     kChecked = 2,
-    kEditLook = 4,    // black field, lime italic text
-    kInPanel = 8,     // a child of Panel1, the shape buttons' panel
+    kEditLook = 4, // black field, lime italic text
+    kInPanel = 8,  // a child of Panel1, the shape buttons' panel
     kSunkenPanel = 16,
     kSunkenBox = 32,
     kRaisedPanel = 64,
@@ -308,13 +306,15 @@ void TTalorin_main::createMenu() {
         menu = MainMenu1->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
         for (const Item& item : items) {
-            item.member = item.caption.isEmpty() ? menu->addSeparator() : menu->addAction(item.caption);
+            item.member =
+                item.caption.isEmpty() ? menu->addSeparator() : menu->addAction(item.caption);
             item.member->setObjectName(QString::fromLatin1(item.name));
             if (!item.keys.isEmpty())
                 item.member->setShortcuts(item.keys);
             item.member->setEnabled(item.enabled);
         }
     };
+    // clang-format off
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     addMenu(K1, "K1", QStringLiteral("ファイル(&F)"),
@@ -333,6 +333,7 @@ void TTalorin_main::createMenu() {
             {{View3D, "View3D", QStringLiteral("3Dビュー(&3)"), {QKeySequence(Qt::Key_F3)}}});
     addMenu(KH1, "KH1", QStringLiteral("ヘルプ(&H)"),
             {{K2, "K2", QStringLiteral("ヴァージョン情報(&A)...")}});
+    // clang-format on
 }
 
 void TTalorin_main::createControls() {
@@ -346,6 +347,7 @@ void TTalorin_main::createControls() {
                               talorin::kDefaultDepth, parent);
     };
     // In creation order, which is also the order they are stacked in.
+    // clang-format off
     const ControlRow rows[] = {
         {Bevel1, "Bevel1", {8, 24, 233, 233}, {}, {}, kSunkenPanel},
         {BmpShow, "BmpShow", {8, 24, 233, 233}, {},
@@ -356,7 +358,8 @@ void TTalorin_main::createControls() {
          kDisabled},
         {SUFOutButton, "SUFOutButton", {256, 328, 145, 25}, QStringLiteral("地形形状作成保存"),
          QStringLiteral("形状を生成・出力します"), kDisabled},
-        {{CovertLevel, TrackBarOf(talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10)},
+        {{CovertLevel,
+          TrackBarOf(talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10)},
          "CovertLevel", {72, 268, 121, 17}, {}, QStringLiteral("山の形の極端さ加減を調整します")},
         {Bevel3, "Bevel3", {248, 0, 161, 361}, {}, {}, kSunkenBox},
         {Label1, "Label1", {8, 8, 71, 12}, QStringLiteral("メッシュ  密度"), {}},
@@ -404,6 +407,7 @@ void TTalorin_main::createControls() {
         {{PaMaxBar, TrackBarOf(talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kDefaultPaMax, 1)},
          "PaMaxBar", {80, 4, 105, 17}, {}, QStringLiteral("全体的なメッシュの密度を変更できます")},
     };
+    // clang-format on
     for (const ControlRow& row : rows)
         MakeControl(row, row.flags & kInPanel ? Panel1 : client);
 
@@ -435,7 +439,6 @@ void TTalorin_main::createControls() {
         if (buttons.first == ShapeModeA)
             group->addButton(ShapeModeC);
     }
-
 }
 
 void TTalorin_main::arrangeTabOrder() {

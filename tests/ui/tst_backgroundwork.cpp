@@ -73,10 +73,9 @@ class TestBackgroundWork : public QObject {
         BackgroundWorker worker;
         const auto progress = std::make_shared<WorkProgress>();
         QVERIFY_THROWS_EXCEPTION(std::runtime_error,
-                                 RunInBackground(worker, &owner, {}, progress,
-                                                 [](WorkProgress&) {
-                                                     throw std::runtime_error("failed");
-                                                 }));
+                                 RunInBackground(worker, &owner, {}, progress, [](WorkProgress&) {
+                                     throw std::runtime_error("failed");
+                                 }));
         QVERIFY(!QApplication::overrideCursor());
     }
 
