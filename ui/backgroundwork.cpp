@@ -247,10 +247,11 @@ void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions
             }
             const std::lock_guard lock(job->mutex);
             job->failure = failure;
-            // Posted: the loop ends on its own thread, also when it has not started yet.
+            // Posted: the loop ends on its own thread, also when it has not
+            // started yet. By name, not with a functor: a functor's captures
+            // would be freed on whichever thread lets go last.
             if (QEventLoop* waiting = job->loop)
-                QMetaObject::invokeMethod(
-                    waiting, [waiting] { waiting->quit(); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(waiting, "quit", Qt::QueuedConnection);
         },
         0, progress);
 
