@@ -737,7 +737,6 @@ void TTalorin_main::UpdatePolygonCount() {
 
 struct TTalorin_main::CountJob {
     talorin::Talorin_Args args;
-    std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
     double maxError = 0;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> finished{false}; // its thread has nothing left to do
@@ -763,7 +762,6 @@ void TTalorin_main::startAdaptiveCount() {
         args.Depth = talorin::kDepthFieldMinimum;
     auto job = std::make_shared<CountJob>();
     job->args = args;
-    job->image = m_document.sharedImage();
     job->maxError = m_outputOptions.maxError;
     m_countJob = job;
     showCount(QStringLiteral("…"));
@@ -917,7 +915,6 @@ void TTalorin_main::OutputSUF() {
     // would, so that the count shows the depth the run uses.
     PolygoneDepth->commit();
     const talorin::Talorin_Args args = m_document.makeArgs();
-    const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
     // A close asked for while this runs takes effect when it has ended.
     struct CloseWhenAsked {
         TTalorin_main& window;
@@ -932,12 +929,11 @@ void TTalorin_main::OutputSUF() {
     // may be left to unwind on its own.
     struct Generation {
         talorin::Talorin_Args args;
-        std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
         std::unique_ptr<talorin::TerrainMesh> mesh;
         std::optional<double> maxError; // adaptive depth
     };
     const auto run = std::make_shared<Generation>(Generation{
-        args, image, nullptr,
+        args, nullptr,
         m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt});
     try {
         runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {

@@ -16,6 +16,7 @@
 #include "terrain/terrain.h"
 #include "base/error.h"
 #include "shape/shape.h"
+#include "tests/support/borrowed.h"
 
 using namespace talorin;
 
@@ -69,7 +70,7 @@ Talorin_Args ArgsFor(const Bitmap& image, int paMax, int depth, bool quads) {
     args.QuadMode = quads;
     args.ShapeMode = 1;
     args.CurveLevel = 1.7;
-    args.Bitmap = &image;
+    args.Bitmap = Borrowed(image);
     args.Depth = depth;
     args.ObjName = "obj";
     args.AtrName = "BodyM";

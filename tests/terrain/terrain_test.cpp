@@ -14,6 +14,8 @@
 
 #include "base/error.h"
 #include "tests/support/images.h"
+#include "tests/support/sampleheight.h"
+#include "tests/support/borrowed.h"
 
 using namespace talorin;
 using vesk::TVESK_Object;
@@ -76,7 +78,7 @@ Talorin_Args MakeArgs(const Bitmap& image, int paMax, int depth, bool quads) {
     args.QuadMode = quads;
     args.ShapeMode = 0;
     args.CurveLevel = 1.0;
-    args.Bitmap = &image;
+    args.Bitmap = Borrowed(image);
     args.Depth = depth;
     args.ObjName = "terrain";
     args.AtrName = "ground";
@@ -753,7 +755,7 @@ TEST_F(Generation, RefusesAMissingImageOrDensity) {
     args.Bitmap = nullptr;
     EXPECT_THROW(GenerateTerrainMesh(args), Error);
     const Bitmap none;
-    args.Bitmap = &none;
+    args.Bitmap = Borrowed(none);
     EXPECT_THROW(GenerateTerrainMesh(args), Error);
     args = MakeArgs(image, 4, 1, true);
     args.PaMax = 17;
