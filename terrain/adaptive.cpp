@@ -13,6 +13,7 @@
 #include "terrain/vertexsampler.h"
 #include "base/error.h"
 #include "shape/shape.h"
+#include "terrain/terraindocument.h"
 
 namespace talorin {
 
@@ -538,7 +539,7 @@ class AdaptiveRun {
 
 void CheckArgs(const Talorin_Args& args, double maxError) {
     CheckGenerationArgs(args);
-    if (!(maxError > 0) || !std::isfinite(maxError))
+    if (!MaxErrorInRange(maxError))
         throw Error(kBadMaxErrorText);
 }
 
