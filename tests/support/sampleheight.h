@@ -3,7 +3,6 @@
 // heights point by point: the run's own sampler on a run of just these
 // height settings.
 
-#include "base/error.h"
 #include "tests/support/borrowed.h"
 #include "image/bitmap.h"
 #include "terrain/terrain.h"
@@ -12,12 +11,10 @@
 namespace talorin {
 
 // The height at image point (x, y) of a run with this profile, exponent e and
-// MaxHeight heightScale. Throws talorin::Error for an image smaller than
-// 2 x 2, FloatFault for a point that cannot be rounded to a 32-bit integer.
+// MaxHeight heightScale, for an image of at least 2 x 2 pixels. Throws
+// FloatFault for a point that cannot be rounded to a 32-bit integer.
 inline double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
                            double heightScale, double e) {
-    if (image.width() < 2 || image.height() < 2)
-        throw Error("the image is smaller than 2 x 2 pixels");
     Talorin_Args args;
     args.Size = 1;
     args.MaxHeight = heightScale;

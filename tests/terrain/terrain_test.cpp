@@ -219,11 +219,6 @@ TEST(SampleHeight, UnroundablePointIsAnInvalidOperation) {
     EXPECT_EQ(FaultOf([&] { SampleHeight(image, 0, 0, 3e9, 1, 1); }), kInvalidOperationText);
 }
 
-TEST(SampleHeight, NeedsTwoByTwoPixels) {
-    EXPECT_THROW(SampleHeight(Filled(1, 5, {}), 0, 0, 0, 1, 1), Error);
-    EXPECT_THROW(SampleHeight(Bitmap(), 0, 0, 0, 1, 1), Error);
-}
-
 // --- Vertex values and order ----------------------------------------------------------
 
 TEST_F(Generation, VertexValuesAtTheImageCornersAndTopEdge) {
