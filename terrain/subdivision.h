@@ -84,6 +84,9 @@ bool WalkNodeImpl(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int levels
         cd = Midpoint(C, D);
         da = Midpoint(D, A);
     }
+    if (levels == 1) // the last level's four leaves in one step: no calls for them
+        return visit(Leaf{A, ab, c, da, x, y}, 0) && visit(Leaf{ab, B, bc, c, x + 1, y}, 0) &&
+               visit(Leaf{c, bc, C, cd, x + 1, y + 1}, 0) && visit(Leaf{da, c, cd, D, x, y + 1}, 0);
     const std::uint32_t half = std::uint32_t{1} << (levels - 1);
     return WalkNodeImpl<kChecked>(A, ab, c, da, levels - 1, x, y, split, visit) &&
            WalkNodeImpl<kChecked>(ab, B, bc, c, levels - 1, x + half, y, split, visit) &&
