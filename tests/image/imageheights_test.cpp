@@ -18,7 +18,6 @@
 #include "tests/support/bmp24.h"
 #include "tests/support/pngfile.h"
 #include "tests/support/sampleheight.h"
-#include "tests/support/borrowed.h"
 
 namespace talorin {
 namespace {

@@ -19,7 +19,7 @@
 #include "base/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/images.h"
-#include "tests/support/borrowed.h"
+#include "tests/support/sampleheight.h"
 
 using namespace talorin;
 namespace fs = std::filesystem;

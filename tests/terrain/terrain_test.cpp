@@ -15,7 +15,6 @@
 #include "base/error.h"
 #include "tests/support/images.h"
 #include "tests/support/sampleheight.h"
-#include "tests/support/borrowed.h"
 
 using namespace talorin;
 using vesk::TVESK_Object;
