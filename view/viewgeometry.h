@@ -23,7 +23,7 @@ struct Rgb8 {
 // The record the view's vertex buffer holds, 36 bytes, no padding.
 struct ViewVertex {
     float position[3];      // .suf frame
-    float normal[3];        // unit length
+    float normal[3];        // unit length: VertexNormals, as the exporters write it
     std::uint8_t colour[4]; // height colour, alpha 255
     float uv[2];            // U / 255, V / 255: 0..1 across the contour image
 };
