@@ -56,15 +56,15 @@ inline Bitmap ContourImage(int size) {
 }
 
 // The height settings of the benchmark runs on image at density paMax: a
-// square of 2000, height 500, shape 2 with curve level 2.3. image is borrowed
-// and must outlive the arguments. Depth, quads and UV are left to the caller.
+// square of 2000, height 500, shape 2 with curve level 2.3; the arguments hold
+// a copy of image. Depth, quads and UV are left to the caller.
 inline Talorin_Args HeightArgs(const Bitmap& image, int paMax) {
     Talorin_Args args;
     args.Size = 2000;
     args.MaxHeight = 500;
     args.ShapeMode = 2;
     args.CurveLevel = 2.3;
-    args.Bitmap = &image;
+    args.Bitmap = std::make_shared<const Bitmap>(image);
     args.PaMax = paMax;
     args.Lattice = InitMeshLattice(image, paMax);
     return args;

@@ -29,11 +29,11 @@ struct GenerateOptions {
     std::string heightText = kDefaultHeightText;
     int depth = kDefaultDepth;
     int density = kDefaultPaMax;
-    bool quads = true;
-    std::uint8_t shapeMode = 0;
+    bool quads = kDefaultQuadMode;
+    std::uint8_t shapeMode = kDefaultShapeMode;
     int level = kDefaultLevel;
-    bool withUV = true;
-    bool withShade = false;
+    bool withUV = kDefaultWithUv;
+    bool withShade = kDefaultWithShade;
     std::optional<std::string> objectName;           // UTF-8; unset: the image's base name
     std::string attributeName = kImageAttributeName; // UTF-8
     // Presses on the 233 x 233 preview (pull = left, push = right), in
@@ -45,14 +45,14 @@ struct GenerateOptions {
     std::optional<double> solidBase; // --solid: close into a solid down to -base
     // --max-error: adaptive depth; depth is then the largest depth and a leaf
     // is split only while the terrain departs from it by more than this
-    // (output height units, > 0).
+    // (output height units, MaxErrorInRange).
     std::optional<double> maxError;
 };
 
 struct EstimateOptions {
     int depth = kDefaultDepth;
     int density = kDefaultPaMax;
-    bool quads = true;
+    bool quads = kDefaultQuadMode;
     // estimate IMAGE ...: the settings of a generate run on that image (output
     // options excepted), with which the count of an adaptive run is made.
     std::optional<GenerateOptions> terrain;

@@ -20,11 +20,11 @@ namespace talorin {
 // counter-clockwise stays counter-clockwise seen from the up axis.
 // Z up (STL, PLY): (suf y, -suf x, suf z).
 inline Vec3 ToZUp(const Vec3& v) {
-    return {v[1], -v[0], v[2]};
+    return {v.y, -v.x, v.z};
 }
 // Y up (OBJ, glb): (suf y, suf z, suf x).
 inline Vec3 ToYUp(const Vec3& v) {
-    return {v[1], v[2], v[0]};
+    return {v.y, v.z, v.x};
 }
 
 // A name (CP932 bytes) as UTF-8 on one line: control characters, which would
@@ -91,6 +91,10 @@ inline char* StoreLe32(char* at, std::uint32_t v) {
 }
 inline char* StoreFloat(char* at, double v) {
     return StoreLe32(at, std::bit_cast<std::uint32_t>(float(v)));
+}
+// v's x, y and z as three floats.
+inline char* StoreFloats(char* at, const Vec3& v) {
+    return StoreFloat(StoreFloat(StoreFloat(at, v.x), v.y), v.z);
 }
 
 // Formats items 0 .. count-1 as text in blocks, several blocks at a time on

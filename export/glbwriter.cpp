@@ -80,8 +80,9 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
     float hi[3] = {-lo[0], -lo[1], -lo[2]};
     for (const MeshVertex& v : mesh.Vertices) {
         const Vec3 p = ToYUp(PositionOf(v));
+        const double coordinates[3] = {p.x, p.y, p.z};
         for (int k = 0; k < 3; ++k) {
-            const float f = float(p[k]);
+            const float f = float(coordinates[k]);
             if (!std::isfinite(f))
                 throw Error("glTF: the terrain has a point outside the range of float32");
             lo[k] = std::min(lo[k], f);
@@ -180,14 +181,10 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
     out.put32(kBinChunk);
 
     for (const MeshVertex& v : mesh.Vertices) {
-        char* at = out.claim(12);
-        for (double x : ToYUp(PositionOf(v)))
-            at = StoreFloat(at, x);
+        StoreFloats(out.claim(12), ToYUp(PositionOf(v)));
     }
     for (const Vec3& n : normals) {
-        char* at = out.claim(12);
-        for (double x : ToYUp(n))
-            at = StoreFloat(at, x);
+        StoreFloats(out.claim(12), ToYUp(n));
     }
     if (uv)
         for (const MeshVertex& v : mesh.Vertices)

@@ -67,7 +67,7 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
             NumberTexts across, along;
             for (std::size_t i = first; i < last; ++i) {
                 const Vec3 p = ToYUp(PositionOf(mesh.Vertices[i]));
-                PutLine(text, "v", {p[0], p[1], p[2]}, {&across, nullptr, &along});
+                PutLine(text, "v", {p.x, p.y, p.z}, {&across, nullptr, &along});
             }
         });
     if (uv)
@@ -87,7 +87,7 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
             text.reserve((last - first) * 72);
             for (std::size_t i = first; i < last; ++i) {
                 const Vec3 n = ToYUp(normals[i]);
-                PutLine(text, "vn", {n[0], n[1], n[2]}, {nullptr, nullptr, nullptr});
+                PutLine(text, "vn", {n.x, n.y, n.z}, {nullptr, nullptr, nullptr});
             }
         });
     out.write("usemtl " + MaterialName(mesh) + "\n");

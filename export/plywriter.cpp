@@ -49,10 +49,7 @@ void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
         const Vec3 p = ToZUp(PositionOf(v));
         const Vec3 n = ToZUp(normals[i]);
         char* at = out.claim(uv ? 32 : 24);
-        for (double x : p)
-            at = StoreFloat(at, x);
-        for (double x : n)
-            at = StoreFloat(at, x);
+        at = StoreFloats(StoreFloats(at, p), n);
         if (uv) {
             at = StoreFloat(at, v.U / 255);
             StoreFloat(at, 1 - v.V / 255);

@@ -25,14 +25,10 @@ void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
             const Vec3 pa = ToZUp(PositionOf(mesh.Vertices[a]));
             const Vec3 pb = ToZUp(PositionOf(mesh.Vertices[b]));
             const Vec3 pc = ToZUp(PositionOf(mesh.Vertices[c]));
-            const Vec3 u{pb[0] - pa[0], pb[1] - pa[1], pb[2] - pa[2]};
-            const Vec3 v{pc[0] - pa[0], pc[1] - pa[1], pc[2] - pa[2]};
-            const Vec3 n = Normalized(
-                {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]});
+            const Vec3 n = Normalized(Cross(pb - pa, pc - pa));
             char* at = out.claim(50);
             for (const Vec3& w : {n, pa, pb, pc})
-                for (double x : w)
-                    at = StoreFloat(at, x);
+                at = StoreFloats(at, w);
             at[0] = at[1] = 0; // no attributes
         });
     }

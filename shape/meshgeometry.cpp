@@ -30,45 +30,69 @@ Vec3 PolygonAreaVector(const TerrainMesh& mesh, std::size_t p) {
         const MeshVertex &b = v[c[i]], &d = v[c[i + 1]];
         const Vec3 t = cross(b.X - origin.X, b.Y - origin.Y, b.Z - origin.Z, d.X - origin.X,
                              d.Y - origin.Y, d.Z - origin.Z);
-        sum[0] += t[0];
-        sum[1] += t[1];
-        sum[2] += t[2];
+        sum.x += t.x;
+        sum.y += t.y;
+        sum.z += t.z;
     }
     return sum;
 }
 
-Vec3 Normalized(const Vec3& v) {
-    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-    if (!(length > 0) || !std::isfinite(length))
-        return {0, 0, 0};
-    return {v[0] / length, v[1] / length, v[2] / length};
+double Length(Vec3 a) {
+    return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
 }
 
+Vec3 Normalized(Vec3 a) {
+    const double length = Length(a);
+    if (!(length > 0) || !std::isfinite(length))
+        return {0, 0, 0};
+    return {a.x / length, a.y / length, a.z / length};
+}
+
+namespace {
+
+// Meshes from this many polygons on share the sums out among the cores.
+constexpr std::size_t kSlicedPolygons = 32768;
+
+} // namespace
+
 std::vector<Vec3> VertexNormals(const TerrainMesh& mesh) {
-    std::vector<Vec3> normals(mesh.Vertices.size(), Vec3{0, 0, 0});
-    for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
-        const std::size_t n = mesh.cornerCount(p);
-        if (n < 3)
-            continue;
-        const Vec3 area = PolygonAreaVector(mesh, p);
-        const std::uint32_t* c = mesh.corners(p);
-        for (std::size_t i = 0; i < n; ++i) {
-            Vec3& sum = normals[c[i]];
-            sum[0] += area[0];
-            sum[1] += area[1];
-            sum[2] += area[2];
+    std::vector<Vec3> normals(mesh.Vertices.size());
+    const std::size_t polygons = mesh.polygonCount();
+    const std::size_t slices = polygons >= kSlicedPolygons ? vesk::SliceCount() : 1;
+    // Each slice owns a range of vertices and goes through all polygons in
+    // order, adding the area vectors of those that touch its range: every
+    // vertex gets the same sum, in the same order, however many slices there
+    // are. A polygon is only measured by the slices it touches, which on a
+    // generated mesh (vertices numbered as the polygons first reach them) are
+    // one or two.
+    vesk::ForSlices(normals.size(), slices, [&](std::size_t, std::size_t first, std::size_t last) {
+        const std::size_t width = last - first;
+        for (std::size_t p = 0; p < polygons; ++p) {
+            const std::size_t n = mesh.cornerCount(p);
+            if (n < 3)
+                continue;
+            const std::uint32_t* c = mesh.corners(p);
+            bool touches = false;
+            for (std::size_t i = 0; i < n; ++i)
+                touches |= c[i] - first < width;
+            if (!touches)
+                continue;
+            const Vec3 area = PolygonAreaVector(mesh, p);
+            for (std::size_t i = 0; i < n; ++i)
+                if (c[i] - first < width) {
+                    Vec3& sum = normals[c[i]];
+                    sum.x += area.x;
+                    sum.y += area.y;
+                    sum.z += area.z;
+                }
         }
-    }
-    // Normalising is the costly part: on several threads.
-    vesk::ForSlices(normals.size(), vesk::SliceCount(),
-                    [&](std::size_t, std::size_t first, std::size_t last) {
-                        for (std::size_t i = first; i < last; ++i) {
-                            Vec3& n = normals[i];
-                            n = Normalized(n);
-                            if (n[0] == 0 && n[1] == 0 && n[2] == 0)
-                                n = {0, 0, 1};
-                        }
-                    });
+        for (std::size_t i = first; i < last; ++i) {
+            Vec3& n = normals[i];
+            n = Normalized(n);
+            if (n.x == 0 && n.y == 0 && n.z == 0)
+                n = {0, 0, 1};
+        }
+    });
     return normals;
 }
 

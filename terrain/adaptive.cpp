@@ -13,6 +13,7 @@
 #include "terrain/vertexsampler.h"
 #include "base/error.h"
 #include "shape/shape.h"
+#include "terrain/terraindocument.h"
 
 namespace talorin {
 
@@ -46,7 +47,7 @@ class AdaptiveRun {
             m_originX = x;
             m_originY = y;
             sampleReference(A, B, C, D);
-            decideNode(A, B, C, D, 0, 0, 0);
+            decideCell(A, B, C, D);
         });
     }
 
@@ -55,7 +56,7 @@ class AdaptiveRun {
         std::uint64_t polygons = 0;
         forEachCell([&](MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
                         std::uint32_t y) {
-            walkDecided(A, B, C, D, 0, x, y, [&](const Leaf& leaf, std::uint32_t span) {
+            walkDecided(A, B, C, D, x, y, [&](const Leaf& leaf, std::uint32_t span) {
                 if (m_quads) {
                     ++polygons;
                 } else {
@@ -86,7 +87,7 @@ class AdaptiveRun {
             leaves->reserve(std::size_t(m_leafCount));
         forEachCell([&](MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
                         std::uint32_t y) {
-            walkDecided(A, B, C, D, 0, x, y, [&](const Leaf& leaf, std::uint32_t span) {
+            walkDecided(A, B, C, D, x, y, [&](const Leaf& leaf, std::uint32_t span) {
                 const std::size_t before = corners.size();
                 if (m_quads)
                     quadLeaf(leaf, span, corners, sizes);
@@ -147,34 +148,10 @@ class AdaptiveRun {
     // The full-depth reference heights of one cell: corners of all leaves, and
     // centres in triangle mode. Each point is sampled once.
     void sampleReference(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D) {
-        referenceNode(A, B, C, D, 0, 0, 0);
-    }
-
-    // The subdivision of the uniform walk (same operations, same order), with
-    // the last level's four leaves taken in one step.
-    void referenceNode(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int level,
-                       std::uint32_t x, std::uint32_t y) {
-        if (level == m_depth) { // depth 0: the cell is the leaf
-            referenceLeaf(A, B, C, D, x, y);
-            return;
-        }
-        const MeshPoint c = Centre(A, B, C, D);
-        const MeshPoint ab = Midpoint(A, B);
-        const MeshPoint bc = Midpoint(B, C);
-        const MeshPoint cd = Midpoint(C, D);
-        const MeshPoint da = Midpoint(D, A);
-        if (level + 1 == m_depth) {
-            referenceLeaf(A, ab, c, da, x, y);
-            referenceLeaf(ab, B, bc, c, x + 1, y);
-            referenceLeaf(c, bc, C, cd, x + 1, y + 1);
-            referenceLeaf(da, c, cd, D, x, y + 1);
-            return;
-        }
-        const std::uint32_t half = (m_side >> level) / 2;
-        referenceNode(A, ab, c, da, level + 1, x, y);
-        referenceNode(ab, B, bc, c, level + 1, x + half, y);
-        referenceNode(c, bc, C, cd, level + 1, x + half, y + half);
-        referenceNode(da, c, cd, D, level + 1, x, y + half);
+        WalkCell(A, B, C, D, m_depth, [&](const Leaf& leaf) {
+            referenceLeaf(leaf.A, leaf.B, leaf.C, leaf.D, leaf.X, leaf.Y);
+            return true;
+        });
     }
 
     // A full-depth leaf samples its corner A, the corners on the cell's far
@@ -198,48 +175,22 @@ class AdaptiveRun {
             throw Faulted{};
     }
 
-    // The node (A, B, C, D) at level with corner A at local grid (x, y):
+    // The leaves of the cell (A, B, C, D), at local grid positions: a node is
     // kept as a leaf when its error is within bounds, else split as the
     // uniform walk splits it.
-    void decideNode(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int level, std::uint32_t x,
-                    std::uint32_t y) {
-        const std::uint32_t span = m_side >> level;
-        if (m_quads) {
-            // Quads need no points here, only the heights on the grid.
-            decideQuad(level, x, y);
-            return;
-        }
-        if (level < m_depth) {
+    void decideCell(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D) {
+        const auto exceeds = [&](const Leaf& node, int levels) {
+            const std::uint32_t span = std::uint32_t{1} << levels;
+            if (m_quads)
+                return quadExceeds(node.X, node.Y, span);
             double zc = 0;
-            sample(Centre(A, B, C, D), zc);
-            if (fanExceeds(x, y, span, zc)) {
-                const MeshPoint c = Centre(A, B, C, D);
-                const MeshPoint ab = Midpoint(A, B);
-                const MeshPoint bc = Midpoint(B, C);
-                const MeshPoint cd = Midpoint(C, D);
-                const MeshPoint da = Midpoint(D, A);
-                const std::uint32_t half = span / 2;
-                decideNode(A, ab, c, da, level + 1, x, y);
-                decideNode(ab, B, bc, c, level + 1, x + half, y);
-                decideNode(c, bc, C, cd, level + 1, x + half, y + half);
-                decideNode(da, c, cd, D, level + 1, x, y + half);
-                return;
-            }
-        }
-        markLeaf(x, y, span);
-    }
-
-    void decideQuad(int level, std::uint32_t x, std::uint32_t y) {
-        const std::uint32_t span = m_side >> level;
-        if (level < m_depth && quadExceeds(x, y, span)) {
-            const std::uint32_t half = span / 2;
-            decideQuad(level + 1, x, y);
-            decideQuad(level + 1, x + half, y);
-            decideQuad(level + 1, x + half, y + half);
-            decideQuad(level + 1, x, y + half);
-            return;
-        }
-        markLeaf(x, y, span);
+            sample(Centre(node.A, node.B, node.C, node.D), zc);
+            return fanExceeds(node.X, node.Y, span, zc);
+        };
+        WalkCellWhile(A, B, C, D, m_depth, exceeds, [&](const Leaf& leaf, int levels) {
+            markLeaf(leaf.X, leaf.Y, std::uint32_t{1} << levels);
+            return true;
+        });
     }
 
     // A leaf at local grid (x, y): its corners go onto the lattice's grid.
@@ -370,25 +321,21 @@ class AdaptiveRun {
 
     // Walks the decided leaves of a cell in the uniform order: a node is split
     // exactly when its middle is a leaf corner. visit(leaf, span) gets grid
-    // positions on the whole lattice's grid.
+    // positions on the whole lattice's grid, (x, y) being the cell's corner A.
     template <typename Visit>
-    void walkDecided(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int level, std::uint32_t x,
+    void walkDecided(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, std::uint32_t x,
                      std::uint32_t y, Visit&& visit) {
-        const std::uint32_t span = m_side >> level;
-        const std::uint32_t half = span / 2;
-        if (level < m_depth && slot(x + half, y + half) != kNoVertex) {
-            const MeshPoint c = Centre(A, B, C, D);
-            const MeshPoint ab = Midpoint(A, B);
-            const MeshPoint bc = Midpoint(B, C);
-            const MeshPoint cd = Midpoint(C, D);
-            const MeshPoint da = Midpoint(D, A);
-            walkDecided(A, ab, c, da, level + 1, x, y, visit);
-            walkDecided(ab, B, bc, c, level + 1, x + half, y, visit);
-            walkDecided(c, bc, C, cd, level + 1, x + half, y + half, visit);
-            walkDecided(da, c, cd, D, level + 1, x, y + half, visit);
-            return;
-        }
-        visit(Leaf{A, B, C, D, x, y}, span);
+        const auto decided = [&](const Leaf& node, int levels) {
+            const std::uint32_t half = std::uint32_t{1} << (levels - 1);
+            return slot(node.X + half, node.Y + half) != kNoVertex;
+        };
+        WalkCellWhile(
+            A, B, C, D, m_depth, decided,
+            [&](const Leaf& leaf, int levels) {
+                visit(leaf, std::uint32_t{1} << levels);
+                return true;
+            },
+            x, y);
     }
 
     struct EdgePoint {
@@ -592,7 +539,7 @@ class AdaptiveRun {
 
 void CheckArgs(const Talorin_Args& args, double maxError) {
     CheckGenerationArgs(args);
-    if (!(maxError > 0) || !std::isfinite(maxError))
+    if (!MaxErrorInRange(maxError))
         throw Error(kBadMaxErrorText);
 }
 

@@ -62,11 +62,14 @@ struct Leaf {
 
 namespace detail {
 
-template <bool kChecked, typename Visit>
-bool WalkCellImpl(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth, std::uint32_t x,
-                  std::uint32_t y, Visit& visit) {
-    if (depth == 0)
-        return visit(Leaf{A, B, C, D, x, y});
+// The walk itself: a node (a Leaf whose X, Y count in steps of the full
+// depth) with levels splits below it is split while split(node, levels)
+// says so, and otherwise handed to visit(node, levels).
+template <bool kChecked, typename Split, typename Visit>
+bool WalkNodeImpl(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int levels, std::uint32_t x,
+                  std::uint32_t y, Split& split, Visit& visit) {
+    if (levels == 0 || !split(Leaf{A, B, C, D, x, y}, levels))
+        return visit(Leaf{A, B, C, D, x, y}, levels);
     MeshPoint c, ab, bc, cd, da;
     if constexpr (kChecked) {
         c = CheckedCentre(A, B, C, D);
@@ -81,11 +84,22 @@ bool WalkCellImpl(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth,
         cd = Midpoint(C, D);
         da = Midpoint(D, A);
     }
-    const std::uint32_t half = std::uint32_t{1} << (depth - 1);
-    return WalkCellImpl<kChecked>(A, ab, c, da, depth - 1, x, y, visit) &&
-           WalkCellImpl<kChecked>(ab, B, bc, c, depth - 1, x + half, y, visit) &&
-           WalkCellImpl<kChecked>(c, bc, C, cd, depth - 1, x + half, y + half, visit) &&
-           WalkCellImpl<kChecked>(da, c, cd, D, depth - 1, x, y + half, visit);
+    if (levels == 1) // the last level's four leaves in one step: no calls for them
+        return visit(Leaf{A, ab, c, da, x, y}, 0) && visit(Leaf{ab, B, bc, c, x + 1, y}, 0) &&
+               visit(Leaf{c, bc, C, cd, x + 1, y + 1}, 0) && visit(Leaf{da, c, cd, D, x, y + 1}, 0);
+    const std::uint32_t half = std::uint32_t{1} << (levels - 1);
+    return WalkNodeImpl<kChecked>(A, ab, c, da, levels - 1, x, y, split, visit) &&
+           WalkNodeImpl<kChecked>(ab, B, bc, c, levels - 1, x + half, y, split, visit) &&
+           WalkNodeImpl<kChecked>(c, bc, C, cd, levels - 1, x + half, y + half, split, visit) &&
+           WalkNodeImpl<kChecked>(da, c, cd, D, levels - 1, x, y + half, split, visit);
+}
+
+template <bool kChecked, typename Visit>
+bool WalkCellImpl(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth, std::uint32_t x,
+                  std::uint32_t y, Visit& visit) {
+    auto always = [](const Leaf&, int) { return true; };
+    auto leaf = [&visit](const Leaf& l, int) { return visit(l); };
+    return WalkNodeImpl<kChecked>(A, B, C, D, depth, x, y, always, leaf);
 }
 
 } // namespace detail
@@ -108,6 +122,20 @@ template <typename Visit>
 bool WalkCell(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth, Visit&& visit,
               std::uint32_t originX = 0, std::uint32_t originY = 0) {
     return detail::WalkCellImpl<false>(A, B, C, D, depth, originX, originY, visit);
+}
+
+// WalkCell for a tree of uneven depth: a node is split (as WalkCell splits it,
+// same operations, same order) only while split(node, levels) returns true,
+// and a node that is not split is handed to visit(node, levels) as a leaf.
+// node is a Leaf whose X, Y are the grid position of its corner A in steps of
+// depth (a node covers 2^levels steps a side); levels (0..depth) counts the
+// splits that WalkCell would still make below it. split is not asked at
+// levels 0. visit returns true to go on, false to stop the walk at once;
+// WalkCellWhile returns false when it was stopped.
+template <typename Split, typename Visit>
+bool WalkCellWhile(MeshPoint A, MeshPoint B, MeshPoint C, MeshPoint D, int depth, Split&& split,
+                   Visit&& visit, std::uint32_t originX = 0, std::uint32_t originY = 0) {
+    return detail::WalkNodeImpl<false>(A, B, C, D, depth, originX, originY, split, visit);
 }
 
 // WalkCell with CheckedCentre and CheckedMidpoint: throws FloatFault at the

@@ -26,11 +26,6 @@ std::string GenerationError;
 
 namespace {
 
-void CheckSampleImage(const Bitmap& image) {
-    if (image.width() < 2 || image.height() < 2)
-        throw Error("高さを読む画像は 2 x 2 画素以上にしてください");
-}
-
 // --- One run ------------------------------------------------------------------
 
 // Leaves between two progress reports and memory checks: well under a
@@ -414,16 +409,6 @@ double ShapeCurve(std::uint8_t shapeMode, double x, double e) {
     default: // 0; no caller passes another mode, which falls back to the rising curve
         return RiseCurve(0, 1, 0, 1, x, e);
     }
-}
-
-double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
-                    double heightScale, double e) {
-    CheckSampleImage(image);
-    const int column = WrapIndex(RoundToInt32(x), image.width() - 1);
-    const int row = WrapIndex(RoundToInt32(y), image.height() - 1);
-    // Level over levelMax exactly as written: for 8 bits s / 765.0.
-    const double brightness = image.level(column, row) / double(image.levelMax());
-    return CheckedMul(ShapeCurve(shapeMode, brightness, e), heightScale);
 }
 
 void CheckGenerationArgs(const Talorin_Args& args) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "image/bitmap.h"
@@ -21,7 +22,7 @@ struct Talorin_Args {
     bool QuadMode = true;                      // quads, or four triangles per leaf
     std::uint8_t ShapeMode = 0;                // 0 rise, 1 dome (mirror), 2 hill (S)
     double CurveLevel = 1.0;                   // the profile's exponent
-    const ::talorin::Bitmap* Bitmap = nullptr; // not owned; must outlive the run
+    std::shared_ptr<const ::talorin::Bitmap> Bitmap; // the contour image, kept alive by the run
     std::int32_t Depth = 0;                    // subdivision depth, >= 0
     std::string ObjName;                       // CP932 bytes
     std::string AtrName;                       // CP932 bytes
@@ -41,13 +42,6 @@ std::int32_t RoundToInt32(double x);
 
 // The profile of mode 0, 1 or 2 on the unit box at x clamped into 0..1.
 double ShapeCurve(std::uint8_t shapeMode, double x, double e);
-
-// The height at image point (x, y): the pixel at the rounded position (taken
-// modulo width-1 and height-1, wrapped into range) through ShapeCurve, times
-// heightScale. Throws talorin::Error for an image smaller than 2 x 2, and
-// FloatFault for a point that cannot be rounded to a 32-bit integer.
-double SampleHeight(const Bitmap& image, std::uint8_t shapeMode, double x, double y,
-                    double heightScale, double e);
 
 // Called now and then during a run with the leaves done and the leaves in all;
 // returning false cancels the run.

@@ -238,7 +238,7 @@ Talorin_Args TerrainDocument::makeArgs() const {
     args.CurveLevel = curveLevel();
     if (!m_image)
         throw ArgsError(Field::Image, "等高線画像が読み込まれていません");
-    args.Bitmap = m_image.get();
+    args.Bitmap = m_image;
     if (m_depth < kMinDepth || m_depth > kMaxDepth)
         throw ArgsError(Field::Depth, "再帰回数は " + std::to_string(kMinDepth) + " から " +
                                           std::to_string(kMaxDepth) + " までで指定してください");

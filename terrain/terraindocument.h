@@ -12,9 +12,9 @@
 // listener must not add or remove listeners.
 //
 // Not thread-safe: one thread edits. A generation run on another thread gets
-// its own copy of the arguments (makeArgs) and keeps the image alive through
-// sharedImage().
+// its own copy of the arguments (makeArgs), which share the image with it.
 
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,10 +43,25 @@ inline constexpr int kDefaultDepth = 2;
 inline constexpr int kMinLevel = 1;
 inline constexpr int kMaxLevel = 100;
 inline constexpr int kDefaultLevel = 10;
+// The kind of polygons (quads, or four triangles per leaf), the profile
+// (0 rise, 1 dome, 2 hill) and what the file carries besides the points.
+inline constexpr bool kDefaultQuadMode = true;
+inline constexpr std::uint8_t kDefaultShapeMode = 0;
+inline constexpr bool kDefaultWithUv = true;
+inline constexpr bool kDefaultWithShade = false;
 inline constexpr const char* kDefaultSizeText = "2000";
 inline constexpr const char* kDefaultHeightText = "500";
 inline constexpr const char* kDefaultObjectName = "ObjName";
 inline constexpr const char* kDefaultAttributeName = "AtrName";
+// Adaptive depth, off at the start, and its allowed error in output height
+// units: a finite number above 0 (MaxErrorInRange), as typed and as a value.
+inline constexpr bool kDefaultAdaptive = false;
+inline constexpr const char* kDefaultMaxErrorText = "1";
+inline constexpr double kDefaultMaxError = 1.0;
+// Whether maxError can be an allowed error: finite and above 0.
+inline bool MaxErrorInRange(double maxError) {
+    return maxError > 0 && std::isfinite(maxError);
+}
 // The attribute name proposed whenever an image is opened.
 inline constexpr const char* kImageAttributeName = "BodyM";
 // Lattice changes kept for undo; older ones are forgotten.
@@ -183,8 +198,8 @@ class TerrainDocument {
     // 小数点数ではありません"), then the object and the attribute names into
     // CP932; the first failure throws ArgsError with its message. Also throws
     // ArgsError before the first image and for a depth outside
-    // kMinDepth..kMaxDepth. The result refers to image() (sharedImage() keeps
-    // it alive) and holds its own copy of the lattice.
+    // kMinDepth..kMaxDepth. The result shares image() and holds its own copy
+    // of the lattice.
     Talorin_Args makeArgs() const;
 
   private:
@@ -210,11 +225,11 @@ class TerrainDocument {
     std::vector<LatticeState> m_redo;
 
     int m_depth = kDefaultDepth;
-    bool m_quadMode = true;
-    std::uint8_t m_shapeMode = 0;
+    bool m_quadMode = kDefaultQuadMode;
+    std::uint8_t m_shapeMode = kDefaultShapeMode;
     int m_level = kDefaultLevel;
-    bool m_withUV = true;
-    bool m_withShade = false;
+    bool m_withUV = kDefaultWithUv;
+    bool m_withShade = kDefaultWithShade;
     std::string m_sizeText = kDefaultSizeText;
     std::string m_heightText = kDefaultHeightText;
     std::string m_objectName = kDefaultObjectName;

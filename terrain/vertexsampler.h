@@ -87,9 +87,8 @@ class HeightTable {
     mutable std::vector<std::atomic<std::uint8_t>> m_state;
 };
 
-// Samples the points of one run of args. Reads args.Bitmap (not owned, not
-// null, not empty), which must outlive the sampler; keeps no other reference
-// to args. Safe to read from several threads at once.
+// Samples the points of one run of args. Reads args.Bitmap (not null, not
+// empty), which must outlive the sampler; keeps no other reference to args. Safe to read from several threads at once.
 class VertexSampler {
   public:
     // Throws FloatFault with the divide-by-zero text for an image one pixel

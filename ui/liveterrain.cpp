@@ -39,12 +39,10 @@ QString ShapeLabel(std::size_t polygonCount) {
     return QStringLiteral("出力した形状: ポリゴン数 %1").arg(qulonglong(polygonCount));
 }
 
-// One piece of work for the worker: generate from args (the image kept alive
-// by image), or take mesh as it is.
+// One piece of work for the worker: generate from args, or take mesh as it is.
 struct LiveTerrain::Job {
     std::uint64_t serial = 0;
     std::optional<talorin::Talorin_Args> args;
-    std::shared_ptr<const talorin::Bitmap> image;
     std::shared_ptr<const talorin::TerrainMesh> mesh;
     double maxError = 0; // > 0: adaptive depth
     std::size_t polygonsPerCell = 0;
@@ -119,7 +117,7 @@ void LiveTerrain::refresh() {
         return; // a size or height being typed: the view keeps the last terrain
     }
     const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax);
-    const Key key{args.Bitmap,    args.Lattice,   args.PaMax,      depth,
+    const Key key{args.Bitmap.get(), args.Lattice,   args.PaMax,      depth,
                   args.QuadMode,  args.ShapeMode, args.CurveLevel, args.Size,
                   args.MaxHeight, m_maxError,     false,           depth < args.Depth};
     if (m_lastKey && *m_lastKey == key)
@@ -132,7 +130,6 @@ void LiveTerrain::refresh() {
     job->polygonsPerCell = std::size_t(1) << (2 * depth);
     if (!args.QuadMode)
         job->polygonsPerCell *= 4;
-    job->image = m_document.sharedImage();
     job->args = std::move(args);
     job->maxError = m_maxError;
     if (m_maxError > 0)
@@ -254,12 +251,11 @@ void LiveTerrain::startExtras() {
         m_previewLane);
 }
 
-void LiveTerrain::countAdaptive(talorin::Talorin_Args args,
-                                std::shared_ptr<const talorin::Bitmap> image, double maxError,
+void LiveTerrain::countAdaptive(talorin::Talorin_Args args, double maxError,
                                 std::function<void(std::optional<std::uint64_t>)> done) {
     const std::uint64_t serial = ++m_countSerial;
     m_worker.post(
-        [this, args, image, maxError, done = std::move(done), serial](WorkProgress& progress) {
+        [this, args, maxError, done = std::move(done), serial](WorkProgress& progress) {
             std::optional<std::uint64_t> count;
             try {
                 count = talorin::AdaptivePolygonCount(

@@ -46,13 +46,13 @@ class LiveTerrain : public QObject {
     // polygon count; the geometry is built on the worker.
     void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
 
-    // Counts, on the preview worker, the polygons args (its image kept alive
-    // by image) makes at adaptive depth maxError, and calls done on the UI
+    // Counts, on the preview worker, the polygons args makes at adaptive
+    // depth maxError, and calls done on the UI
     // thread with the count, or nullopt when it is too large for memory or
     // the generator refuses the settings. A newer count, or cancelCount,
     // cancels an older one: its done is never called.
-    void countAdaptive(talorin::Talorin_Args args, std::shared_ptr<const talorin::Bitmap> image,
-                       double maxError, std::function<void(std::optional<std::uint64_t>)> done);
+    void countAdaptive(talorin::Talorin_Args args, double maxError,
+                       std::function<void(std::optional<std::uint64_t>)> done);
     void cancelCount();
 
     // Runs asked for and pictures handed to the view so far.

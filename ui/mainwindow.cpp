@@ -735,7 +735,7 @@ void TTalorin_main::startAdaptiveCount() {
     if (args.Depth < talorin::kDepthFieldMinimum)
         args.Depth = talorin::kDepthFieldMinimum;
     showCount(QStringLiteral("…"));
-    m_live->countAdaptive(args, m_document.sharedImage(), m_outputOptions.maxError,
+    m_live->countAdaptive(args, m_outputOptions.maxError,
                           [this](std::optional<std::uint64_t> count) {
                               // "-": too large for memory, or a fault
                               showCount(count ? QString::number(*count) : QStringLiteral("-"));
@@ -840,7 +840,6 @@ void TTalorin_main::OutputSUF() {
     // would, so that the count shows the depth the run uses.
     PolygoneDepth->commit();
     const talorin::Talorin_Args args = m_document.makeArgs();
-    const std::shared_ptr<const talorin::Bitmap> image = m_document.sharedImage();
     // A close asked for while this runs takes effect when it has ended.
     struct CloseWhenAsked {
         TTalorin_main& window;
@@ -855,12 +854,11 @@ void TTalorin_main::OutputSUF() {
     // may be left to unwind on its own.
     struct Generation {
         talorin::Talorin_Args args;
-        std::shared_ptr<const talorin::Bitmap> image; // what args.Bitmap points to
         std::unique_ptr<talorin::TerrainMesh> mesh;
         std::optional<double> maxError; // adaptive depth
     };
     const auto run = std::make_shared<Generation>(Generation{
-        args, image, nullptr,
+        args, nullptr,
         m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt});
     try {
         runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {

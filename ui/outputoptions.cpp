@@ -14,7 +14,7 @@
 
 bool ParseAllowedError(const QString& text, double& value) {
     double v = 0;
-    if (!vesk::ParseSufNumber(text.toStdString(), v) || !std::isfinite(v) || !(v > 0))
+    if (!vesk::ParseSufNumber(text.toStdString(), v) || !talorin::MaxErrorInRange(v))
         return false;
     value = v;
     return true;

@@ -6,16 +6,19 @@
 #include <QDialog>
 #include <QString>
 
+#include "terrain/terraindocument.h"
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 
 struct OutputOptions {
     // Subdivide each leaf only as deep as the terrain needs, up to the depth.
-    bool adaptive = false;
-    // The allowed error in output height units, > 0; as typed, and its value.
-    QString maxErrorText = QStringLiteral("1");
-    double maxError = 1.0;
+    bool adaptive = talorin::kDefaultAdaptive;
+    // The allowed error in output height units (talorin::MaxErrorInRange); as
+    // typed, and its value.
+    QString maxErrorText = QString::fromUtf8(talorin::kDefaultMaxErrorText);
+    double maxError = talorin::kDefaultMaxError;
     friend bool operator==(const OutputOptions&, const OutputOptions&) = default;
 };
 

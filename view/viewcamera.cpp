@@ -17,15 +17,6 @@ constexpr double kHalfPi = std::numbers::pi / 2.0;
 
 } // namespace
 
-double Length(Vec3 a) {
-    return std::sqrt(Dot(a, a));
-}
-
-Vec3 Normalized(Vec3 a) {
-    const double length = Length(a);
-    return length > 0 ? Vec3{a.x / length, a.y / length, a.z / length} : a;
-}
-
 void Bounds::add(Vec3 p) {
     if (empty()) {
         min = max = p;

@@ -10,31 +10,9 @@
 #include <array>
 #include <optional>
 
+#include "shape/meshgeometry.h"
+
 namespace talorin {
-
-struct Vec3 {
-    double x = 0, y = 0, z = 0;
-    friend bool operator==(const Vec3&, const Vec3&) = default;
-};
-
-inline Vec3 operator+(Vec3 a, Vec3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-inline Vec3 operator-(Vec3 a, Vec3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-inline Vec3 operator*(Vec3 a, double s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-inline double Dot(Vec3 a, Vec3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-inline Vec3 Cross(Vec3 a, Vec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-double Length(Vec3 a);
-// a scaled to length 1; the zero vector stays zero.
-Vec3 Normalized(Vec3 a);
 
 // An axis-aligned box; empty (min > max) until a point is added.
 struct Bounds {

@@ -21,10 +21,6 @@ void CheckMesh(const TerrainMesh& mesh) {
     CheckMeshIndices(mesh);
 }
 
-Vec3 PositionOf(const MeshVertex& v) {
-    return {v.X, v.Y, v.Z};
-}
-
 struct Stop {
     double t;
     Rgb8 colour;
@@ -166,38 +162,9 @@ bool CoarseTriangles(const ViewGeometry& g, const StillWanted& stillWanted,
     return true;
 }
 
-// Adds each polygon's area vector (Newell's method) in [first, last) to the
-// sums of its corners.
-void AddAreaVectors(const TerrainMesh& mesh, std::size_t first, std::size_t last, Vec3* sums) {
-    for (std::size_t p = first; p < last; ++p) {
-        const std::size_t n = mesh.cornerCount(p);
-        if (n < 3)
-            continue;
-        const std::uint32_t* c = mesh.corners(p);
-        Vec3 normal;
-        auto addEdge = [&normal](const MeshVertex& a, const MeshVertex& b) {
-            normal.x += (a.Y - b.Y) * (a.Z + b.Z);
-            normal.y += (a.Z - b.Z) * (a.X + b.X);
-            normal.z += (a.X - b.X) * (a.Y + b.Y);
-        };
-        for (std::size_t k = 0; k + 1 < n; ++k)
-            addEdge(mesh.Vertices[c[k]], mesh.Vertices[c[k + 1]]);
-        addEdge(mesh.Vertices[c[n - 1]], mesh.Vertices[c[0]]);
-        for (std::size_t k = 0; k < n; ++k)
-            sums[c[k]] = sums[c[k]] + normal;
-    }
-}
-
-Vec3 UnitOrUp(const Vec3& v) {
-    const double length = Length(v);
-    return length > 0 && std::isfinite(length) ? Vec3{v.x / length, v.y / length, v.z / length}
-                                               : Vec3{0, 0, 1};
-}
-
 // Meshes from this many polygons on are prepared on two threads, as a preview
-// waits for them. The second thread sums normals into an array of its own, so
-// meshes of more vertices than the limit, whose picture waits mostly for
-// their upload anyway, stay on one.
+// waits for them; meshes of more vertices than the limit, whose picture waits
+// mostly for their upload anyway, stay on one.
 constexpr std::size_t kTwoThreadPolygons = 32768;
 constexpr std::size_t kTwoThreadVertexLimit = std::size_t(1) << 22;
 
@@ -213,33 +180,7 @@ std::pair<std::size_t, std::size_t> SliceOf(std::size_t count, std::size_t s, st
     return {count * s / slices, count * (s + 1) / slices};
 }
 
-// ViewVertexNormals of a checked mesh, in slices: each slice of the polygons
-// sums into an array of its own, and the arrays are added up per vertex.
-std::vector<Vec3> UnitNormals(const TerrainMesh& mesh, std::size_t slices) {
-    const std::size_t vertices = mesh.Vertices.size();
-    std::vector<std::vector<Vec3>> sums(slices);
-    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
-        sums[s].resize(vertices);
-        const auto [first, last] = SliceOf(mesh.polygonCount(), s, slices);
-        AddAreaVectors(mesh, first, last, sums[s].data());
-    });
-    vesk::ForSlices(slices, slices, [&](std::size_t s, std::size_t, std::size_t) {
-        const auto [from, to] = SliceOf(vertices, s, slices);
-        for (std::size_t i = from; i < to; ++i) {
-            for (std::size_t k = 1; k < slices; ++k)
-                sums[0][i] = sums[0][i] + sums[k][i];
-            sums[0][i] = UnitOrUp(sums[0][i]);
-        }
-    });
-    return std::move(sums[0]);
-}
-
 } // namespace
-
-std::vector<Vec3> ViewVertexNormals(const TerrainMesh& mesh) {
-    CheckMesh(mesh);
-    return UnitNormals(mesh, SlicesFor(mesh));
-}
 
 Rgb8 HeightColour(double t) {
     if (!(t > 0))
@@ -282,7 +223,7 @@ ViewGeometry BuildViewSurface(const TerrainMesh& mesh) {
     CheckMesh(mesh);
     const std::size_t polygons = mesh.polygonCount(), vertices = mesh.Vertices.size();
     const std::size_t slices = SlicesFor(mesh);
-    const std::vector<Vec3> normals = UnitNormals(mesh, slices);
+    const std::vector<Vec3> normals = VertexNormals(mesh);
     // Per slice: the triangle count of its polygons, the bounds of its vertices.
     std::vector<std::size_t> triangles(slices + 1, 0);
     std::vector<Bounds> bounds(slices);

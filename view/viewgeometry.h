@@ -23,7 +23,7 @@ struct Rgb8 {
 // The record the view's vertex buffer holds, 36 bytes, no padding.
 struct ViewVertex {
     float position[3];      // .suf frame
-    float normal[3];        // unit length
+    float normal[3];        // unit length: VertexNormals, as the exporters write it
     std::uint8_t colour[4]; // height colour, alpha 255
     float uv[2];            // U / 255, V / 255: 0..1 across the contour image
 };
@@ -45,17 +45,6 @@ struct ViewGeometry {
 
 inline constexpr int kCoarseGrid = 256;
 inline constexpr std::size_t kCoarseAbove = 160000;
-
-// The unit normal at every vertex of mesh: the sum of the normals of the
-// polygons around it, each weighted by its area (Newell's method, so it holds
-// for polygons with any number of corners, planar or not). A vertex that no
-// polygon with an area touches gets +Z. Polygons list their corners
-// counter-clockwise seen from above, so an upward face gets an upward normal.
-// Throws talorin::Error when the mesh's index lists do not hold together.
-// Large meshes are summed on two threads, so the last bits may differ from
-// machine to machine: fine for drawing, which is why the exporters, whose
-// files must not change with the machine, keep normals of their own.
-std::vector<Vec3> ViewVertexNormals(const TerrainMesh& mesh);
 
 // The terrain ramp at t (0 lowest, 1 highest; clamped; not a number counts
 // as 0): greens in the lowlands through tan and brown to near-white peaks,

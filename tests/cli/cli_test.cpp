@@ -294,7 +294,7 @@ TEST_F(Cli, GenerateMatchesTheLibraryForEverySetting) {
     args.QuadMode = false;
     args.ShapeMode = 2;
     args.CurveLevel = 2.3;
-    args.Bitmap = &image;
+    args.Bitmap = std::make_shared<const talorin::Bitmap>(image);
     args.Depth = 1;
     args.ObjName = "o";
     args.AtrName = "a";

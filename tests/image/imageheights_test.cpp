@@ -17,6 +17,7 @@
 #include "base/error.h"
 #include "tests/support/bmp24.h"
 #include "tests/support/pngfile.h"
+#include "tests/support/sampleheight.h"
 
 namespace talorin {
 namespace {
@@ -34,7 +35,7 @@ Talorin_Args argsFor(const Bitmap& image, int depth = 3) {
     args.MaxHeight = 500;
     args.ShapeMode = 2;
     args.CurveLevel = 2.3;
-    args.Bitmap = &image;
+    args.Bitmap = Borrowed(image);
     args.Depth = depth;
     args.ObjName = "terrain";
     args.AtrName = "ground";
@@ -228,7 +229,7 @@ TEST(ImageHeights, SixteenBitCopyBuiltInTwoBandsGivesTheSameMesh) {
     args.PaMax = 16;
     args.Lattice = InitMeshLattice(eight, 16);
     const TerrainMesh expected = GenerateTerrainMesh(args);
-    args.Bitmap = &sixteen;
+    args.Bitmap = Borrowed(sixteen);
     const TerrainMesh mesh = GenerateTerrainMesh(args);
     ASSERT_EQ(mesh.polygonCount(), 65536u);
     ASSERT_EQ(mesh.Vertices.size(), expected.Vertices.size());
@@ -313,7 +314,7 @@ TEST(ImageHeights, FaultOfOneSixteenBitLevelIsRaisedOnlyWhereItIsRead) {
     }
     dark = 65535;
     const Bitmap white = image();
-    args.Bitmap = &white;
+    args.Bitmap = Borrowed(white);
     EXPECT_EQ(GenerateTerrainMesh(args).polygonCount(), 1024u);
 }
 

@@ -19,6 +19,7 @@
 #include "base/sjis.h"
 #include "shape/suf.h"
 #include "tests/support/images.h"
+#include "tests/support/sampleheight.h"
 
 using namespace talorin;
 namespace fs = std::filesystem;
@@ -47,7 +48,7 @@ Talorin_Args Args(const Bitmap& image, int paMax, int depth, bool quads, bool uv
     args.QuadMode = quads;
     args.ShapeMode = 2;
     args.CurveLevel = 2.7;
-    args.Bitmap = &image;
+    args.Bitmap = Borrowed(image);
     args.Depth = depth;
     args.ObjName = "\x8e\x52"; // 山 in CP932
     args.AtrName = "BodyM";

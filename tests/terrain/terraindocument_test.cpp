@@ -314,7 +314,7 @@ TEST(TerrainDocumentArgs, CarriesEverySetting) {
     EXPECT_FALSE(args.QuadMode);
     EXPECT_EQ(args.ShapeMode, 2);
     EXPECT_EQ(args.CurveLevel, 1.5);
-    EXPECT_EQ(args.Bitmap, doc.sharedImage().get());
+    EXPECT_EQ(args.Bitmap, doc.sharedImage());
     EXPECT_EQ(args.Depth, 0);
     EXPECT_EQ(args.ObjName, "\x8e\x52"); // 山 in CP932
     EXPECT_EQ(args.AtrName, "BodyM");

@@ -1068,7 +1068,7 @@ class TestMainWindow : public QObject {
         args.QuadMode = !triangles;
         args.ShapeMode = std::uint8_t(shapeMode);
         args.CurveLevel = level / 10.0;
-        args.Bitmap = &bitmap;
+        args.Bitmap = std::make_shared<const talorin::Bitmap>(bitmap);
         args.Depth = depth;
         args.ObjName = vesk::Cp932FromUtf8(c.ObjName->text().toStdString());
         args.AtrName = "BodyM";
