@@ -4,7 +4,7 @@
 # on a virtual X server with software OpenGL, the core and shape tests again
 # under AddressSanitizer and UndefinedBehaviorSanitizer, the suites that start
 # threads (label "threads": generation, saving, exports, the terrain document,
-# background work, the 3D preview's worker, the window, the 3D view) again
+# background work, the 3D preview's worker, the window, the live 3D view) again
 # under ThreadSanitizer, and a short run of each fuzz target (the BMP, PNG and
 # PGM/PPM decoders; the .suf reader with its write-read-write round trip),
 # each with its seed corpus when it has one.
