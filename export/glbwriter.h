@@ -4,7 +4,7 @@
 
 #include "image/bitmap.h"
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 namespace talorin {
 

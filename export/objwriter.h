@@ -5,7 +5,7 @@
 #include <string>
 
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 namespace talorin {
 

@@ -3,7 +3,7 @@
 // coordinates), polygons as index lists, Z up.
 
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 namespace talorin {
 

@@ -3,7 +3,7 @@
 // other tools that take triangle soup.
 
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 namespace talorin {
 

@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 #include "base/error.h"
 #include "base/numbercache.h"
 #include "base/numtext.h"
@@ -292,48 +292,41 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
 }
 
 // A name that the file would not give back as it is is refused before anything
-// is written, as by the shape model's writer; SufError says why.
-bool NamesReadBack(const TerrainMesh& mesh) {
+// is written, as by the shape model's writer, with the reason (BadInput).
+void CheckNames(const TerrainMesh& mesh) {
     // The attribute's line comes before the first polygon: no polygon, no line.
     for (const bool attribute : {false, true}) {
         if (attribute && mesh.polygonCount() == 0)
             break;
-        const std::string problem =
+        std::string problem =
             vesk::SufNameProblem(attribute ? mesh.AtrName : mesh.ObjName, attribute);
-        if (!problem.empty()) {
-            vesk::SufError = vesk::Cp932ForMessage(problem);
-            return false;
-        }
+        if (!problem.empty())
+            throw Error(std::move(problem));
     }
-    return true;
 }
 
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        throw Error(vesk::Utf8FromCp932(vesk::SufError));
+    CheckNames(mesh);
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     WriteMesh(mesh, sink);
     return text;
 }
 
-bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
+void WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        return false;
-    return vesk::WriteThrough(fd, name,
-                              [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
+    CheckNames(mesh);
+    vesk::WriteThrough(fd, name, [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }
 
-bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
+void SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
                  const std::function<void(std::uint64_t written)>& onWritten) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        return false;
-    return vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {
+    CheckNames(mesh);
+    vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {
         if (!onWritten) {
             WriteMesh(mesh, sink);
             return;
