@@ -17,7 +17,6 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -135,11 +134,8 @@ template <typename Sink> class Output {
     explicit Output(const Sink& sink)
         : m_buffers{std::make_unique<char[]>(kBufferSize), std::make_unique<char[]>(kBufferSize)},
           m_sink(sink) {
-        try {
-            m_thread = std::thread([this] { passOn(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the sink is called in place.
-        }
+        // Without a thread to be had, the sink is called in place.
+        m_thread = vesk::StartThreadOrNone([this] { passOn(); });
     }
 
     ~Output() {
