@@ -9,20 +9,20 @@
 #include <string>
 #include <unistd.h>
 
+#include "base/error.h"
+#include "base/filenames.h"
+#include "base/sjis.h"
 #include "cli/console.h"
 #include "cli/options.h"
-#include "terrain/adaptive.h"
+#include "export/meshsave.h"
 #include "image/imagefile.h"
-#include "terrain/lattice.h"
-#include "base/filenames.h"
+#include "shape/suf.h"
 #include "shape/sufmesh.h"
+#include "terrain/adaptive.h"
+#include "terrain/lattice.h"
+#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
-#include "export/meshsave.h"
-#include "terrain/solid.h"
-#include "base/error.h"
-#include "base/sjis.h"
-#include "shape/suf.h"
 
 namespace {
 

@@ -83,7 +83,8 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         for (int k = 0; k < 3; ++k) {
             const float f = float(p[k]);
             if (!std::isfinite(f))
-                throw Error("glb 形式では書けません: 地形に 32 ビット浮動小数点数の範囲を超える点があります");
+                throw Error("glb 形式では書けません: "
+                            "地形に 32 ビット浮動小数点数の範囲を超える点があります");
             lo[k] = std::min(lo[k], f);
             hi[k] = std::max(hi[k], f);
         }

@@ -2,14 +2,14 @@
 
 #include <filesystem>
 
-#include "export/glbwriter.h"
-#include "export/exportbytes.h"
-#include "export/objwriter.h"
-#include "export/plywriter.h"
-#include "export/stlwriter.h"
 #include "base/atomicsave.h"
 #include "base/error.h"
 #include "base/sjis.h"
+#include "export/exportbytes.h"
+#include "export/glbwriter.h"
+#include "export/objwriter.h"
+#include "export/plywriter.h"
+#include "export/stlwriter.h"
 
 namespace talorin {
 
@@ -80,7 +80,8 @@ void SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
         const fs::path mtl = folder / mtlFileName;
         if (SameFile(mtl, texture.file))
             throw Error("ファイル " + vesk::ValidUtf8(mtl.string()) +
-                        " に書き込めませんでした: 等高線画像そのものです (OBJ ファイルに別の名前を付けてください)");
+                        " に書き込めませんでした: "
+                        "等高線画像そのものです (OBJ ファイルに別の名前を付けてください)");
         const std::string texturePath = HasUv(mesh) ? TexturePath(folder, texture.file) : "";
         const vesk::ByteProducer material = [&](const vesk::ByteSink& sink) {
             WriteMtl(mesh, texturePath, sink);

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "shape/terrainmesh.h"
 #include "base/atomicsave.h"
+#include "shape/terrainmesh.h"
 
 namespace talorin {
 

@@ -25,9 +25,9 @@
 #include "base/error.h"
 #include "base/numbercache.h"
 #include "base/numtext.h"
-#include "shape/shape.h"
 #include "base/sjis.h"
 #include "base/slices.h"
+#include "shape/shape.h"
 #include "shape/suflines.h"
 #include "shape/sufnames.h"
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <barrier>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
@@ -129,7 +129,9 @@ TEST_F(AtomicSave, FileNameThatIsNotUtf8IsShownWithReplacementCharacters) {
                                "b" /
                                "x.suf")
                                   .string();
-    EXPECT_NE(SaveError(emoji, Bytes("x")).find("a\xF0\x9F\x98\x80" "b/x.suf に書き込めませんでした"),
+    EXPECT_NE(SaveError(emoji, Bytes("x"))
+                  .find("a\xF0\x9F\x98\x80"
+                        "b/x.suf に書き込めませんでした"),
               std::string::npos);
 }
 

@@ -226,9 +226,9 @@ TEST(WriteSufMesh, StreamsTheSameBytesAndReportsAFailedWrite) {
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
     close(fds[1]);
-    EXPECT_NE(IoFailure([&] { WriteSufMesh(fds[1], "standard output", mesh); })
-                  .find("standard output"),
-              std::string::npos);
+    EXPECT_NE(
+        IoFailure([&] { WriteSufMesh(fds[1], "standard output", mesh); }).find("standard output"),
+        std::string::npos);
 }
 
 TEST_F(SufMeshSave, LinesThatDoNotFitIntoMemoryFailTheSaveAndKeepTheOldFile) {
