@@ -133,6 +133,26 @@ template <typename T> class Pool {
         return slot;
     }
 
+    // Up to n slots that need no new block, free ones first, into out;
+    // returns how many.
+    std::size_t TakeSpare(void** out, std::size_t n) noexcept {
+        std::size_t k = 0;
+        for (; k < n && m_free != nullptr; ++k) {
+            void* slot = m_free;
+            VESK_UNPOISON(slot, kSlot);
+            m_free = *static_cast<void**>(slot);
+            --m_freeCount;
+            out[k] = slot;
+        }
+        for (; k < n && m_bump != m_bumpEnd; ++k) {
+            VESK_UNPOISON(m_bump, kSlot);
+            out[k] = m_bump;
+            m_bump += kSlot;
+        }
+        m_live += k;
+        return k;
+    }
+
     void Free(void* slot) noexcept {
         *static_cast<void**>(slot) = m_free;
         VESK_POISON(slot, kSlot);
@@ -343,6 +363,50 @@ TVESK_Vertex* TryNewVertex(double x, double y, double z, double nx, double ny, d
     if (slot == nullptr)
         return nullptr;
     return new (slot) TVESK_Vertex{nullptr, nullptr, x, y, z, nx, ny, nz, u, v};
+}
+
+namespace {
+
+// Refills an empty batch: the slots the pool has spare, or, when it has none,
+// the one that a new block makes, exactly when record-by-record allocation
+// would grow the pool.
+template <typename T>
+std::size_t Refill(Pool<T>& pool, void** slots, std::size_t capacity) noexcept {
+    const PoolLock hold;
+    if (const std::size_t taken = pool.TakeSpare(slots, capacity); taken > 0) {
+        // Handed out from the end: reversed, records follow each other in
+        // memory in the order the reader makes them, as from the pool itself.
+        std::reverse(slots, slots + taken);
+        return taken;
+    }
+    slots[0] = pool.Allocate();
+    return slots[0] != nullptr ? 1 : 0;
+}
+
+} // namespace
+
+RecordBatch::~RecordBatch() {
+    const PoolLock hold;
+    while (m_polygonCount > 0)
+        g_polygons.Free(m_polygons[--m_polygonCount]);
+    while (m_vertexCount > 0)
+        g_vertices.Free(m_vertices[--m_vertexCount]);
+    ReleaseBlocksIfIdleHeld();
+}
+
+TVESK_Polygon* RecordBatch::TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept {
+    if (m_polygonCount == 0 && (m_polygonCount = Refill(g_polygons, m_polygons, kBatch)) == 0)
+        return nullptr;
+    auto* polygon = new (m_polygons[--m_polygonCount]) TVESK_Polygon();
+    polygon->Attribute = group;
+    polygon->Kind = kind;
+    return polygon;
+}
+
+TVESK_Vertex* RecordBatch::TryNewVertex() noexcept {
+    if (m_vertexCount == 0 && (m_vertexCount = Refill(g_vertices, m_vertices, kBatch)) == 0)
+        return nullptr;
+    return new (m_vertices[--m_vertexCount]) TVESK_Vertex();
 }
 
 void SetSufError(std::string_view utf8) noexcept {

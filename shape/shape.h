@@ -124,6 +124,30 @@ TVESK_Polygon* TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept
 TVESK_Vertex* TryNewVertex(double x, double y, double z, double nx, double ny, double nz, double u,
                            double v) noexcept;
 
+// Polygons and vertices for one reader on one thread, taken from the pools a
+// batch at a time: a lock per batch instead of one per record. A batch holds
+// only records the pools have spare (or the one a new block makes), so the
+// pools grow, and run out, exactly when record by record they would. Records
+// not handed out go back when the batch ends.
+class RecordBatch {
+  public:
+    RecordBatch() = default;
+    ~RecordBatch();
+    RecordBatch(const RecordBatch&) = delete;
+    RecordBatch& operator=(const RecordBatch&) = delete;
+
+    // As TryNewPolygon and TryNewVertex (a zero vertex).
+    TVESK_Polygon* TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept;
+    TVESK_Vertex* TryNewVertex() noexcept;
+
+  private:
+    static constexpr std::size_t kBatch = 64;
+    void* m_polygons[kBatch];
+    void* m_vertices[kBatch];
+    std::size_t m_polygonCount = 0;
+    std::size_t m_vertexCount = 0;
+};
+
 // Sets SufError to utf8 as CP932 (Cp932ForMessage); clears it when even that
 // runs out of memory. For the entry points that report through SufError.
 void SetSufError(std::string_view utf8) noexcept;

@@ -434,7 +434,7 @@ class Reader {
     void ReadPrimitive() {
         if (m_current == nullptr)
             ThrowGrammar(m_tokens.LineNo());
-        TVESK_Polygon* polygon = detail::TryNewPolygon(m_group, kPoly);
+        TVESK_Polygon* polygon = m_records.TryNewPolygon(m_group, kPoly);
         if (polygon == nullptr)
             ThrowOutOfMemory(m_tokens.LineNo());
         AppendPolygon(m_current, m_lastPolygon, polygon);
@@ -448,7 +448,7 @@ class Reader {
             const std::string_view token = m_tokens.ReadToken();
             if (token == ")")
                 break;
-            TVESK_Vertex* vertex = detail::TryNewVertex(0, 0, 0, 0, 0, 0, 0, 0);
+            TVESK_Vertex* vertex = m_records.TryNewVertex();
             if (vertex == nullptr)
                 ThrowOutOfMemory(m_tokens.LineNo());
             AppendVertex(polygon, last, vertex);
@@ -509,6 +509,7 @@ class Reader {
     }
 
     Tokenizer m_tokens;
+    detail::RecordBatch m_records; // outlives m_first, which is freed first
     TVESK_Object* m_first = nullptr;   // owned until Read hands it over
     TVESK_Object* m_current = nullptr; // last object of the chain
     TVESK_Attribute* m_group = nullptr;
