@@ -10,6 +10,7 @@ namespace talorin {
 
 enum class ErrorKind {
     BadInput,    // an argument or a file's content that cannot be used
+    Malformed,   // a file that breaks its format's grammar (the line-numbered .suf messages)
     OutOfMemory, // the memory budget or the heap refused
     FloatFault,  // a floating-point fault in the arithmetic of a run
     Io,          // a file could not be read or written

@@ -163,6 +163,13 @@ std::string Cp932ForMessage(std::string_view utf8) {
             ++i;
             continue;
         }
+        // The replacement character stands for bytes that were not text: it
+        // shows as itself again, not as "?".
+        if (utf8.substr(i, length) == "\xEF\xBF\xBD") {
+            out += '\xFF';
+            i += length;
+            continue;
+        }
         try {
             out += Cp932FromUtf8(utf8.substr(i, length));
         } catch (const talorin::Error&) {

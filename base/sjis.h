@@ -22,8 +22,9 @@ std::string ValidUtf8(std::string_view bytes);
 
 // For messages held as CP932 (SufError): utf8 as CP932 character by
 // character; a character that CP932 lacks becomes "?", and a byte that is not
-// UTF-8 becomes 0xFF, which is no CP932 byte and so shows as U+FFFD when the
-// message is converted back for display. Never throws for the text's sake.
+// UTF-8, and U+FFFD itself, become 0xFF, which is no CP932 byte and so shows
+// as U+FFFD when the message is converted back for display. Never throws for
+// the text's sake.
 std::string Cp932ForMessage(std::string_view utf8);
 
 } // namespace vesk

@@ -28,6 +28,17 @@ template <typename Task> auto StartAsync(Task&& task) {
     }
 }
 
+// Starts task on a thread of its own; a thread that is not joinable when no
+// thread can be had (the caller then does the work itself). The one other
+// place besides StartAsync that meets the library's std::system_error.
+template <typename Task> std::thread StartThreadOrNone(Task&& task) {
+    try {
+        return std::thread(std::forward<Task>(task));
+    } catch (const std::system_error&) {
+        return {};
+    }
+}
+
 // Runs work(slice, first, last) over 0 .. count-1 cut into `slices` slices
 // whose sizes differ by one at most (fewer slices when count is smaller): the
 // first on this thread, always, the others on threads of their own, or on

@@ -58,12 +58,14 @@ int main(int argc, char** argv) {
         for (Format& f : formats) {
             const std::string file = base + FormatExtension(f.format);
             const auto start = Clock::now();
-            const bool saved = f.format == ExportFormat::Suf
-                                   ? SaveSufMesh(file, mesh)
-                                   : SaveMeshExport(f.format, file, mesh, {imageFile, &image});
+            // A failed save throws and ends the run with its message.
+            if (f.format == ExportFormat::Suf)
+                SaveSufMesh(file, mesh);
+            else
+                SaveMeshExport(f.format, file, mesh, {imageFile, &image});
             f.seconds.push_back(SecondsSince(start));
             struct stat info {};
-            if (!saved || ::stat(file.c_str(), &info) != 0) {
+            if (::stat(file.c_str(), &info) != 0) {
                 std::fprintf(stderr, "saving %s failed\n", file.c_str());
                 return 1;
             }

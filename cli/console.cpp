@@ -7,7 +7,7 @@
 
 #include <unistd.h>
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 #include "base/error.h"
 #include "base/sjis.h"
 
@@ -36,7 +36,7 @@ void WriteStderr(std::string_view text) {
 void WriteStdout(std::string_view bytes) {
     // Bypasses stdio so that nothing is buffered or translated on the way.
     if (!vesk::WriteAll(STDOUT_FILENO, bytes))
-        throw Error(vesk::WriteErrorText(kStandardOutputName, errno));
+        throw Error(ErrorKind::Io, vesk::WriteErrorText(kStandardOutputName, errno));
 }
 
 TerminalProgress::TerminalProgress(int fd, Clock now)

@@ -2,32 +2,27 @@
 // Exit status: 0 success, 1 a failure the system reports (message on stderr),
 // 2 a usage error.
 
-#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <filesystem>
-#include <memory>
 #include <new>
 #include <string>
 #include <unistd.h>
 
+#include "base/error.h"
+#include "base/filenames.h"
+#include "base/sjis.h"
 #include "cli/console.h"
 #include "cli/options.h"
-#include "terrain/adaptive.h"
+#include "export/meshsave.h"
 #include "image/imagefile.h"
-#include "terrain/lattice.h"
-#include "base/filenames.h"
+#include "shape/suf.h"
 #include "shape/sufmesh.h"
+#include "terrain/adaptive.h"
+#include "terrain/lattice.h"
+#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
-#include "export/meshsave.h"
-#include "terrain/solid.h"
-#include "shape/atomicsave.h"
-#include "base/error.h"
-#include "base/numtext.h"
-#include "base/sjis.h"
-#include "shape/suf.h"
-#include "shape/sufnames.h"
 
 namespace {
 
@@ -36,16 +31,6 @@ using namespace talorin::cli;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-struct FreeShape {
-    void operator()(vesk::TVESK_Object* chain) const { vesk::FreeSuf(chain); }
-};
-using ShapePtr = std::unique_ptr<vesk::TVESK_Object, FreeShape>;
-
-// The library's own message (CP932) for display, or a fallback when it gave none.
-std::string ShapeError(const std::string& fallback) {
-    return vesk::SufError.empty() ? fallback : vesk::Utf8FromCp932(vesk::SufError);
-}
 
 // The document the window would hold for these options: the image, the
 // settings, and the presses applied in order to the uniform lattice.
@@ -116,22 +101,20 @@ int Generate(const GenerateOptions& o) {
     // Close it into a solid when asked.
     if (o.solidBase)
         mesh = MakeSolid(mesh, *o.solidBase);
-    // Save it (atomically) or write it to standard output, in its format.
+    // Save it (atomically) or write it to standard output, in its format; a
+    // failure throws, and the progress line goes before the message comes.
     progress.phase("writing");
     const ExportTexture texture{o.image, &doc.image()};
     const bool toStdout = out == "-";
-    bool written = false;
-    if (o.format == ExportFormat::Suf)
-        written = toStdout ? WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh)
-                           : SaveSufMesh(out, mesh);
-    else
-        written = toStdout
-                      ? WriteMeshExport(STDOUT_FILENO, kStandardOutputName, o.format, mesh, texture)
-                      : SaveMeshExport(o.format, out, mesh, texture);
-    if (!written) {
-        progress.finish();
-        PrintError(ShapeError(vesk::WriteErrorText(toStdout ? kStandardOutputName : out, EIO)));
-        return kExitFailure;
+    if (o.format == ExportFormat::Suf) {
+        if (toStdout)
+            WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh);
+        else
+            SaveSufMesh(out, mesh);
+    } else if (toStdout) {
+        WriteMeshExport(STDOUT_FILENO, kStandardOutputName, o.format, mesh, texture);
+    } else {
+        SaveMeshExport(o.format, out, mesh, texture);
     }
     return 0;
 }
@@ -158,17 +141,8 @@ int Estimate(const EstimateOptions& o) {
     return 0;
 }
 
-// Reads a shape file; throws talorin::Error with the reader's message on failure.
-// A file without objects gives null.
-ShapePtr ReadShape(const std::string& file) {
-    ShapePtr chain(vesk::LoadSuf(file));
-    if (!chain && !vesk::SufError.empty())
-        throw Error(vesk::Utf8FromCp932(vesk::SufError));
-    return chain;
-}
-
 int List(const ListOptions& o) {
-    const ShapePtr chain = ReadShape(o.file);
+    const vesk::SufChain chain = vesk::ReadSufFile(o.file);
     std::string names;
     for (const vesk::TVESK_Object* obj = chain.get(); obj; obj = obj->Next)
         names += vesk::Utf8FromCp932(obj->Name) + '\n';
@@ -177,16 +151,12 @@ int List(const ListOptions& o) {
 }
 
 int Resave(const ResaveOptions& o) {
-    const ShapePtr chain = ReadShape(o.input);
+    const vesk::SufChain chain = vesk::ReadSufFile(o.input);
     // "-" is standard output, as for generate -o -.
-    const bool toStdout = o.output == "-";
-    const bool written = toStdout ? vesk::WriteSuf(STDOUT_FILENO, kStandardOutputName, chain.get())
-                                  : vesk::SaveSuf(o.output, chain.get());
-    if (!written) {
-        PrintError(
-            ShapeError(vesk::WriteErrorText(toStdout ? kStandardOutputName : o.output, EIO)));
-        return kExitFailure;
-    }
+    if (o.output == "-")
+        vesk::WriteSufFile(STDOUT_FILENO, kStandardOutputName, chain.get());
+    else
+        vesk::SaveSufFile(o.output, chain.get());
     return 0;
 }
 

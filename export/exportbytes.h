@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 #include "shape/meshgeometry.h"
 
 namespace talorin {

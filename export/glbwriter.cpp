@@ -60,7 +60,7 @@ struct View {
 void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSink& sink) {
     const std::uint64_t triangles = TriangleCount(mesh);
     if (triangles == 0)
-        throw Error("glTF: the terrain has no triangles to write");
+        throw Error("glb 形式では書けません: 地形に三角形がありません");
     const bool uv = HasUv(mesh);
     const std::size_t vertexCount = mesh.Vertices.size();
     // 65535 is the restart marker, which no index may use.
@@ -84,7 +84,8 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         for (int k = 0; k < 3; ++k) {
             const float f = float(coordinates[k]);
             if (!std::isfinite(f))
-                throw Error("glTF: the terrain has a point outside the range of float32");
+                throw Error("glb 形式では書けません: "
+                            "地形に 32 ビット浮動小数点数の範囲を超える点があります");
             lo[k] = std::min(lo[k], f);
             hi[k] = std::max(hi[k], f);
         }
@@ -168,7 +169,7 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
 
     const std::uint64_t total = 12 + 8 + json.size() + 8 + binLength;
     if (total > std::numeric_limits<std::uint32_t>::max())
-        throw Error("glTF: the terrain is too large for a .glb file (4 GiB at most)");
+        throw Error("glb 形式では書けません: 地形が大きすぎます (glb ファイルは 4 GiB まで)");
 
     BufferedSink out(sink);
     out.put32(kGlbMagic);

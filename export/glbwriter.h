@@ -2,9 +2,9 @@
 // glTF 2.0 binary (.glb): one scene, node, mesh and triangle primitive, Y up,
 // with the contour image embedded as the base-colour texture.
 
+#include "base/atomicsave.h"
 #include "image/bitmap.h"
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
 
 namespace talorin {
 

@@ -2,13 +2,14 @@
 
 #include <filesystem>
 
-#include "export/glbwriter.h"
+#include "base/atomicsave.h"
+#include "base/error.h"
+#include "base/sjis.h"
 #include "export/exportbytes.h"
+#include "export/glbwriter.h"
 #include "export/objwriter.h"
 #include "export/plywriter.h"
 #include "export/stlwriter.h"
-#include "shape/atomicsave.h"
-#include "base/error.h"
 
 namespace talorin {
 
@@ -36,7 +37,7 @@ vesk::ByteProducer Producer(ExportFormat format, const TerrainMesh& mesh,
         case ExportFormat::Suf:
             break;
         }
-        throw Error("the .suf format is not written by the mesh exporter");
+        throw Error(".suf 形式はこの書き出しでは書けません");
     };
 }
 
@@ -67,7 +68,7 @@ bool SameFile(const fs::path& a, const std::string& b) {
 
 } // namespace
 
-bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
+void SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
                     const ExportTexture& texture) {
     CheckMeshIndices(mesh);
     std::string mtlFileName;
@@ -78,23 +79,24 @@ bool SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
         mtlFileName = obj.stem().string() + ".mtl";
         const fs::path mtl = folder / mtlFileName;
         if (SameFile(mtl, texture.file))
-            throw Error(mtl.string() + ": this is the contour image; name the OBJ file otherwise");
+            throw Error("ファイル " + vesk::ValidUtf8(mtl.string()) +
+                        " に書き込めませんでした: "
+                        "等高線画像そのものです (OBJ ファイルに別の名前を付けてください)");
         const std::string texturePath = HasUv(mesh) ? TexturePath(folder, texture.file) : "";
         const vesk::ByteProducer material = [&](const vesk::ByteSink& sink) {
             WriteMtl(mesh, texturePath, sink);
         };
-        if (!vesk::SaveAtomically(mtl.string(), material))
-            return false;
+        vesk::SaveAtomically(mtl.string(), material);
         if (HasControlCharacter(mtlFileName))
             mtlFileName.clear();
     }
-    return vesk::SaveAtomically(fileName, Producer(format, mesh, texture, mtlFileName));
+    vesk::SaveAtomically(fileName, Producer(format, mesh, texture, mtlFileName));
 }
 
-bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
+void WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
                      const ExportTexture& texture) {
     CheckMeshIndices(mesh);
-    return vesk::WriteThrough(fd, name, Producer(format, mesh, texture, ""));
+    vesk::WriteThrough(fd, name, Producer(format, mesh, texture, ""));
 }
 
 } // namespace talorin

@@ -23,20 +23,20 @@ struct ExportTexture {
 // (vesk::SaveAtomically), so a failure leaves an existing file untouched. An
 // OBJ also gets its material file NAME.mtl beside it (saved the same way,
 // before the OBJ), with map_Kd naming texture.file relative to the OBJ's
-// folder. Returns true on success; on a write failure returns false with
-// vesk::SufError set to "ファイル <name> に書き込めませんでした: <reason>".
+// folder. On a write failure throws talorin::Error of kind Io,
+// "ファイル <name> に書き込めませんでした: <reason>" (base/atomicsave.h).
 // Throws talorin::Error, having written nothing, when the mesh's index lists
 // do not hold together (CheckMeshIndices), when the mesh does not fit the
 // format (too many triangles or vertices, no triangles for glb), when
 // the material file would replace the image itself, or when PNG encoding
-// fails.
-bool SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
+// fails; every text is Japanese and names the file or the format.
+void SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
                     const ExportTexture& texture);
 
 // Writes the same bytes to an open descriptor (standard output, a pipe); name
 // is used in messages. An OBJ written this way has no material file.
-// Returns and throws like SaveMeshExport.
-bool WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
+// Throws like SaveMeshExport.
+void WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
                      const ExportTexture& texture);
 
 } // namespace talorin

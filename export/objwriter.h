@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/atomicsave.h"
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
 
 namespace talorin {
 

@@ -2,8 +2,8 @@
 // Binary little-endian PLY: welded vertices with normals (and texture
 // coordinates), polygons as index lists, Z up.
 
+#include "base/atomicsave.h"
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
 
 namespace talorin {
 

@@ -11,8 +11,9 @@ namespace talorin {
 void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
     const std::uint64_t triangles = TriangleCount(mesh);
     if (triangles > std::numeric_limits<std::uint32_t>::max())
-        throw Error("STL holds at most 4294967295 triangles; this terrain has " +
-                    std::to_string(triangles));
+        throw Error(
+            "STL 形式では書けません: 三角形が多すぎます (STL は 4294967295 個まで、この地形は " +
+            std::to_string(triangles) + " 個)");
     BufferedSink out(sink);
     char header[80];
     std::memset(header, ' ', sizeof header);

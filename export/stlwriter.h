@@ -2,8 +2,8 @@
 // Binary STL: the terrain (or solid) as triangles, Z up, for slicers and
 // other tools that take triangle soup.
 
+#include "base/atomicsave.h"
 #include "shape/terrainmesh.h"
-#include "shape/atomicsave.h"
 
 namespace talorin {
 

@@ -19,7 +19,8 @@ void Check(int error) {
     if (error == SPNG_EMEM)
         throw std::bad_alloc();
     if (error != 0)
-        throw Error(std::string("PNG encoding failed: ") + spng_strerror(error));
+        throw Error("画像を PNG 形式に変換できませんでした (libspng のエラー番号 " +
+                    std::to_string(error) + ")");
 }
 
 } // namespace

@@ -13,12 +13,14 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <new>
 #include <string_view>
 #include <sys/mman.h>
+#include <thread>
 #include <type_traits>
 #include <unistd.h>
+
+#include "base/sjis.h"
 
 #if defined(TALORIN_SANITIZE)
 #include <sanitizer/asan_interface.h>
@@ -68,61 +70,24 @@ void SetOutOfMemory(std::string_view head, std::string_view name, std::string_vi
     }
 }
 
-// --- Budget ----------------------------------------------------------------
+// --- Lock -------------------------------------------------------------------
 
-constexpr double kBudgetShare = 0.7;
-
-// Atomic so that a run on another thread may ask the budget (MemoryClaim)
-// while the pools are used; the pools themselves are for one thread at a time.
-std::atomic<std::size_t> g_budget{0}; // 0: not set, use the default
-std::atomic<std::size_t> g_inUse{0};  // bytes of all pools' blocks
-
-// MemAvailable of /proc/meminfo in bytes, or 0 when there is no such line.
-std::size_t SystemAvailableMemory() {
-    std::ifstream meminfo("/proc/meminfo");
-    std::string key;
-    unsigned long long kb = 0;
-    std::string unit;
-    while (meminfo >> key >> kb) {
-        std::getline(meminfo, unit);
-        if (key == "MemAvailable:")
-            return static_cast<std::size_t>(kb) * 1024;
+// One lock for all pools, held for a single allocation or release, or for a
+// whole FreeSuf: uncontended it costs one atomic exchange, far less than what
+// the reader does per vertex. Contention is rare, so waiting just yields.
+class PoolLock {
+  public:
+    PoolLock() {
+        while (s_held.exchange(true, std::memory_order_acquire))
+            std::this_thread::yield();
     }
-    return 0;
-}
+    ~PoolLock() { s_held.store(false, std::memory_order_release); }
+    PoolLock(const PoolLock&) = delete;
+    PoolLock& operator=(const PoolLock&) = delete;
 
-std::function<std::size_t()>& AvailableSource() {
-    static std::function<std::size_t()> source;
-    return source;
-}
-
-std::size_t DefaultBudget() {
-    static const std::size_t budget = [] {
-        if (const std::size_t available = SystemAvailableMemory(); available > 0)
-            return static_cast<std::size_t>(static_cast<double>(available) * kBudgetShare);
-        // No /proc: fall back to a share of the physical memory.
-        const long pages = sysconf(_SC_PHYS_PAGES);
-        const long pageSize = sysconf(_SC_PAGE_SIZE);
-        if (pages > 0 && pageSize > 0)
-            return static_cast<std::size_t>(static_cast<double>(pages) *
-                                            static_cast<double>(pageSize) * kBudgetShare);
-        return std::size_t{1} << 30;
-    }();
-    return budget;
-}
-
-// Whether bytes more fit into the safe share of the memory available now.
-bool FitsAvailableNow(double bytes) {
-    return bytes <= static_cast<double>(AvailableMemory()) * kBudgetShare;
-}
-
-// The pools' next re-check of the memory available, in bytes held.
-std::size_t g_nextPoolRecheck = kRecheckStep;
-
-std::size_t Budget() {
-    const std::size_t budget = g_budget;
-    return budget != 0 ? budget : DefaultBudget();
-}
+  private:
+    static inline std::atomic<bool> s_held{false};
+};
 
 // --- Pools -----------------------------------------------------------------
 
@@ -168,6 +133,26 @@ template <typename T> class Pool {
         return slot;
     }
 
+    // Up to n slots that need no new block, free ones first, into out;
+    // returns how many.
+    std::size_t TakeSpare(void** out, std::size_t n) noexcept {
+        std::size_t k = 0;
+        for (; k < n && m_free != nullptr; ++k) {
+            void* slot = m_free;
+            VESK_UNPOISON(slot, kSlot);
+            m_free = *static_cast<void**>(slot);
+            --m_freeCount;
+            out[k] = slot;
+        }
+        for (; k < n && m_bump != m_bumpEnd; ++k) {
+            VESK_UNPOISON(m_bump, kSlot);
+            out[k] = m_bump;
+            m_bump += kSlot;
+        }
+        m_live += k;
+        return k;
+    }
+
     void Free(void* slot) noexcept {
         *static_cast<void**>(slot) = m_free;
         VESK_POISON(slot, kSlot);
@@ -192,7 +177,7 @@ template <typename T> class Pool {
         for (BlockHeader* block = m_blocks; block != nullptr;) {
             BlockHeader* next = block->next;
             VESK_UNPOISON(block, block->bytes);
-            g_inUse -= block->bytes;
+            ReleaseMemory(block->bytes);
             if (block->bytes >= kLargeBlock)
                 ::munmap(block, block->bytes);
             else
@@ -211,35 +196,33 @@ template <typename T> class Pool {
         // Blocks double with the pool up to kMaxRecords; near the budget a
         // smaller block that still fits is taken instead of failing early.
         std::size_t records = std::clamp(m_records, kMinRecords, kMaxRecords);
-        const std::size_t budget = Budget();
-        const std::size_t used = g_inUse + keepFree + sizeof(BlockHeader);
-        if (used >= budget)
-            return false;
-        records = std::min(records, (budget - used) / kSlot);
+        records = std::min(records, MemoryRoom(keepFree + sizeof(BlockHeader)) / kSlot);
         if (records == 0)
             return false;
         std::size_t bytes = sizeof(BlockHeader) + records * kSlot;
-        // Every kRecheckStep of growth, the next step must still fit into
-        // what the system has left, whatever the budget said at start-up.
-        if (g_inUse + bytes >= g_nextPoolRecheck) {
-            if (!FitsAvailableNow(static_cast<double>(kRecheckStep)))
-                return false;
-            g_nextPoolRecheck = g_inUse + bytes + kRecheckStep;
-        }
-        BlockHeader* block;
-        if (bytes >= kLargeBlock) {
-            // Large blocks are mapped with their pages filled in at once: one
-            // call instead of a page fault every 4 KiB while the model grows.
+        const bool large = bytes >= kLargeBlock;
+        if (large) {
             bytes -= bytes % kPageSize;
             records = (bytes - sizeof(BlockHeader)) / kSlot;
+        }
+        // The charge also re-checks the memory the system has left, every
+        // kRecheckStep of growth.
+        if (!ChargeMemory(bytes))
+            return false;
+        BlockHeader* block;
+        if (large) {
+            // Large blocks are mapped with their pages filled in at once: one
+            // call instead of a page fault every 4 KiB while the model grows.
             void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                                MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
             block = map == MAP_FAILED ? nullptr : static_cast<BlockHeader*>(map);
         } else {
             block = static_cast<BlockHeader*>(std::malloc(bytes));
         }
-        if (block == nullptr)
+        if (block == nullptr) {
+            ReleaseMemory(bytes);
             return false;
+        }
         block->next = m_blocks;
         block->bytes = bytes;
         m_blocks = block;
@@ -247,7 +230,6 @@ template <typename T> class Pool {
         m_bumpEnd = m_bump + records * kSlot;
         VESK_POISON(m_bump, records * kSlot);
         m_records += records;
-        g_inUse += bytes;
         return true;
     }
 
@@ -279,33 +261,34 @@ Pool<AttributeRecord> g_attributes;
 Pool<TVESK_Polygon> g_polygons;
 Pool<TVESK_Vertex> g_vertices;
 
-void ReleaseBlocksIfIdle() noexcept {
+// Functions named ...Held expect the caller to hold PoolLock.
+
+void ReleaseBlocksIfIdleHeld() noexcept {
     if (g_objects.Live() == 0 && g_attributes.Live() == 0 && g_polygons.Live() == 0 &&
         g_vertices.Live() == 0) {
         g_objects.ReleaseBlocks();
         g_attributes.ReleaseBlocks();
         g_polygons.ReleaseBlocks();
         g_vertices.ReleaseBlocks();
-        g_nextPoolRecheck = kRecheckStep;
     }
 }
 
-void DestroyVertex(TVESK_Vertex* vertex) noexcept {
+void DestroyVertexHeld(TVESK_Vertex* vertex) noexcept {
     vertex->~TVESK_Vertex();
     g_vertices.Free(vertex);
 }
 
-void DestroyPolygon(TVESK_Polygon* polygon) noexcept {
+void DestroyPolygonHeld(TVESK_Polygon* polygon) noexcept {
     for (TVESK_Vertex* vertex = polygon->Vertices; vertex != nullptr;) {
         TVESK_Vertex* next = vertex->Next;
-        DestroyVertex(vertex);
+        DestroyVertexHeld(vertex);
         vertex = next;
     }
     polygon->~TVESK_Polygon();
     g_polygons.Free(polygon);
 }
 
-void DestroyAttribute(AttributeRecord* record) noexcept {
+void DestroyAttributeHeld(AttributeRecord* record) noexcept {
     record->~AttributeRecord();
     g_attributes.Free(record);
 }
@@ -318,7 +301,7 @@ TVESK_Attribute* FindAttribute(TVESK_Object* object, const std::string& name) no
 }
 
 // A new group named name, not linked; null when out of memory.
-TVESK_Attribute* CreateAttribute(const std::string& name) noexcept {
+TVESK_Attribute* CreateAttributeHeld(const std::string& name) noexcept {
     void* slot = g_attributes.Allocate();
     if (slot == nullptr)
         return nullptr;
@@ -326,37 +309,150 @@ TVESK_Attribute* CreateAttribute(const std::string& name) noexcept {
     try {
         record->attribute.Name = name;
     } catch (const std::bad_alloc&) {
-        DestroyAttribute(record);
+        DestroyAttributeHeld(record);
         return nullptr;
     }
     return &record->attribute;
 }
 
+template <typename T> void* AllocateSlot(Pool<T>& pool) noexcept {
+    const PoolLock hold;
+    return pool.Allocate();
+}
+
 } // namespace
+
+// --- Allocation without a message -----------------------------------------------
+
+namespace detail {
+
+TVESK_Object* TryNewObject(const std::string& name) noexcept {
+    void* slot = AllocateSlot(g_objects);
+    if (slot == nullptr)
+        return nullptr;
+    auto* object = new (slot) TVESK_Object();
+    try {
+        object->Name = name;
+        return object;
+    } catch (const std::bad_alloc&) {
+        const PoolLock hold;
+        object->~TVESK_Object();
+        g_objects.Free(object);
+        return nullptr;
+    }
+}
+
+TVESK_Attribute* TryNewAttribute(const std::string& name) noexcept {
+    const PoolLock hold;
+    return CreateAttributeHeld(name);
+}
+
+TVESK_Polygon* TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept {
+    void* slot = AllocateSlot(g_polygons);
+    if (slot == nullptr)
+        return nullptr;
+    auto* polygon = new (slot) TVESK_Polygon();
+    polygon->Attribute = group;
+    polygon->Kind = kind;
+    return polygon;
+}
+
+TVESK_Vertex* TryNewVertex(double x, double y, double z, double nx, double ny, double nz, double u,
+                           double v) noexcept {
+    void* slot = AllocateSlot(g_vertices);
+    if (slot == nullptr)
+        return nullptr;
+    return new (slot) TVESK_Vertex{nullptr, nullptr, x, y, z, nx, ny, nz, u, v};
+}
+
+namespace {
+
+// Refills an empty batch: the slots the pool has spare, or, when it has none,
+// the one that a new block makes, exactly when record-by-record allocation
+// would grow the pool.
+template <typename T>
+std::size_t Refill(Pool<T>& pool, void** slots, std::size_t capacity) noexcept {
+    const PoolLock hold;
+    if (const std::size_t taken = pool.TakeSpare(slots, capacity); taken > 0) {
+        // Handed out from the end: reversed, records follow each other in
+        // memory in the order the reader makes them, as from the pool itself.
+        std::reverse(slots, slots + taken);
+        return taken;
+    }
+    slots[0] = pool.Allocate();
+    return slots[0] != nullptr ? 1 : 0;
+}
+
+} // namespace
+
+RecordBatch::~RecordBatch() {
+    const PoolLock hold;
+    while (m_polygonCount > 0)
+        g_polygons.Free(m_polygons[--m_polygonCount]);
+    while (m_vertexCount > 0)
+        g_vertices.Free(m_vertices[--m_vertexCount]);
+    ReleaseBlocksIfIdleHeld();
+}
+
+TVESK_Polygon* RecordBatch::TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept {
+    if (m_polygonCount == 0 && (m_polygonCount = Refill(g_polygons, m_polygons, kBatch)) == 0)
+        return nullptr;
+    auto* polygon = new (m_polygons[--m_polygonCount]) TVESK_Polygon();
+    polygon->Attribute = group;
+    polygon->Kind = kind;
+    return polygon;
+}
+
+TVESK_Vertex* RecordBatch::TryNewVertex() noexcept {
+    if (m_vertexCount == 0 && (m_vertexCount = Refill(g_vertices, m_vertices, kBatch)) == 0)
+        return nullptr;
+    return new (m_vertices[--m_vertexCount]) TVESK_Vertex();
+}
+
+void SetSufError(std::string_view utf8) noexcept {
+    try {
+        SufError = Cp932ForMessage(utf8);
+    } catch (...) {
+        SufError.clear();
+    }
+}
+
+} // namespace detail
 
 // --- Builders ----------------------------------------------------------------
 
 TVESK_Object* NewObject(const std::string& name) {
-    if (void* slot = g_objects.Allocate()) {
-        auto* object = new (slot) TVESK_Object();
-        try {
-            object->Name = name;
-            return object;
-        } catch (const std::bad_alloc&) {
-            object->~TVESK_Object();
-            g_objects.Free(object);
-        }
-    }
+    if (TVESK_Object* object = detail::TryNewObject(name))
+        return object;
     SetOutOfMemory(kObjectWord, name, kObjectOutOfMemory);
     return nullptr;
 }
 
-// A polygon in the slot, or null with the message when there was no slot.
-static TVESK_Polygon* PlacePolygon(void* slot, const TVESK_Object* object, TVESK_Attribute* group,
-                                   std::uint8_t kind) {
+TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_Object* object) {
+    TVESK_Attribute* group = FindAttribute(object, atrName);
+    const bool made = group == nullptr;
+    void* slot = nullptr;
+    {
+        const PoolLock hold;
+        // When a group must be made too, keep room for it in the budget, so
+        // that a failure never leaves a block that this call grew for nothing.
+        const std::size_t keep = group == nullptr ? g_attributes.BytesToGrowByOne() : 0;
+        slot = g_polygons.Allocate(keep);
+        if (slot != nullptr && group == nullptr) {
+            group = CreateAttributeHeld(atrName);
+            if (group == nullptr) {
+                g_polygons.Free(slot);
+                slot = nullptr;
+            }
+        }
+    }
     if (slot == nullptr) {
         SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
         return nullptr;
+    }
+    if (made) {
+        group->Next = object->Attributes;
+        object->Attributes = group;
     }
     auto* polygon = new (slot) TVESK_Polygon();
     polygon->Attribute = group;
@@ -364,29 +460,10 @@ static TVESK_Polygon* PlacePolygon(void* slot, const TVESK_Object* object, TVESK
     return polygon;
 }
 
-TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_Object* object) {
-    TVESK_Attribute* group = FindAttribute(object, atrName);
-    // When a group must be made too, keep room for it in the budget, so that
-    // a failure never leaves a block that this call grew for nothing.
-    const std::size_t keep = group == nullptr ? g_attributes.BytesToGrowByOne() : 0;
-    void* slot = g_polygons.Allocate(keep);
-    if (slot != nullptr && group == nullptr) {
-        group = CreateAttribute(atrName);
-        if (group == nullptr) {
-            g_polygons.Free(slot);
-            slot = nullptr;
-        } else {
-            group->Next = object->Attributes;
-            object->Attributes = group;
-        }
-    }
-    return PlacePolygon(slot, object, group, kind);
-}
-
 TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& name) {
     if (TVESK_Attribute* group = FindAttribute(object, name))
         return group;
-    TVESK_Attribute* group = CreateAttribute(name);
+    TVESK_Attribute* group = detail::TryNewAttribute(name);
     if (group == nullptr) {
         SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
         return nullptr;
@@ -397,8 +474,10 @@ TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& nam
 }
 
 TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group, std::uint8_t kind) {
-    void* slot = g_polygons.Allocate();
-    return PlacePolygon(slot, object, group, kind);
+    if (TVESK_Polygon* polygon = detail::TryNewPolygon(group, kind))
+        return polygon;
+    SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
+    return nullptr;
 }
 
 void AddPolygon(TVESK_Object* object, TVESK_Polygon* polygon) {
@@ -411,12 +490,10 @@ void AddPolygon(TVESK_Object* object, TVESK_Polygon* polygon) {
 
 TVESK_Vertex* NewVertex(double x, double y, double z, double nx, double ny, double nz, double u,
                         double v) {
-    void* slot = g_vertices.Allocate();
-    if (slot == nullptr) {
-        SetOutOfMemory(kVertexOutOfMemory, {}, {});
-        return nullptr;
-    }
-    return new (slot) TVESK_Vertex{nullptr, nullptr, x, y, z, nx, ny, nz, u, v};
+    if (TVESK_Vertex* vertex = detail::TryNewVertex(x, y, z, nx, ny, nz, u, v))
+        return vertex;
+    SetOutOfMemory(kVertexOutOfMemory, {}, {});
+    return nullptr;
 }
 
 void AddVertex(TVESK_Polygon* polygon, TVESK_Vertex* vertex) {
@@ -464,11 +541,12 @@ void FreeSuf(TVESK_Object*& chain) {
             groups = record;
         }
     }
+    const PoolLock hold;
     for (TVESK_Object* object = chain; object != nullptr;) {
         TVESK_Object* next = object->Next;
         for (TVESK_Polygon* polygon = object->Polygons; polygon != nullptr;) {
             TVESK_Polygon* nextPolygon = polygon->Next;
-            DestroyPolygon(polygon);
+            DestroyPolygonHeld(polygon);
             polygon = nextPolygon;
         }
         object->~TVESK_Object();
@@ -477,40 +555,30 @@ void FreeSuf(TVESK_Object*& chain) {
     }
     while (groups != nullptr) {
         AttributeRecord* next = groups->collectedNext;
-        DestroyAttribute(groups);
+        DestroyAttributeHeld(groups);
         groups = next;
     }
     chain = nullptr;
-    ReleaseBlocksIfIdle();
+    ReleaseBlocksIfIdleHeld();
 }
 
 void ReleasePolygon(TVESK_Polygon* polygon) {
     if (polygon == nullptr)
         return;
-    DestroyPolygon(polygon);
-    ReleaseBlocksIfIdle();
+    const PoolLock hold;
+    DestroyPolygonHeld(polygon);
+    ReleaseBlocksIfIdleHeld();
 }
 
 void ReleaseVertex(TVESK_Vertex* vertex) {
     if (vertex == nullptr)
         return;
-    DestroyVertex(vertex);
-    ReleaseBlocksIfIdle();
+    const PoolLock hold;
+    DestroyVertexHeld(vertex);
+    ReleaseBlocksIfIdleHeld();
 }
 
 // --- Memory budget ---------------------------------------------------------------
-
-std::size_t MemoryBudget() {
-    return Budget();
-}
-
-void SetMemoryBudget(std::size_t bytes) {
-    g_budget = bytes;
-}
-
-std::size_t MemoryInUse() {
-    return g_inUse;
-}
 
 bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
     // Blocks shrink to fit near the budget, so a model fits when its records,
@@ -524,6 +592,7 @@ bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
         const double blocks = more / static_cast<double>(perBlock) + 1;
         return more * static_cast<double>(slot) + blocks * static_cast<double>(sizeof(BlockHeader));
     };
+    const PoolLock hold;
     // An estimate in double, so that huge counts cannot wrap around.
     const double need = bytesFor(polygons, g_polygons.FreeSlots(), sizeof(TVESK_Polygon),
                                  Pool<TVESK_Polygon>::kMinRecords) +
@@ -531,37 +600,7 @@ bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices) {
                                  Pool<TVESK_Vertex>::kMinRecords) +
                         bytesFor(1, g_objects.FreeSlots(), sizeof(TVESK_Object), 1) +
                         bytesFor(1, g_attributes.FreeSlots(), sizeof(AttributeRecord), 1);
-    return static_cast<double>(g_inUse) + need <= static_cast<double>(Budget());
-}
-
-std::size_t AvailableMemory() {
-    if (const auto& source = AvailableSource())
-        return source();
-    if (const std::size_t available = SystemAvailableMemory(); available > 0)
-        return available;
-    return SIZE_MAX; // no figure: only the budget limits
-}
-
-void SetAvailableMemorySource(std::function<std::size_t()> source) {
-    AvailableSource() = std::move(source);
-}
-
-bool MemoryClaim::fits() const {
-    const double bytes = static_cast<double>(m_bytes);
-    return static_cast<double>(MemoryInUse()) + bytes <= static_cast<double>(MemoryBudget()) &&
-           FitsAvailableNow(bytes);
-}
-
-bool MemoryClaim::grow(std::uint64_t filled) {
-    // The budget is a plain number and cheap to ask; a test may lower it mid-run.
-    if (static_cast<double>(MemoryInUse()) + static_cast<double>(m_bytes) >
-        static_cast<double>(MemoryBudget()))
-        return false;
-    if (filled < m_nextRecheck)
-        return true;
-    m_nextRecheck = filled + kRecheckStep;
-    const std::uint64_t rest = m_bytes > filled ? m_bytes - filled : 0;
-    return FitsAvailableNow(static_cast<double>(rest));
+    return static_cast<double>(MemoryInUse()) + need <= static_cast<double>(MemoryBudget());
 }
 
 } // namespace vesk

@@ -5,14 +5,17 @@
 // held by a pointer to their first record, null when empty.
 //
 // Records come from per-type pools allocated in large blocks, not one heap
-// allocation each. The pools are not thread-safe: like the rest of the library,
-// one operation at a time. Names are byte strings (Shift-JIS text), compared
+// allocation each, charged to the memory budget (base/memorybudget.h). The
+// pools may be used from several threads at once; a model itself belongs to
+// one thread at a time. Names are byte strings (Shift-JIS text), compared
 // byte for byte.
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
+#include <string_view>
+
+#include "base/memorybudget.h"
 
 namespace vesk {
 
@@ -103,54 +106,51 @@ void AppendPolygon(TVESK_Object* object, TVESK_Polygon*& last, TVESK_Polygon* po
 void AppendVertex(TVESK_Polygon* polygon, TVESK_Vertex*& last, TVESK_Vertex* vertex);
 
 // --- Memory budget ----------------------------------------------------------
-// Linux overcommits memory, so an allocation rarely fails before the kernel
-// kills the process. The pools therefore refuse to grow past a budget, which is
-// treated exactly like running out of memory.
+// The pools refuse to grow past the budget (base/memorybudget.h), which the
+// builders report like running out of memory.
 
-// The budget in bytes. By default a safe share of the machine's available
-// physical memory, read once at first use.
-std::size_t MemoryBudget();
-// Sets the budget (tests use small ones); 0 restores the default.
-void SetMemoryBudget(std::size_t bytes);
-// Bytes the pools hold now (whole blocks, used or free).
-std::size_t MemoryInUse();
 // Whether a model of this many polygons and vertices (plus the records already
 // live) can still be built within the budget. The generator asks this up front
 // so that a run that cannot fit fails at once instead of filling memory first.
 bool ModelWouldFit(std::uint64_t polygons, std::uint64_t vertices);
 
-// The budget is fixed at start-up, but other processes take memory too: two
-// big runs started together both fit on paper. So whatever grows re-reads the
-// memory really available every kRecheckStep bytes, and refuses when what it
-// still needs is more than a safe share of that. The pools do so as they grow.
+namespace detail {
+// The builders without their message, for a reader that reports failures
+// itself: null when out of memory, SufError untouched. Records are unlinked
+// (a group too, and its name is the given one).
+TVESK_Object* TryNewObject(const std::string& name) noexcept;
+TVESK_Attribute* TryNewAttribute(const std::string& name) noexcept;
+TVESK_Polygon* TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept;
+TVESK_Vertex* TryNewVertex(double x, double y, double z, double nx, double ny, double nz, double u,
+                           double v) noexcept;
 
-inline constexpr std::size_t kRecheckStep = std::size_t{64} << 20;
-
-// The memory the system can still give now, in bytes (MemAvailable).
-std::size_t AvailableMemory();
-// Replaces the source of AvailableMemory (tests simulate other processes);
-// an empty function restores the system's figure.
-void SetAvailableMemorySource(std::function<std::size_t()> source);
-
-// A claim on memory that a run fills step by step, knowing its total up front
-// (the mesh generator). Not thread-safe, like the rest of the budget.
-class MemoryClaim {
+// Polygons and vertices for one reader on one thread, taken from the pools a
+// batch at a time: a lock per batch instead of one per record. A batch holds
+// only records the pools have spare (or the one a new block makes), so the
+// pools grow, and run out, exactly when record by record they would. Records
+// not handed out go back when the batch ends.
+class RecordBatch {
   public:
-    explicit MemoryClaim(std::uint64_t bytes) : m_bytes(bytes) {}
+    RecordBatch() = default;
+    ~RecordBatch();
+    RecordBatch(const RecordBatch&) = delete;
+    RecordBatch& operator=(const RecordBatch&) = delete;
 
-    // Whether the whole claim fits now: within the budget less what the pools
-    // hold, and within the safe share of the memory available.
-    bool fits() const;
-
-    // To be called as the run fills its memory, with the bytes filled so far
-    // (at least every kRecheckStep bytes, may be much more often). False when
-    // the rest no longer fits: the budget dropped, or, at every kRecheckStep
-    // filled, the rest exceeds the safe share of the memory available now.
-    bool grow(std::uint64_t filled);
+    // As TryNewPolygon and TryNewVertex (a zero vertex).
+    TVESK_Polygon* TryNewPolygon(TVESK_Attribute* group, std::uint8_t kind) noexcept;
+    TVESK_Vertex* TryNewVertex() noexcept;
 
   private:
-    std::uint64_t m_bytes;
-    std::uint64_t m_nextRecheck = kRecheckStep;
+    static constexpr std::size_t kBatch = 64;
+    void* m_polygons[kBatch];
+    void* m_vertices[kBatch];
+    std::size_t m_polygonCount = 0;
+    std::size_t m_vertexCount = 0;
 };
+
+// Sets SufError to utf8 as CP932 (Cp932ForMessage); clears it when even that
+// runs out of memory. For the entry points that report through SufError.
+void SetSufError(std::string_view utf8) noexcept;
+} // namespace detail
 
 } // namespace vesk

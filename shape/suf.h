@@ -1,6 +1,7 @@
 #pragma once
 // .suf shape files: the writer and the reader.
 
+#include <memory>
 #include <string>
 
 #include "shape/shape.h"
@@ -26,6 +27,13 @@ bool SaveSuf(const std::string& fileName, const TVESK_Object* chain);
 // writing anything, for a name that would not read back.
 bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain);
 
+// SaveSuf and WriteSuf for callers that take failures as exceptions: they
+// throw talorin::Error with the text SaveSuf would put into SufError, as
+// UTF-8 (kind BadInput for a name that would not read back, Io for a failed
+// write, the file name as it is), and leave SufError alone.
+void SaveSufFile(const std::string& fileName, const TVESK_Object* chain);
+void WriteSufFile(int fd, const std::string& name, const TVESK_Object* chain);
+
 // The file's text, exactly as SaveSuf writes it (for tests). Throws
 // talorin::Error with the message for a name that would not read back.
 std::string SufText(const TVESK_Object* chain);
@@ -37,5 +45,18 @@ std::string SufText(const TVESK_Object* chain);
 // not convert ("'<token>' は浮動小数点数ではありません"), a file that cannot be
 // opened, or a read error. Each call keeps its own reader state.
 TVESK_Object* LoadSuf(const std::string& fileName);
+
+// A chain that FreeSuf releases.
+struct FreeSufChain {
+    void operator()(TVESK_Object* chain) const { FreeSuf(chain); }
+};
+using SufChain = std::unique_ptr<TVESK_Object, FreeSufChain>;
+
+// LoadSuf for callers that take failures as exceptions: null only for a file
+// without any "obj"; every failure throws talorin::Error with the text LoadSuf
+// gives, as UTF-8: kind Malformed for the format and grammar messages,
+// OutOfMemory for running out of memory, BadInput for a number, Io for a file
+// that cannot be opened or read. Leaves SufError alone.
+SufChain ReadSufFile(const std::string& fileName);
 
 } // namespace vesk

@@ -17,18 +17,17 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 #include "base/error.h"
 #include "base/numbercache.h"
 #include "base/numtext.h"
-#include "shape/shape.h"
 #include "base/sjis.h"
 #include "base/slices.h"
+#include "shape/shape.h"
 #include "shape/suflines.h"
 #include "shape/sufnames.h"
 
@@ -135,11 +134,8 @@ template <typename Sink> class Output {
     explicit Output(const Sink& sink)
         : m_buffers{std::make_unique<char[]>(kBufferSize), std::make_unique<char[]>(kBufferSize)},
           m_sink(sink) {
-        try {
-            m_thread = std::thread([this] { passOn(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the sink is called in place.
-        }
+        // Without a thread to be had, the sink is called in place.
+        m_thread = vesk::StartThreadOrNone([this] { passOn(); });
     }
 
     ~Output() {
@@ -292,48 +288,41 @@ template <typename Sink> void WriteMesh(const TerrainMesh& mesh, const Sink& sin
 }
 
 // A name that the file would not give back as it is is refused before anything
-// is written, as by the shape model's writer; SufError says why.
-bool NamesReadBack(const TerrainMesh& mesh) {
+// is written, as by the shape model's writer, with the reason (BadInput).
+void CheckNames(const TerrainMesh& mesh) {
     // The attribute's line comes before the first polygon: no polygon, no line.
     for (const bool attribute : {false, true}) {
         if (attribute && mesh.polygonCount() == 0)
             break;
-        const std::string problem =
+        std::string problem =
             vesk::SufNameProblem(attribute ? mesh.AtrName : mesh.ObjName, attribute);
-        if (!problem.empty()) {
-            vesk::SufError = vesk::Cp932ForMessage(problem);
-            return false;
-        }
+        if (!problem.empty())
+            throw Error(std::move(problem));
     }
-    return true;
 }
 
 } // namespace
 
 std::string SufMeshText(const TerrainMesh& mesh) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        throw Error(vesk::Utf8FromCp932(vesk::SufError));
+    CheckNames(mesh);
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     WriteMesh(mesh, sink);
     return text;
 }
 
-bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
+void WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        return false;
-    return vesk::WriteThrough(fd, name,
-                              [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
+    CheckNames(mesh);
+    vesk::WriteThrough(fd, name, [&mesh](const vesk::ByteSink& sink) { WriteMesh(mesh, sink); });
 }
 
-bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
+void SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
                  const std::function<void(std::uint64_t written)>& onWritten) {
     CheckMeshIndices(mesh);
-    if (!NamesReadBack(mesh))
-        return false;
-    return vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {
+    CheckNames(mesh);
+    vesk::SaveAtomically(fileName, [&](const vesk::ByteSink& sink) {
         if (!onWritten) {
             WriteMesh(mesh, sink);
             return;

@@ -19,17 +19,19 @@ namespace talorin {
 // same folder, renamed over fileName only when complete; a device or a pipe is
 // written through itself. Each distinct vertex line is formatted once (on two
 // threads when there are many).
-// Returns true when the whole file was written; on failure returns false,
-// leaves an existing file as it was and sets vesk::SufError to a message
-// naming the file. Clears vesk::SufError when it starts. onWritten (may be
-// empty) gets the bytes written so far after every chunk, possibly on another
-// thread, so that a window can show how far a long save has come.
-bool SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
+// On failure leaves an existing file as it was and throws talorin::Error:
+// kind Io, "ファイル <name> に書き込めませんでした: <reason>", for a failed
+// write (base/atomicsave.h); kind BadInput, naming the name and the reason,
+// before anything is written, for an object or attribute name that would not
+// read back (shape/sufnames.h). onWritten (may be empty) gets the bytes
+// written so far after every chunk, possibly on another thread, so that a
+// window can show how far a long save has come.
+void SaveSufMesh(const std::string& fileName, const TerrainMesh& mesh,
                  const std::function<void(std::uint64_t written)>& onWritten = {});
 
 // The same text written to an open descriptor (standard output, a pipe) in big
-// chunks. Returns false when a write fails, with vesk::SufError naming `name`.
-bool WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh);
+// chunks. Throws as SaveSufMesh does, naming `name`.
+void WriteSufMesh(int fd, const std::string& name, const TerrainMesh& mesh);
 
 // The same text as a string (for tests and small meshes).
 std::string SufMeshText(const TerrainMesh& mesh);

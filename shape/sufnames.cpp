@@ -91,7 +91,7 @@ std::string SufNameProblem(const std::string& cp932Name, bool attribute) {
     return Utf8FromCp932(ProblemCp932(cp932Name, attribute));
 }
 
-bool CheckSufNames(const TVESK_Object* chain) {
+std::string ChainNameProblem(const TVESK_Object* chain) {
     try {
         for (const TVESK_Object* object = chain; object != nullptr; object = object->Next) {
             std::string problem = ProblemCp932(object->Name, false);
@@ -104,20 +104,13 @@ bool CheckSufNames(const TVESK_Object* chain) {
                 checked = polygon->Attribute;
                 problem = ProblemCp932(checked->Name, true);
             }
-            if (!problem.empty()) {
-                SufError = std::move(problem);
-                return false;
-            }
+            if (!problem.empty())
+                return problem;
         }
     } catch (const std::bad_alloc&) {
-        try {
-            SufError = J("メモリーが足りません");
-        } catch (...) {
-            SufError.clear();
-        }
-        return false;
+        return J("メモリーが足りません");
     }
-    return true;
+    return {};
 }
 
 } // namespace vesk

@@ -18,8 +18,9 @@ namespace vesk {
 std::string SufNameProblem(const std::string& cp932Name, bool attribute);
 
 // Checks every name that writing chain would put into the file (each object's
-// name and the group of each polygon). Returns true when all of them read
-// back; otherwise false with SufError (CP932) holding the first problem.
-bool CheckSufNames(const TVESK_Object* chain);
+// name and the group of each polygon). Returns the first problem as CP932
+// (the name's own bytes, for SufError), or empty when all of them read back.
+// Out of memory, the problem is "メモリーが足りません".
+std::string ChainNameProblem(const TVESK_Object* chain);
 
 } // namespace vesk

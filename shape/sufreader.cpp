@@ -46,21 +46,26 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // line ends, which are one line to the line count, still read at any size.
 constexpr std::size_t kMaxLine = std::size_t{64} << 20;
 
-// Messages, as CP932 bytes.
-// "行において未知の形式の形状ファイルです。"
-constexpr std::string_view kUnknownFormatText =
-    "\x8d\x73\x82\xc9\x82\xa8\x82\xa2\x82\xc4\x96\xa2\x92\x6d\x82\xcc\x8c\x60\x8e\xae\x82\xcc"
-    "\x8c\x60\x8f\xf3\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc5\x82\xb7\x81\x42";
-// "形状データの文法が"
-constexpr std::string_view kGrammarHead =
-    "\x8c\x60\x8f\xf3\x83\x66\x81\x5b\x83\x5e\x82\xcc\x95\xb6\x96\x40\x82\xaa";
-// "行において変です。"
-constexpr std::string_view kGrammarTail = "\x8d\x73\x82\xc9\x82\xa8\x82\xa2\x82\xc4\x95\xcf"
-                                          "\x82\xc5\x82\xb7\x81\x42";
-// "行目でメモリーが枯渇しました。"
-constexpr std::string_view kOutOfMemoryText =
-    "\x8d\x73\x96\xda\x82\xc5\x83\x81\x83\x82\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5"
-    "\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+// Messages (UTF-8; LoadSuf hands them on as CP932, which holds every one).
+constexpr std::string_view kUnknownFormatText = "行において未知の形式の形状ファイルです。";
+constexpr std::string_view kGrammarHead = "形状データの文法が";
+constexpr std::string_view kGrammarTail = "行において変です。";
+constexpr std::string_view kOutOfMemoryText = "行目でメモリーが枯渇しました。";
+
+// The failures of a read, with the line they happened on.
+[[noreturn]] void ThrowGrammar(std::int64_t lineNo) {
+    std::string text(kGrammarHead);
+    text.append(std::to_string(lineNo)).append(kGrammarTail);
+    throw talorin::Error(talorin::ErrorKind::Malformed, text);
+}
+[[noreturn]] void ThrowUnknownFormat(std::int64_t lineNo) {
+    throw talorin::Error(talorin::ErrorKind::Malformed,
+                         std::to_string(lineNo).append(kUnknownFormatText));
+}
+[[noreturn]] void ThrowOutOfMemory(std::int64_t lineNo) {
+    throw talorin::Error(talorin::ErrorKind::OutOfMemory,
+                         std::to_string(lineNo).append(kOutOfMemoryText));
+}
 
 constexpr char kCr = 13;
 constexpr char kLf = 10;
@@ -92,10 +97,6 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Thrown by the tokenizer for a line longer than its limit; the reader turns
-// it into the grammar message.
-struct LineTooLong {};
-
 // The tokens of one file. Views that it returns stay valid until the next call.
 class Tokenizer {
   public:
@@ -106,7 +107,8 @@ class Tokenizer {
         if (!std::filesystem::is_directory(fileName, error))
             m_file = std::fopen(fileName.c_str(), "rb");
         if (m_file == nullptr)
-            throw talorin::Error("形状ファイル「" + ValidUtf8(fileName) + "」を開けません。");
+            throw talorin::Error(talorin::ErrorKind::Io,
+                                 "形状ファイル「" + ValidUtf8(fileName) + "」を開けません。");
         // The chunks are large: stdio's own buffer would only add a copy.
         std::setvbuf(m_file, nullptr, _IONBF, 0);
     }
@@ -246,18 +248,18 @@ class Tokenizer {
         return true;
     }
 
-    // Marks a line break at m_pos; throws LineTooLong for a line past the limit.
+    // Marks a line break at m_pos; a line past the limit is a grammar failure.
     void LineBreak() {
         if (m_base + m_pos - m_lineStart > m_maxLine)
-            throw LineTooLong{};
+            ThrowGrammar(m_lineNo);
         m_lineStart = m_base + m_pos + 1;
     }
 
     // Reads the next chunk; false when nothing is left. Throws on a read error,
-    // and LineTooLong when the line read so far is already past the limit.
+    // and the grammar failure when the line read so far is already past the limit.
     bool Fill() {
         if (m_base + m_end - m_lineStart > m_maxLine)
-            throw LineTooLong{};
+            ThrowGrammar(m_lineNo);
         if (m_ended)
             return false;
         m_base += m_end;
@@ -265,8 +267,9 @@ class Tokenizer {
         m_end = std::fread(m_chunk.get(), 1, m_chunkSize, m_file);
         if (m_end < m_chunkSize) {
             if (std::ferror(m_file))
-                throw talorin::Error("形状ファイル「" + ValidUtf8(m_fileName) +
-                                     "」を読み込めません。");
+                throw talorin::Error(talorin::ErrorKind::Io, "形状ファイル「" +
+                                                                 ValidUtf8(m_fileName) +
+                                                                 "」を読み込めません。");
             m_ended = true;
         }
         if (const void* stop = std::memchr(m_chunk.get(), kEndOfFile, m_end)) {
@@ -353,11 +356,6 @@ class GroupIndex {
     std::size_t m_count = 0;
 };
 
-// A failure that LoadSuf reports through SufError.
-struct ReportedFailure {
-    std::string text;
-};
-
 class Reader {
   public:
     Reader(const std::string& fileName, std::size_t chunkSize, std::size_t maxLine)
@@ -366,7 +364,9 @@ class Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    TVESK_Object* Read() {
+    // The chain read; throws talorin::Error for every failure, having
+    // released what was read.
+    SufChain Read() {
         try {
             do {
                 const std::string_view token = m_tokens.ReadToken();
@@ -377,27 +377,18 @@ class Reader {
                 else if (token == "prim")
                     ReadPrimitive();
             } while (!m_tokens.AtEnd());
-        } catch (ReportedFailure& failure) {
-            FreeSuf(m_first);
-            SufError = std::move(failure.text);
-            return nullptr;
-        } catch (const LineTooLong&) {
-            FreeSuf(m_first);
-            SufError = GrammarFailure().text;
-            return nullptr;
         } catch (const std::bad_alloc&) {
             FreeSuf(m_first);
-            SufError = OutOfMemoryText();
-            return nullptr;
+            ThrowOutOfMemory(m_tokens.LineNo());
         }
-        return std::exchange(m_first, nullptr);
+        return SufChain(std::exchange(m_first, nullptr));
     }
 
   private:
     void ReadObject() {
-        TVESK_Object* object = NewObject(m_empty);
+        TVESK_Object* object = detail::TryNewObject(m_empty);
         if (object == nullptr)
-            throw ReportedFailure{OutOfMemoryText()};
+            ThrowOutOfMemory(m_tokens.LineNo());
         object->Prev = m_current;
         if (m_current != nullptr) {
             m_current->Next = object;
@@ -410,14 +401,14 @@ class Reader {
         m_lastPolygon = nullptr;
         m_hasVertex = false;
         if (m_tokens.ReadToken() != "suf")
-            throw ReportedFailure{std::to_string(m_tokens.LineNo()).append(kUnknownFormatText)};
+            ThrowUnknownFormat(m_tokens.LineNo());
         object->Name = m_tokens.ReadToken();
         m_tokens.ReadToken(); // the "{"
     }
 
     void ReadAttribute() {
         if (m_current == nullptr)
-            throw GrammarFailure();
+            ThrowGrammar(m_tokens.LineNo());
         const std::string_view name = m_tokens.ReadToken();
         // Every object's list holds all groups read so far (new ones in front
         // of the list it took over), so one index for the whole read finds the
@@ -427,12 +418,10 @@ class Reader {
             return;
         }
         m_name.assign(name);
-        // The group is made alone in a scratch object, which has nothing to
-        // search, and then put in front of the current object's list.
-        TVESK_Object scratch;
-        TVESK_Attribute* group = FindOrAddAttribute(&scratch, m_name);
+        // A new group goes in front of the current object's list.
+        TVESK_Attribute* group = detail::TryNewAttribute(m_name);
         if (group == nullptr)
-            throw ReportedFailure{OutOfMemoryText()};
+            ThrowOutOfMemory(m_tokens.LineNo());
         group->Next = m_current->Attributes;
         m_current->Attributes = group;
         m_group = group;
@@ -444,10 +433,10 @@ class Reader {
     // list, through the shared tail), or null before the file's first "atr".
     void ReadPrimitive() {
         if (m_current == nullptr)
-            throw GrammarFailure();
-        TVESK_Polygon* polygon = NewPolygonIn(m_current, m_group, kPoly);
+            ThrowGrammar(m_tokens.LineNo());
+        TVESK_Polygon* polygon = m_records.TryNewPolygon(m_group, kPoly);
         if (polygon == nullptr)
-            throw ReportedFailure{OutOfMemoryText()};
+            ThrowOutOfMemory(m_tokens.LineNo());
         AppendPolygon(m_current, m_lastPolygon, polygon);
         const std::uint8_t kind = KindOf(m_tokens.ReadToken());
         polygon->Kind = kind;
@@ -459,9 +448,9 @@ class Reader {
             const std::string_view token = m_tokens.ReadToken();
             if (token == ")")
                 break;
-            TVESK_Vertex* vertex = NewVertex(0, 0, 0, 0, 0, 0, 0, 0);
+            TVESK_Vertex* vertex = m_records.TryNewVertex();
             if (vertex == nullptr)
-                throw ReportedFailure{OutOfMemoryText()};
+                ThrowOutOfMemory(m_tokens.LineNo());
             AppendVertex(polygon, last, vertex);
             vertex->X = ToNumber(token);
             vertex->Y = ToNumber(m_tokens.ReadToken());
@@ -519,17 +508,8 @@ class Reader {
         return value;
     }
 
-    ReportedFailure GrammarFailure() const {
-        std::string text(kGrammarHead);
-        text.append(std::to_string(m_tokens.LineNo())).append(kGrammarTail);
-        return ReportedFailure{std::move(text)};
-    }
-
-    std::string OutOfMemoryText() const {
-        return std::to_string(m_tokens.LineNo()).append(kOutOfMemoryText);
-    }
-
     Tokenizer m_tokens;
+    detail::RecordBatch m_records; // outlives m_first, which is freed first
     TVESK_Object* m_first = nullptr;   // owned until Read hands it over
     TVESK_Object* m_current = nullptr; // last object of the chain
     TVESK_Attribute* m_group = nullptr;
@@ -540,31 +520,54 @@ class Reader {
     GroupIndex m_groups;
 };
 
+// Reads fileName with these limits; throws for every failure.
+SufChain ReadChain(const std::string& fileName, std::size_t chunkSize, std::size_t maxLine) {
+    std::optional<Reader> reader;
+    try {
+        reader.emplace(fileName, std::max<std::size_t>(chunkSize, 1), maxLine);
+    } catch (const std::bad_alloc&) {
+        ThrowOutOfMemory(0); // no line read yet
+    }
+    return reader->Read();
+}
+
+// The one failure path of LoadSuf: what the reader throws is either its
+// line-numbered message, which goes into SufError, or an error the caller gets.
+TVESK_Object* LoadIntoSufError(const std::string& fileName, std::size_t chunkSize,
+                               std::size_t maxLine) {
+    SufError.clear();
+    try {
+        return ReadChain(fileName, chunkSize, maxLine).release();
+    } catch (const talorin::Error& e) {
+        if (e.kind() != talorin::ErrorKind::Malformed &&
+            e.kind() != talorin::ErrorKind::OutOfMemory)
+            throw;
+        detail::SetSufError(e.what());
+        return nullptr;
+    }
+}
+
 } // namespace
 
 namespace detail {
 
 TVESK_Object* LoadSufWithChunkSize(const std::string& fileName, std::size_t chunkSize) {
-    return LoadSufWithLimits(fileName, chunkSize, kMaxLine);
+    return LoadIntoSufError(fileName, chunkSize, kMaxLine);
 }
 
 TVESK_Object* LoadSufWithLimits(const std::string& fileName, std::size_t chunkSize,
                                 std::size_t maxLine) {
-    SufError.clear();
-    std::optional<Reader> reader;
-    try {
-        reader.emplace(fileName, std::max<std::size_t>(chunkSize, 1), maxLine);
-    } catch (const std::bad_alloc&) {
-        SufError = std::string("0").append(kOutOfMemoryText); // no line read yet
-        return nullptr;
-    }
-    return reader->Read();
+    return LoadIntoSufError(fileName, chunkSize, maxLine);
 }
 
 } // namespace detail
 
 TVESK_Object* LoadSuf(const std::string& fileName) {
-    return detail::LoadSufWithChunkSize(fileName, kChunkSize);
+    return LoadIntoSufError(fileName, kChunkSize, kMaxLine);
+}
+
+SufChain ReadSufFile(const std::string& fileName) {
+    return ReadChain(fileName, kChunkSize, kMaxLine);
 }
 
 } // namespace vesk

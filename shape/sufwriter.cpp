@@ -1,13 +1,13 @@
 // The .suf writer.
 //
 // Text is formatted into one large buffer that is handed out in big chunks to
-// a sink: a string, a descriptor, or an atomic save (shape/atomicsave.h).
+// a sink: a string, a descriptor, or an atomic save (base/atomicsave.h).
 
 #include <cstring>
 #include <memory>
 #include <string_view>
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 #include "base/error.h"
 #include "base/numbercache.h"
 #include "base/numtext.h"
@@ -87,11 +87,43 @@ template <typename Sink> class ChainWriter {
     NumberCache m_numbers;
 };
 
+// Throws the name problem, if any, as talorin::Error (BadInput).
+void CheckNames(const TVESK_Object* chain) {
+    if (const std::string problem = ChainNameProblem(chain); !problem.empty())
+        throw talorin::Error(Utf8FromCp932(problem));
+}
+
+ByteProducer ChainProducer(const TVESK_Object* chain) {
+    return [chain](const ByteSink& sink) {
+        ChainWriter<const ByteSink> writer(sink);
+        writer.Write(chain);
+    };
+}
+
+// Runs write, which throws talorin::Error, under the SufError convention:
+// clears SufError, refuses a name that would not read back with its CP932
+// message, and turns a failure into false with the message.
+template <typename Write> bool ReportInSufError(const TVESK_Object* chain, const Write& write) {
+    SufError.clear();
+    try {
+        if (std::string problem = ChainNameProblem(chain); !problem.empty()) {
+            SufError = std::move(problem);
+            return false;
+        }
+        write();
+        return true;
+    } catch (const talorin::Error& e) {
+        detail::SetSufError(e.what());
+    } catch (const std::bad_alloc&) {
+        detail::SetSufError("メモリーが足りません");
+    }
+    return false;
+}
+
 } // namespace
 
 std::string SufText(const TVESK_Object* chain) {
-    if (!CheckSufNames(chain))
-        throw talorin::Error(Utf8FromCp932(SufError));
+    CheckNames(chain);
     std::string text;
     auto sink = [&text](const char* data, std::size_t size) { text.append(data, size); };
     ChainWriter<decltype(sink)> writer(sink);
@@ -99,22 +131,22 @@ std::string SufText(const TVESK_Object* chain) {
     return text;
 }
 
+void SaveSufFile(const std::string& fileName, const TVESK_Object* chain) {
+    CheckNames(chain);
+    SaveAtomically(fileName, ChainProducer(chain));
+}
+
+void WriteSufFile(int fd, const std::string& name, const TVESK_Object* chain) {
+    CheckNames(chain);
+    WriteThrough(fd, name, ChainProducer(chain));
+}
+
 bool WriteSuf(int fd, const std::string& name, const TVESK_Object* chain) {
-    if (!CheckSufNames(chain))
-        return false;
-    return WriteThrough(fd, name, [chain](const ByteSink& sink) {
-        ChainWriter<const ByteSink> writer(sink);
-        writer.Write(chain);
-    });
+    return ReportInSufError(chain, [&] { WriteThrough(fd, name, ChainProducer(chain)); });
 }
 
 bool SaveSuf(const std::string& fileName, const TVESK_Object* chain) {
-    if (!CheckSufNames(chain))
-        return false;
-    return SaveAtomically(fileName, [chain](const ByteSink& sink) {
-        ChainWriter<const ByteSink> writer(sink);
-        writer.Write(chain);
-    });
+    return ReportInSufError(chain, [&] { SaveAtomically(fileName, ChainProducer(chain)); });
 }
 
 } // namespace vesk

@@ -906,17 +906,21 @@ void TTalorin_main::OutputSUF() {
     const std::string path = LocalPath(fileName);
     const talorin::TerrainMesh& shape = *CurrentShape;
     const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
-    bool saved = false;
-    runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
-        if (format != talorin::ExportFormat::Suf) {
-            saved = talorin::SaveMeshExport(format, path, shape, texture);
-            return;
-        }
-        saved = talorin::SaveSufMesh(
-            path, shape, [&progress](std::uint64_t written) { progress.report(written, 0); });
-    });
-    if (!saved)
-        m_dialogs.error(this, ErrorBoxText(FromUtf8(vesk::Utf8FromCp932(vesk::SufError))));
+    // A failed write is told here, before a close asked for meanwhile.
+    try {
+        runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
+            if (format != talorin::ExportFormat::Suf) {
+                talorin::SaveMeshExport(format, path, shape, texture);
+                return;
+            }
+            talorin::SaveSufMesh(
+                path, shape, [&progress](std::uint64_t written) { progress.report(written, 0); });
+        });
+    } catch (const talorin::Error& e) {
+        if (e.kind() != talorin::ErrorKind::Io)
+            throw;
+        m_dialogs.error(this, ErrorBoxText(FromUtf8(e.what())));
+    }
 }
 
 void TTalorin_main::runInBackground(const WorkOptions& options,

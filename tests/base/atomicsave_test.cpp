@@ -1,9 +1,10 @@
 // The one save path of every writer, driven with plain byte producers.
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,11 +13,11 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
-#include "shape/shape.h"
-#include "base/sjis.h"
+#include "base/error.h"
 #include "tests/support/tempfolder.h"
 
 using namespace vesk;
@@ -31,8 +32,15 @@ ByteProducer Bytes(std::string text) {
     return [text](const ByteSink& sink) { sink(text.data(), text.size()); };
 }
 
-std::string Message() {
-    return Utf8FromCp932(SufError);
+// The text of the Io error that the save throws; empty when it succeeds.
+std::string SaveError(const std::string& file, const ByteProducer& produce) {
+    try {
+        SaveAtomically(file, produce);
+        return {};
+    } catch (const talorin::Error& e) {
+        EXPECT_EQ(e.kind(), talorin::ErrorKind::Io) << e.what();
+        return e.what();
+    }
 }
 
 class AtomicSave : public testing::Test, public testsupport::TempFolder {
@@ -46,9 +54,9 @@ TEST_F(AtomicSave, BothKindsOfNewFileCreateAndReplace) {
         detail::UseUnnamedTemporaryFiles(unnamed);
         const fs::path file = m_dir / "out.suf";
         fs::remove(file);
-        ASSERT_TRUE(SaveAtomically(file.string(), Bytes("first"))) << Message();
+        ASSERT_EQ(SaveError(file.string(), Bytes("first")), "");
         EXPECT_EQ(ReadFile(file), "first");
-        ASSERT_TRUE(SaveAtomically(file.string(), Bytes("second"))) << Message();
+        ASSERT_EQ(SaveError(file.string(), Bytes("second")), "");
         EXPECT_EQ(ReadFile(file), "second");
         EXPECT_EQ(listing(), std::vector<std::string>{"out.suf"}) << unnamed;
     }
@@ -66,21 +74,21 @@ TEST_F(AtomicSave, DanglingLinkStaysALinkAndItsTargetIsCreated) {
     };
     for (const auto& [link, target] : cases) {
         fs::remove(target);
-        ASSERT_TRUE(SaveAtomically((m_dir / link).string(), Bytes(link))) << Message();
+        ASSERT_EQ(SaveError((m_dir / link).string(), Bytes(link)), "");
         EXPECT_TRUE(fs::is_symlink(m_dir / link)) << link;
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target))) << link;
         EXPECT_EQ(ReadFile(target), link);
     }
     // A link into a folder that does not exist fails and stays as it was.
     fs::create_symlink("nowhere/x.suf", m_dir / "lost.suf");
-    EXPECT_FALSE(SaveAtomically((m_dir / "lost.suf").string(), Bytes("x")));
+    EXPECT_NE(SaveError((m_dir / "lost.suf").string(), Bytes("x")), "");
     EXPECT_TRUE(fs::is_symlink(m_dir / "lost.suf"));
     EXPECT_EQ(fs::read_symlink(m_dir / "lost.suf"), "nowhere/x.suf");
     // A loop of links is refused with its reason.
     fs::create_symlink("loop2", m_dir / "loop1");
     fs::create_symlink("loop1", m_dir / "loop2");
-    EXPECT_FALSE(SaveAtomically((m_dir / "loop1").string(), Bytes("x")));
-    EXPECT_TRUE(Message().ends_with("シンボリックリンクのたどりが多すぎます")) << Message();
+    const std::string loop = SaveError((m_dir / "loop1").string(), Bytes("x"));
+    EXPECT_TRUE(loop.ends_with("シンボリックリンクのたどりが多すぎます")) << loop;
     EXPECT_TRUE(fs::is_symlink(m_dir / "loop1"));
 }
 
@@ -89,8 +97,8 @@ TEST_F(AtomicSave, FolderIsRefusedAndNothingIsWrittenIntoIt) {
     fs::create_symlink("folder", m_dir / "link");
     for (const char* name : {"folder", "folder/", "link", "link/"}) {
         const std::string file = (m_dir / name).string();
-        EXPECT_FALSE(SaveAtomically(file, Bytes("x"))) << name;
-        EXPECT_EQ(Message(), "ファイル " + file + " に書き込めませんでした: フォルダーです");
+        EXPECT_EQ(SaveError(file, Bytes("x")),
+                  "ファイル " + file + " に書き込めませんでした: フォルダーです");
         EXPECT_TRUE(listing("folder").empty()) << name;
     }
     EXPECT_EQ(listing(), (std::vector<std::string>{"folder", "link"}));
@@ -112,19 +120,19 @@ TEST_F(AtomicSave, ReasonsAreJapaneseForEveryErrorNumber) {
 
 TEST_F(AtomicSave, FileNameThatIsNotUtf8IsShownWithReplacementCharacters) {
     const std::string bad = (m_dir / "no\xff" / "x.suf").string();
-    EXPECT_FALSE(SaveAtomically(bad, Bytes("x")));
     const std::string shown = (m_dir / "no\xEF\xBF\xBD" / "x.suf").string();
-    EXPECT_EQ(Message(),
+    EXPECT_EQ(SaveError(bad, Bytes("x")),
               "ファイル " + shown + " に書き込めませんでした: フォルダーが見つかりません");
-    EXPECT_EQ(WriteErrorText(bad, ENOENT), Message());
-    // A character that Shift-JIS lacks keeps its neighbours too.
+    // A character that Shift-JIS lacks is shown as it is.
     const std::string emoji = (m_dir /
                                "a\xF0\x9F\x98\x80"
                                "b" /
                                "x.suf")
                                   .string();
-    EXPECT_FALSE(SaveAtomically(emoji, Bytes("x")));
-    EXPECT_NE(Message().find("a?b/x.suf に書き込めませんでした"), std::string::npos) << Message();
+    EXPECT_NE(SaveError(emoji, Bytes("x"))
+                  .find("a\xF0\x9F\x98\x80"
+                        "b/x.suf に書き込めませんでした"),
+              std::string::npos);
 }
 
 // Runs a save in a child process whose producer sends itself signal after
@@ -135,12 +143,15 @@ int SaveAndDie(const fs::path& file, int signal, bool unnamed) {
         const rlimit noCore{0, 0}; // SIGQUIT would dump core
         setrlimit(RLIMIT_CORE, &noCore);
         detail::UseUnnamedTemporaryFiles(unnamed);
-        SaveAtomically(file.string(), [signal](const ByteSink& sink) {
-            const std::string part(1 << 16, 'x');
-            sink(part.data(), part.size());
-            raise(signal);
-            sink(part.data(), part.size());
-        });
+        try {
+            SaveAtomically(file.string(), [signal](const ByteSink& sink) {
+                const std::string part(1 << 16, 'x');
+                sink(part.data(), part.size());
+                raise(signal);
+                sink(part.data(), part.size());
+            });
+        } catch (const talorin::Error&) {
+        }
         _exit(0);
     }
     int status = 0;
@@ -165,6 +176,47 @@ TEST_F(AtomicSave, SaveEndedBySignalLeavesNoStrayFile) {
     }
 }
 
+// Saves a.suf and b.suf on two threads with named temporary files and runs
+// whileBoth while both are part-way written.
+void TwoSavesInFlight(const fs::path& dir, const std::function<void()>& whileBoth) {
+    detail::UseUnnamedTemporaryFiles(false);
+    std::barrier sync(3);
+    auto save = [&](const char* name) {
+        SaveAtomically((dir / name).string(), [&](const ByteSink& sink) {
+            sink(name, 5);
+            sync.arrive_and_wait(); // both have written
+            sync.arrive_and_wait(); // whileBoth is done
+        });
+    };
+    std::thread a(save, "a.suf"), b(save, "b.suf");
+    sync.arrive_and_wait();
+    whileBoth();
+    sync.arrive_and_wait();
+    a.join();
+    b.join();
+}
+
+TEST_F(AtomicSave, SignalCleanUpCoversEverySaveInFlight) {
+    TwoSavesInFlight(m_dir, [&] {
+        EXPECT_EQ(detail::TemporaryFilesInFlight().size(), 2u);
+        EXPECT_EQ(listing().size(), 2u); // the two hidden files
+    });
+    EXPECT_EQ(listing(), (std::vector<std::string>{"a.suf", "b.suf"}));
+    EXPECT_TRUE(detail::TemporaryFilesInFlight().empty());
+    // A signal while both are written removes both files.
+    fs::remove(m_dir / "a.suf");
+    fs::remove(m_dir / "b.suf");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        TwoSavesInFlight(m_dir, [] { raise(SIGTERM); });
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(listing().empty());
+}
+
 TEST_F(AtomicSave, ReplacingKeepsOwnerGroupAndModeAndOnlyTheNamedLink) {
     const fs::path file = m_dir / "shared.suf";
     WriteFile(file, "old");
@@ -174,7 +226,7 @@ TEST_F(AtomicSave, ReplacingKeepsOwnerGroupAndModeAndOnlyTheNamedLink) {
     if (root) {
         ASSERT_EQ(chown(file.c_str(), 1234, 5678), 0);
     }
-    ASSERT_TRUE(SaveAtomically(file.string(), Bytes("new"))) << Message();
+    ASSERT_EQ(SaveError(file.string(), Bytes("new")), "");
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);

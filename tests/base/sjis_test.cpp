@@ -88,4 +88,6 @@ TEST(Utf8ForDisplay, MessagesInCp932KeepEveryCharacterAroundABadOne) {
     EXPECT_EQ(message, "\x8e\x52\xff/b?c");
     EXPECT_EQ(Utf8FromCp932(message), "山\xEF\xBF\xBD/b?c");
     EXPECT_EQ(Cp932ForMessage("地面"), Cp932FromUtf8("地面"));
+    // A message made as UTF-8 already shows such a byte as U+FFFD: it stays so.
+    EXPECT_EQ(Cp932ForMessage("a\xEF\xBF\xBD"), "a\xff");
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/sjis.h"
@@ -204,6 +206,30 @@ TEST(ShapeFree, ManyRecordsBuildAndGiveMemoryBack) {
     EXPECT_GE(MemoryInUse(), 200000u * (sizeof(TVESK_Polygon) + 4 * sizeof(TVESK_Vertex)));
     EXPECT_EQ(object->Polygons->Vertices->X, 199999);
     FreeSuf(object);
+    EXPECT_EQ(MemoryInUse(), 0u);
+}
+
+// Models built and freed on two threads at once share the pools: every
+// record keeps its values and all memory comes back.
+TEST(ShapeFree, TwoThreadsBuildAndFreeModelsAtOnce) {
+    auto build = [](double tag, bool& intact) {
+        for (int round = 0; round < 100; ++round) {
+            TVESK_Object* object = NewObject("t");
+            for (int i = 0; i < 2000; ++i) {
+                TVESK_Polygon* polygon = NewPolygon("g", kPoly, object);
+                AddVertex(polygon, NewVertex(tag, i, 0, 0, 0, 0, 0, 0));
+                AddPolygon(object, polygon);
+            }
+            for (const TVESK_Polygon* p = object->Polygons; p != nullptr; p = p->Next)
+                intact = intact && p->Vertices->X == tag;
+            FreeSuf(object);
+        }
+    };
+    bool intact[2] = {true, true};
+    std::thread other(build, 1.0, std::ref(intact[1]));
+    build(0.0, intact[0]);
+    other.join();
+    EXPECT_TRUE(intact[0] && intact[1]);
     EXPECT_EQ(MemoryInUse(), 0u);
 }
 

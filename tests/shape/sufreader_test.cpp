@@ -246,6 +246,31 @@ TEST_F(SufReaderMessages, FileWithoutObjGivesNullAndNoMessage) {
     }
 }
 
+// ReadSufFile throws what LoadSuf reports, and never touches SufError (the
+// builders it shares with the window would otherwise set it on any thread).
+TEST_F(SufReaderMessages, ReadSufFileThrowsLoadSufsTextsAndLeavesSufErrorAlone) {
+    BudgetGuard guard;
+    const TempFile grammar("atr BodyM\r\n" + kOneTriangle);
+    const TempFile good(kOneTriangle);
+    SufError = "kept";
+    const auto failure = [](const std::string& path) -> std::pair<talorin::ErrorKind, std::string> {
+        try {
+            ReadSufFile(path);
+        } catch (const talorin::Error& e) {
+            return {e.kind(), e.what()};
+        }
+        return {};
+    };
+    EXPECT_EQ(failure(grammar.path()),
+              std::pair(talorin::ErrorKind::Malformed, Utf8FromCp932(GrammarMessage(1))));
+    SetMemoryBudget(1);
+    EXPECT_EQ(failure(good.path()),
+              std::pair(talorin::ErrorKind::OutOfMemory, Utf8FromCp932(MemoryMessage(1))));
+    EXPECT_EQ(SufError, "kept");
+    SetMemoryBudget(0);
+    EXPECT_EQ(ReadSufFile(good.path())->Name, "hill");
+}
+
 // --- Conversion errors and unreadable files -----------------------------------
 
 TEST_F(SufReaderConversion, NumberAgainstClosingParenthesisIsOneBadToken) {

@@ -7,20 +7,17 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesk {
 
-// Thrown by a sink that cannot take more bytes; carries the errno.
-struct WriteFailed {
-    int error;
-};
-
-// Takes all of the bytes or throws WriteFailed.
+// Takes all of the bytes or throws talorin::Error (kind Io) with the save's
+// write-failure message.
 using ByteSink = std::function<void(const char* data, std::size_t size)>;
-// Writes the whole file into the sink it is given, in as many calls as it likes.
-// It may throw WriteFailed (passed through from the sink) or std::bad_alloc,
-// which the saves below report as a failed write; anything else it throws
-// reaches their caller, with the new file removed and SufError left empty.
+// Writes the whole file into the sink it is given, in as many calls as it
+// likes. What the sink throws passes through it; std::bad_alloc that it throws
+// is reported by the saves below as a failed write ("メモリーが足りません"),
+// anything else reaches their caller as it is, with the new file removed.
 using ByteProducer = std::function<void(const ByteSink& sink)>;
 
 // Writes produce's bytes to fileName (a path in the platform's encoding): to a
@@ -28,31 +25,29 @@ using ByteProducer = std::function<void(const ByteSink& sink)>;
 // While it is written the new file has no name, so a killed process leaves
 // nothing behind; where the file system cannot do that it is a hidden named
 // file, removed on SIGINT, SIGTERM, SIGHUP and SIGQUIT (those whose default
-// action is in place) as well as on failure.
+// action is in place) as well as on failure, whatever other saves run on
+// other threads at the same time.
 // An existing file that may not be written is refused, not replaced; a folder
 // is refused before anything is created; a symbolic link is followed, also
 // when its target does not exist yet (the target is created, the link stays);
 // a device or a pipe is written through itself. A replaced file keeps its
 // permissions, and its owner and group where the process may set them. Only
 // the named link of a file with several hard links is replaced.
-// Returns true when the whole file was written; on failure returns false,
-// leaves any existing file as it was and sets SufError (CP932) to
-// "ファイル <name> に書き込めませんでした: <reason>". Clears SufError when it starts.
-bool SaveAtomically(const std::string& fileName, const ByteProducer& produce);
+// On failure leaves any existing file as it was and throws talorin::Error of
+// kind Io with WriteErrorText(fileName, <errno>):
+// "ファイル <name> に書き込めませんでした: <reason>".
+void SaveAtomically(const std::string& fileName, const ByteProducer& produce);
 
 // Writes produce's bytes to an open descriptor (standard output, a pipe).
-// Returns false when a write fails, with SufError naming `name` as above.
-bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce);
+// Throws like SaveAtomically, naming `name`, when a write fails.
+void WriteThrough(int fd, const std::string& name, const ByteProducer& produce);
 
 // write(2) until all of bytes is out, going on after interruptions; false
 // on failure, with errno set.
 bool WriteAll(int fd, std::string_view bytes);
 
-// SufError's write-failure message for fileName (UTF-8) and an errno value.
-// Bytes of fileName that are not UTF-8 show as U+FFFD.
-void SetWriteError(const std::string& fileName, int error) noexcept;
-
-// The same message as UTF-8, for callers that show it directly.
+// The write-failure message (UTF-8) for fileName and an errno value. Bytes
+// of fileName that are not UTF-8 show as U+FFFD.
 std::string WriteErrorText(const std::string& fileName, int error);
 
 // The reason for an errno value as a short Japanese phrase (UTF-8); values
@@ -63,6 +58,8 @@ namespace detail {
 // Test seam: false makes saves use a named temporary file, as on a file
 // system without unnamed files.
 void UseUnnamedTemporaryFiles(bool enabled);
+// Test seam: the named temporary files that a signal would remove now.
+std::vector<std::string> TemporaryFilesInFlight();
 } // namespace detail
 
 } // namespace vesk

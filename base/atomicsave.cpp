@@ -5,9 +5,11 @@
 // The new file has no name while it is written (O_TMPFILE), so a process that
 // is killed part-way leaves nothing behind. Where the file system cannot make
 // unnamed files, a hidden named file is used instead, and a handler for the
-// signals that can be caught removes it before the process ends.
+// signals that can be caught removes it before the process ends; every
+// named file of a save in flight, on whichever thread, is in a fixed table
+// that the handler can walk without locks or allocation.
 
-#include "shape/atomicsave.h"
+#include "base/atomicsave.h"
 
 #include <atomic>
 #include <cerrno>
@@ -17,13 +19,13 @@
 #include <fcntl.h>
 #include <iterator>
 #include <new>
-#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
+
 #include "base/error.h"
-#include "shape/shape.h"
 #include "base/sjis.h"
 
 namespace vesk {
@@ -72,15 +74,6 @@ std::string SystemErrorText(int error) {
 
 std::string WriteErrorText(const std::string& fileName, int error) {
     return "ファイル " + ValidUtf8(fileName) + " に書き込めませんでした: " + SystemErrorText(error);
-}
-
-void SetWriteError(const std::string& fileName, int error) noexcept {
-    try {
-        SufError = Cp932FromUtf8("ファイル ") + Cp932ForMessage(fileName) +
-                   Cp932FromUtf8(" に書き込めませんでした: " + SystemErrorText(error));
-    } catch (...) {
-        SufError.clear();
-    }
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -132,18 +125,37 @@ int ResolveTarget(const std::string& fileName, std::string& target) {
     return ELOOP;
 }
 
-// --- Removing a named temporary file when a signal ends the process ------------
+[[noreturn]] void Fail(const std::string& name, int error) {
+    throw talorin::Error(talorin::ErrorKind::Io, WriteErrorText(name, error));
+}
+
+// --- Removing named temporary files when a signal ends the process ----------
 
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-char g_cleanupPath[PATH_MAX];
-volatile std::sig_atomic_t g_cleanupActive = 0;
-struct sigaction g_previous[std::size(kCleanupSignals)];
-bool g_installed[std::size(kCleanupSignals)];
+// One named temporary file that a signal removes. A save claims a free slot
+// (kFree -> kWriting), writes the name and arms it (kArmed); it takes the
+// slot back with kArmed -> kFree. The handler takes an armed slot with
+// kArmed -> kWriting before it reads the name, so a name is never read while
+// it is rewritten.
+enum SlotState : int { kFree, kWriting, kArmed };
+struct CleanupSlot {
+    std::atomic<int> state{kFree};
+    char path[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free slots");
 
-extern "C" void RemoveTemporaryOnSignal(int signal) {
-    if (g_cleanupActive)
-        ::unlink(g_cleanupPath);
+// More saves in flight at once than the program ever runs; a save that finds
+// no free slot goes on without the clean-up.
+constexpr std::size_t kCleanupSlots = 64;
+CleanupSlot g_cleanup[kCleanupSlots];
+
+extern "C" void RemoveTemporariesOnSignal(int signal) {
+    for (CleanupSlot& slot : g_cleanup) {
+        int armed = kArmed;
+        if (slot.state.compare_exchange_strong(armed, kWriting, std::memory_order_acquire))
+            ::unlink(slot.path);
+    }
     // Then end the process as the signal would have: the handler was only
     // installed where the default action was in place.
     struct sigaction defaults {};
@@ -152,44 +164,90 @@ extern "C" void RemoveTemporaryOnSignal(int signal) {
     ::raise(signal);
 }
 
-// While alive, a catchable signal removes path before the process ends.
-// Signals that the program handles or ignores itself are left alone.
-class RemoveOnSignal {
-  public:
-    explicit RemoveOnSignal(const std::string& path) {
-        if (path.size() >= sizeof g_cleanupPath)
+// The handler stays installed while any named temporary file exists; the
+// dispositions it replaced come back when the last save is done.
+struct SignalHandlers {
+    std::mutex lock;
+    int users = 0;
+    bool installed[std::size(kCleanupSignals)] = {};
+    struct sigaction previous[std::size(kCleanupSignals)] = {};
+
+    void Acquire() {
+        const std::lock_guard hold(lock);
+        if (users++ > 0)
             return;
-        std::memcpy(g_cleanupPath, path.c_str(), path.size() + 1);
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        g_cleanupActive = 1;
         for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i) {
             struct sigaction current {};
-            g_installed[i] = false;
+            installed[i] = false;
             if (::sigaction(kCleanupSignals[i], nullptr, &current) != 0 ||
                 (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL)
                 continue;
             struct sigaction handler {};
-            handler.sa_handler = RemoveTemporaryOnSignal;
+            handler.sa_handler = RemoveTemporariesOnSignal;
             sigemptyset(&handler.sa_mask);
-            g_installed[i] = ::sigaction(kCleanupSignals[i], &handler, &g_previous[i]) == 0;
+            installed[i] = ::sigaction(kCleanupSignals[i], &handler, &previous[i]) == 0;
         }
     }
-    ~RemoveOnSignal() {
-        g_cleanupActive = 0;
-        std::atomic_signal_fence(std::memory_order_seq_cst);
+
+    void Release() {
+        const std::lock_guard hold(lock);
+        if (--users > 0)
+            return;
         for (std::size_t i = 0; i < std::size(kCleanupSignals); ++i)
-            if (g_installed[i])
-                ::sigaction(kCleanupSignals[i], &g_previous[i], nullptr);
+            if (installed[i])
+                ::sigaction(kCleanupSignals[i], &previous[i], nullptr);
     }
-    RemoveOnSignal(const RemoveOnSignal&) = delete;
-    RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
 };
 
-// A hidden name in folder for a file that is about to get the target's name.
+SignalHandlers& Handlers() {
+    static SignalHandlers handlers;
+    return handlers;
+}
+
+// While armed, a catchable signal removes a path before the process ends.
+// Signals that the program handles or ignores itself are left alone.
+class RemoveOnSignal {
+  public:
+    RemoveOnSignal() = default;
+    ~RemoveOnSignal() { disarm(); }
+    RemoveOnSignal(const RemoveOnSignal&) = delete;
+    RemoveOnSignal& operator=(const RemoveOnSignal&) = delete;
+
+    void arm(const std::string& path) {
+        disarm();
+        if (path.size() >= PATH_MAX)
+            return;
+        for (CleanupSlot& slot : g_cleanup) {
+            int free = kFree;
+            if (!slot.state.compare_exchange_strong(free, kWriting, std::memory_order_acquire))
+                continue;
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.state.store(kArmed, std::memory_order_release);
+            m_slot = &slot;
+            Handlers().Acquire();
+            return;
+        }
+    }
+    void disarm() {
+        if (m_slot == nullptr)
+            return;
+        Handlers().Release();
+        // When this fails, a handler has the slot and is ending the process.
+        int armed = kArmed;
+        m_slot->state.compare_exchange_strong(armed, kFree, std::memory_order_release);
+        m_slot = nullptr;
+    }
+
+  private:
+    CleanupSlot* m_slot = nullptr;
+};
+
+// A hidden name in folder for a file that is about to get the target's name;
+// unique within the process, whichever thread asks.
 std::string TemporaryName(const std::string& folder) {
-    static unsigned counter = 0;
-    return folder + "/.talorin-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-           ".tmp";
+    static std::atomic<unsigned> counter{0};
+    return folder + "/.talorin-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1, std::memory_order_relaxed) + 1) + ".tmp";
 }
 
 // The new file of one save, in the target's folder: unnamed while it is
@@ -202,7 +260,7 @@ class NewFile {
             ::close(m_fd);
         if (!m_path.empty())
             ::unlink(m_path.c_str());
-        m_cleanup.reset();
+        m_cleanup.disarm();
     }
     NewFile(const NewFile&) = delete;
     NewFile& operator=(const NewFile&) = delete;
@@ -219,13 +277,13 @@ class NewFile {
         }
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string path = TemporaryName(folder);
-            m_cleanup.emplace(path);
+            m_cleanup.arm(path);
             m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (m_fd >= 0) {
                 m_path = std::move(path);
                 return 0;
             }
-            m_cleanup.reset();
+            m_cleanup.disarm();
             if (errno != EEXIST)
                 return errno;
         }
@@ -249,13 +307,13 @@ class NewFile {
         int error = replacing ? EEXIST : Link(target);
         for (int attempt = 0; error == EEXIST && attempt < 100; ++attempt) {
             std::string path = TemporaryName(FolderOf(target));
-            m_cleanup.emplace(path);
+            m_cleanup.arm(path);
             error = Link(path);
             if (error == 0) {
                 m_path = std::move(path);
                 error = Rename(target);
             } else {
-                m_cleanup.reset();
+                m_cleanup.disarm();
             }
         }
         // Every write error has been reported by the flush before this.
@@ -273,7 +331,7 @@ class NewFile {
     int Rename(const std::string& target) {
         if (::rename(m_path.c_str(), target.c_str()) != 0)
             return errno;
-        m_cleanup.reset();
+        m_cleanup.disarm();
         m_path.clear();
         return 0;
     }
@@ -292,7 +350,7 @@ class NewFile {
 
     int m_fd = -1;
     std::string m_path; // the named file, while it exists
-    std::optional<RemoveOnSignal> m_cleanup;
+    RemoveOnSignal m_cleanup;
 };
 
 } // namespace
@@ -301,114 +359,112 @@ namespace detail {
 void UseUnnamedTemporaryFiles(bool enabled) {
     g_unnamedFiles.store(enabled);
 }
+
+std::vector<std::string> TemporaryFilesInFlight() {
+    std::vector<std::string> paths;
+    for (const CleanupSlot& slot : g_cleanup)
+        if (slot.state.load(std::memory_order_acquire) == kArmed)
+            paths.emplace_back(slot.path);
+    return paths;
+}
 } // namespace detail
 
-bool WriteThrough(int fd, const std::string& name, const ByteProducer& produce) {
-    SufError.clear();
+void WriteThrough(int fd, const std::string& name, const ByteProducer& produce) {
     try {
-        const ByteSink sink = [fd](const char* data, std::size_t size) {
+        const ByteSink sink = [fd, &name](const char* data, std::size_t size) {
             if (!WriteAll(fd, {data, size}))
-                throw WriteFailed{errno};
+                Fail(name, errno);
         };
         produce(sink);
-        return true;
-    } catch (const WriteFailed& failure) {
-        SetWriteError(name, failure.error);
     } catch (const std::bad_alloc&) {
-        SetWriteError(name, ENOMEM);
+        Fail(name, ENOMEM);
     }
-    return false;
 }
 
-bool SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
-    SufError.clear();
-    int error = 0;
-    try {
-        std::string target;
-        error = ResolveTarget(fileName, target);
-        struct stat st;
-        bool exists = false;
-        if (error == 0) {
-            exists = ::stat(target.c_str(), &st) == 0;
-            if (!exists && errno != ENOENT)
-                error = errno;
-        }
-        // A folder is never written into, not even a temporary file.
-        if (error == 0 && exists && S_ISDIR(st.st_mode))
-            error = EISDIR;
-        // A file that may not be written is refused, as opening it for writing
-        // would be: a rename through its folder would go around its mode.
-        if (error == 0 && exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+namespace {
+
+void Save(const std::string& fileName, const ByteProducer& produce) {
+    std::string target;
+    int error = ResolveTarget(fileName, target);
+    struct stat st;
+    bool exists = false;
+    if (error == 0) {
+        exists = ::stat(target.c_str(), &st) == 0;
+        if (!exists && errno != ENOENT)
             error = errno;
-        if (error != 0) {
-            SetWriteError(fileName, error);
-            return false;
-        }
-        // A device or a pipe is written through itself: renaming a file over
-        // it would replace it instead of writing to it.
-        if (exists && !S_ISREG(st.st_mode)) {
-            const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd < 0)
-                throw WriteFailed{errno};
-            bool written = false;
-            try {
-                written = WriteThrough(fd, fileName, produce);
-            } catch (...) {
-                ::close(fd); // the producer's own failure, on its way to the caller
-                throw;
-            }
-            const int closed = ::close(fd);
-            if (!written)
-                return false;
-            if (closed != 0)
-                throw WriteFailed{errno};
-            return true;
-        }
-        NewFile file;
-        if (const int created = file.Create(FolderOf(target)); created != 0)
-            throw WriteFailed{created};
-        const int fd = file.Descriptor();
-        if (exists) {
-            // Replacing a file keeps its owner and group where the process may
-            // set them (as root), then its permissions; a new file gets the
-            // usual ones. The owner comes first: changing it clears set-id bits.
-            if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
-                ::fchown(fd, st.st_uid, st.st_gid) != 0)
-                (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-            ::fchmod(fd, st.st_mode & 07777);
-        }
-        // Write-back of what is written starts every few MiB, so that the
-        // disk works while the rest is produced and the final flush is short.
-        constexpr off_t kWriteBackStep = off_t{8} << 20;
-        off_t written = 0, flushed = 0;
-        const ByteSink sink = [fd, &written, &flushed](const char* data, std::size_t size) {
-            if (!WriteAll(fd, {data, size}))
-                throw WriteFailed{errno};
-            written += static_cast<off_t>(size);
-            if (written - flushed >= kWriteBackStep) {
-                (void)::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);
-                flushed = written;
-            }
-        };
-        produce(sink);
-        if (::fsync(fd) != 0)
-            throw WriteFailed{errno};
-        if (const int committed = file.Commit(target, exists); committed != 0)
-            throw WriteFailed{committed};
-        // Make the new name itself durable; the file is complete either way.
-        const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            ::fsync(folder);
-            ::close(folder);
-        }
-        return true;
-    } catch (const WriteFailed& failure) {
-        error = failure.error;
-    } catch (const std::bad_alloc&) {
-        error = ENOMEM;
     }
-    SetWriteError(fileName, error);
-    return false;
+    // A folder is never written into, not even a temporary file.
+    if (error == 0 && exists && S_ISDIR(st.st_mode))
+        error = EISDIR;
+    // A file that may not be written is refused, as opening it for writing
+    // would be: a rename through its folder would go around its mode.
+    if (error == 0 && exists && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        error = errno;
+    if (error != 0)
+        Fail(fileName, error);
+    // A device or a pipe is written through itself: renaming a file over
+    // it would replace it instead of writing to it.
+    if (exists && !S_ISREG(st.st_mode)) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            Fail(fileName, errno);
+        try {
+            WriteThrough(fd, fileName, produce);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        if (::close(fd) != 0)
+            Fail(fileName, errno);
+        return;
+    }
+    NewFile file;
+    if (const int created = file.Create(FolderOf(target)); created != 0)
+        Fail(fileName, created);
+    const int fd = file.Descriptor();
+    if (exists) {
+        // Replacing a file keeps its owner and group where the process may
+        // set them (as root), then its permissions; a new file gets the
+        // usual ones. The owner comes first: changing it clears set-id bits.
+        if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+        ::fchmod(fd, st.st_mode & 07777);
+    }
+    // Write-back of what is written starts every few MiB, so that the
+    // disk works while the rest is produced and the final flush is short.
+    constexpr off_t kWriteBackStep = off_t{8} << 20;
+    off_t written = 0, flushed = 0;
+    const ByteSink sink = [fd, &fileName, &written, &flushed](const char* data, std::size_t size) {
+        if (!WriteAll(fd, {data, size}))
+            Fail(fileName, errno);
+        written += static_cast<off_t>(size);
+        if (written - flushed >= kWriteBackStep) {
+            (void)::sync_file_range(fd, flushed, written - flushed, SYNC_FILE_RANGE_WRITE);
+            flushed = written;
+        }
+    };
+    produce(sink);
+    if (::fsync(fd) != 0)
+        Fail(fileName, errno);
+    if (const int committed = file.Commit(target, exists); committed != 0)
+        Fail(fileName, committed);
+    // Make the new name itself durable; the file is complete either way.
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+} // namespace
+
+void SaveAtomically(const std::string& fileName, const ByteProducer& produce) {
+    try {
+        Save(fileName, produce);
+    } catch (const std::bad_alloc&) {
+        Fail(fileName, ENOMEM);
+    }
 }
 
 } // namespace vesk
