@@ -24,6 +24,8 @@ namespace talorin {
 namespace {
 
 using Json = nlohmann::json;
+// Written in the order a reader expects: format and version first.
+using OrderedJson = nlohmann::ordered_json;
 namespace fs = std::filesystem;
 
 // The deepest nesting a project has (root, lattice, points, column, point),
@@ -200,20 +202,16 @@ Project CaptureProject(const TerrainDocument& document, const std::string& image
 }
 
 std::string ProjectText(const Project& p) {
-    Json points = Json::array();
-    for (int i = 0; i <= p.density; ++i) {
-        Json column = Json::array();
-        for (int j = 0; j <= p.density; ++j)
-            column.push_back(Json::array({p.lattice[i][j].X, p.lattice[i][j].Y}));
-        points.push_back(std::move(column));
-    }
-    Json root = Json::object();
+    // Each lattice column on one line; nlohmann writes doubles in the
+    // shortest form that reads back exactly.
+    constexpr const char* kPointsMark = "@points@";
+    OrderedJson root = OrderedJson::object();
     root["format"] = kProjectFormatName;
     root["version"] = kProjectFormatVersion;
     root["image"] = {{"path", p.imagePath},       {"absolutePath", p.imageAbsolutePath},
                      {"width", p.imageWidth},     {"height", p.imageHeight},
                      {"sha256", p.imageSha256}};
-    root["lattice"] = {{"density", p.density}, {"points", std::move(points)}};
+    root["lattice"] = {{"density", p.density}, {"points", kPointsMark}};
     root["settings"] = {{"polygons", p.quadMode ? "quads" : "triangles"},
                         {"uv", p.withUV},
                         {"normals", p.withShade},
@@ -226,12 +224,23 @@ std::string ProjectText(const Project& p) {
                         {"attributeName", p.attributeName}};
     root["output"] = {
         {"adaptive", p.adaptive}, {"maxErrorText", p.maxErrorText}, {"maxError", p.maxError}};
+    std::string text;
     try {
-        // nlohmann writes doubles in the shortest form that reads back exactly.
-        return root.dump(2) + '\n';
-    } catch (const Json::type_error&) {
+        text = root.dump(2);
+    } catch (const OrderedJson::type_error&) {
         throw Error("ファイル名または文字列が UTF-8 ではないため、プロジェクトに書けません");
     }
+    std::string points = "[\n";
+    for (int i = 0; i <= p.density; ++i) {
+        OrderedJson column = OrderedJson::array();
+        for (int j = 0; j <= p.density; ++j)
+            column.push_back(OrderedJson::array({p.lattice[i][j].X, p.lattice[i][j].Y}));
+        points += "      " + column.dump() + (i < p.density ? ",\n" : "\n");
+    }
+    points += "    ]";
+    const std::string mark = std::string("\"") + kPointsMark + "\"";
+    text.replace(text.find(mark), mark.size(), points);
+    return text + '\n';
 }
 
 Project ParseProject(std::string_view text) {
