@@ -92,7 +92,7 @@ void FillDocument(TerrainDocument& doc, const GenerateOptions& o, Bitmap image) 
 // o.image becomes the project's image, and its allowed error the run's when
 // it was adaptive and --max-error is not given.
 void LoadProject(TerrainDocument& doc, GenerateOptions& o) {
-    const Project project = ReadProjectFile(*o.project);
+    const ProjectState project = ReadProjectFile(*o.project);
     const std::string imageFile = LocateProjectImage(project, *o.project);
     if (imageFile.empty())
         throw Error("プロジェクトファイル " + *o.project + " の画像 " + project.imagePath +

@@ -166,12 +166,12 @@ std::string FileSha256(const std::string& path) {
     return HexOf(digest, sizeof digest);
 }
 
-Project CaptureProject(const TerrainDocument& document, const std::string& imageFile,
+ProjectState CaptureProject(const TerrainDocument& document, const std::string& imageFile,
                        const std::string& projectFile, bool adaptive,
                        const std::string& maxErrorText, double maxError) {
     if (!document.hasImage())
         throw Error("等高線画像が読み込まれていません");
-    Project p;
+    ProjectState p;
     std::error_code ec;
     fs::path absolute = fs::absolute(fs::path(imageFile), ec);
     if (ec)
@@ -201,7 +201,7 @@ Project CaptureProject(const TerrainDocument& document, const std::string& image
     return p;
 }
 
-std::string ProjectText(const Project& p) {
+std::string ProjectText(const ProjectState& p) {
     // Each lattice column on one line; nlohmann writes doubles in the
     // shortest form that reads back exactly.
     constexpr const char* kPointsMark = "@points@";
@@ -243,7 +243,7 @@ std::string ProjectText(const Project& p) {
     return text + '\n';
 }
 
-Project ParseProject(std::string_view text) {
+ProjectState ParseProject(std::string_view text) {
     if (text.size() > kMaxProjectFileBytes)
         Refuse("ファイルが大きすぎます");
     Json root;
@@ -256,6 +256,9 @@ Project ParseProject(std::string_view text) {
         });
     } catch (const Json::parse_error& e) {
         Refuse("JSON として読めません (" + std::to_string(e.byte) + " バイト目)");
+    } catch (const Json::exception&) {
+        // A number beyond the range of double (1e999).
+        Refuse("JSON の数が大きすぎて読めません");
     }
     if (!root.is_object())
         Refuse("Talorin のプロジェクトファイルではありません");
@@ -271,7 +274,7 @@ Project ParseProject(std::string_view text) {
                ") のプロジェクトファイルです。この版で読めるのは版 " +
                std::to_string(kProjectFormatVersion) + " までです");
 
-    Project p;
+    ProjectState p;
     const Json& image = Object(root, "image");
     p.imagePath = Text(image, "path", "image.");
     p.imageAbsolutePath = Text(image, "absolutePath", "image.");
@@ -325,7 +328,7 @@ Project ParseProject(std::string_view text) {
     return p;
 }
 
-Project ReadProjectFile(const std::string& path) {
+ProjectState ReadProjectFile(const std::string& path) {
     const auto refuse = [&path](ErrorKind kind, const std::string& reason) {
         return Error(kind, "プロジェクトファイル " + path + " を読み込めません: " + reason);
     };
@@ -352,7 +355,7 @@ Project ReadProjectFile(const std::string& path) {
     }
 }
 
-void SaveProjectFile(const std::string& path, const Project& project) {
+void SaveProjectFile(const std::string& path, const ProjectState& project) {
     const std::string text = ProjectText(project);
     if (!vesk::SaveAtomically(path, [&text](const vesk::ByteSink& sink) {
             sink(text.data(), text.size());
@@ -374,7 +377,7 @@ bool LooksLikeProjectFile(const std::string& path) {
     return first != std::string_view::npos && bytes[first] == '{';
 }
 
-std::string LocateProjectImage(const Project& project, const std::string& projectFile) {
+std::string LocateProjectImage(const ProjectState& project, const std::string& projectFile) {
     std::vector<std::string> candidates;
     if (!project.imagePath.empty()) {
         const fs::path relative(project.imagePath);
@@ -394,7 +397,7 @@ std::string LocateProjectImage(const Project& project, const std::string& projec
     return {};
 }
 
-Bitmap LoadProjectImage(const Project& project, const std::string& imageFile, bool& hashMatches) {
+Bitmap LoadProjectImage(const ProjectState& project, const std::string& imageFile, bool& hashMatches) {
     RequireRegularFile(imageFile);
     Bitmap image = LoadImageFile(imageFile);
     if (image.width() != project.imageWidth || image.height() != project.imageHeight)
@@ -406,7 +409,7 @@ Bitmap LoadProjectImage(const Project& project, const std::string& imageFile, bo
     return image;
 }
 
-void ApplyProject(TerrainDocument& document, const Project& p, Bitmap image,
+void ApplyProject(TerrainDocument& document, const ProjectState& p, Bitmap image,
                   const std::string& imageBaseName) {
     document.setImage(std::move(image), imageBaseName);
     document.setLattice(p.density, p.lattice);

@@ -32,7 +32,7 @@ inline constexpr std::uint64_t kMaxProjectFileBytes = 4u << 20;
 inline constexpr std::size_t kMaxProjectText = 4096;
 
 // The content of a project file, every value already checked.
-struct Project {
+struct ProjectState {
     // The contour image: path relative to the project file's folder ("/"
     // between parts), the absolute path, its pixel size and the SHA-256 of
     // its bytes (64 lowercase hex digits).
@@ -71,27 +71,27 @@ std::string FileSha256(const std::string& path);
 // for a project file at projectFile, with the given output options. Hashes
 // the image file as it is now. Throws talorin::Error without an image or when
 // the image file cannot be read.
-Project CaptureProject(const TerrainDocument& document, const std::string& imageFile,
+ProjectState CaptureProject(const TerrainDocument& document, const std::string& imageFile,
                        const std::string& projectFile, bool adaptive,
                        const std::string& maxErrorText, double maxError);
 
 // The file's text: pretty-printed UTF-8 JSON ending in a newline, points in
 // the shortest form that reads back to the same double. Throws talorin::Error
 // when a text is not UTF-8.
-std::string ProjectText(const Project& project);
+std::string ProjectText(const ProjectState& project);
 
 // Parses and checks a project file's text; throws talorin::Error with the
 // reason alone (no file name) for anything that is not a readable project of
 // a version up to kProjectFormatVersion.
-Project ParseProject(std::string_view text);
+ProjectState ParseProject(std::string_view text);
 
 // Reads and checks the project file at path. Throws talorin::Error
 // "プロジェクトファイル <path> を読み込めません: <reason>".
-Project ReadProjectFile(const std::string& path);
+ProjectState ReadProjectFile(const std::string& path);
 
 // Saves project atomically (a failure leaves any existing file as it was).
 // Throws talorin::Error with the reason and the file's name on failure.
-void SaveProjectFile(const std::string& path, const Project& project);
+void SaveProjectFile(const std::string& path, const ProjectState& project);
 
 // Whether the file at path holds a project rather than an image, told by its
 // first bytes (a JSON object); false for a file that cannot be read.
@@ -101,18 +101,18 @@ bool LooksLikeProjectFile(const std::string& path);
 // else its absolute path, whichever exists first; empty when neither exists.
 // Throws talorin::Error when the name found is not a regular file (a folder,
 // a device, a pipe).
-std::string LocateProjectImage(const Project& project, const std::string& projectFile);
+std::string LocateProjectImage(const ProjectState& project, const std::string& projectFile);
 
 // The image at imageFile for project: refuses (talorin::Error naming the
 // file) a file that is not a regular file, cannot be decoded, or whose pixel
 // size differs from the project's. hashMatches tells whether its bytes are
 // those the project was saved with.
-Bitmap LoadProjectImage(const Project& project, const std::string& imageFile, bool& hashMatches);
+Bitmap LoadProjectImage(const ProjectState& project, const std::string& imageFile, bool& hashMatches);
 
 // Makes document hold project on image (already checked by
 // LoadProjectImage): the image, the lattice exactly, every setting; the undo
 // history is forgotten. The output options are the caller's.
-void ApplyProject(TerrainDocument& document, const Project& project, Bitmap image,
+void ApplyProject(TerrainDocument& document, const ProjectState& project, Bitmap image,
                   const std::string& imageBaseName);
 
 } // namespace talorin

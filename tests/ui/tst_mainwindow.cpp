@@ -134,7 +134,11 @@ class TestMainWindow : public QObject {
     }
 
   private slots:
-    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        // The recent files go to a settings file of the tests, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init() {
         dialogs = FakeDialogs();
@@ -257,12 +261,21 @@ class TestMainWindow : public QObject {
         QCOMPARE(c.K1->title(), QStringLiteral("ファイル(&F)"));
         QCOMPARE(c.KH1->title(), QStringLiteral("ヘルプ(&H)"));
         const QList<QAction*> file = c.K1->actions();
-        QCOMPARE(file.size(), 5);
+        QCOMPARE(file.size(), 10);
         QCOMPARE(file[0]->text(), QStringLiteral("BMPファイルを開く(&O)"));
-        QCOMPARE(file[1]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
-        QCOMPARE(file[2]->text(), QStringLiteral("出力オプション(&O)..."));
-        QVERIFY(file[3]->isSeparator());
-        QCOMPARE(file[4]->text(), QStringLiteral("終了(&X)"));
+        QCOMPARE(file[1]->text(), QStringLiteral("プロジェクトを開く(&P)..."));
+        QCOMPARE(file[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(file[2]->text(), QStringLiteral("プロジェクトを保存(&S)"));
+        QCOMPARE(file[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+        QCOMPARE(file[3]->text(), QStringLiteral("名前を付けてプロジェクトを保存(&A)..."));
+        QCOMPARE(file[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+        QCOMPARE(file[4]->text(), QStringLiteral("最近使ったファイル(&R)"));
+        QVERIFY(file[4]->menu());
+        QVERIFY(file[5]->isSeparator());
+        QCOMPARE(file[6]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
+        QCOMPARE(file[7]->text(), QStringLiteral("出力オプション(&O)..."));
+        QVERIFY(file[8]->isSeparator());
+        QCOMPARE(file[9]->text(), QStringLiteral("終了(&X)"));
         QCOMPARE(c.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
         QCOMPARE(w.openRequest().filter, kOpenFilters.join(QStringLiteral(";;")));
         QCOMPARE(w.openRequest().defaultSuffix, QStringLiteral("bmp"));
@@ -1332,7 +1345,9 @@ class TestMainWindow : public QObject {
         });
         c.SUFOutButton->click();
         QVERIFY(!w->isVisible());
-        QVERIFY(dialogs.events.isEmpty());
+        // The larger run is an unsaved change: only the save question comes.
+        QCOMPARE(dialogs.events.size(), 1);
+        QVERIFY(dialogs.events[0].startsWith(QStringLiteral("ask: ")));
         QCOMPARE(w->currentShape(), previous);
         QVERIFY(!QFile::exists(path(QStringLiteral("never.suf"))));
     }
