@@ -36,6 +36,7 @@ class SilentDialogs final : public Dialogs {
     void error(QWidget*, const QString&) override {}
     void beep() override {}
     bool outputOptions(QWidget*, OutputOptions&) override { return false; }
+    SaveAnswer askSave(QWidget*, const QString&) override { return SaveAnswer::Discard; }
 };
 
 } // namespace

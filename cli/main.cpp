@@ -20,6 +20,7 @@
 #include "shape/sufmesh.h"
 #include "terrain/adaptive.h"
 #include "terrain/lattice.h"
+#include "terrain/projectfile.h"
 #include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
@@ -27,6 +28,8 @@
 namespace {
 
 using namespace talorin;
+
+bool SameFile(const std::string& a, const std::string& b);
 using namespace talorin::cli;
 
 constexpr int kExitFailure = 1;
@@ -34,22 +37,76 @@ constexpr int kExitUsage = 2;
 
 // The document the window would hold for these options: the image, the
 // settings, and the presses applied in order to the uniform lattice.
+// The settings of o into doc, and then the presses; over a project
+// (fromProject) only the settings given on the command line.
+void ApplySettings(TerrainDocument& doc, const GenerateOptions& o, bool fromProject) {
+    const auto use = [&](unsigned given) { return !fromProject || (o.given & given); };
+    if (fromProject && use(kGivenDensity))
+        doc.setDensity(o.density);
+    if (use(kGivenSize))
+        doc.setSizeText(o.sizeText);
+    if (use(kGivenHeight))
+        doc.setHeightText(o.heightText);
+    if (use(kGivenTriangles))
+        doc.setQuadMode(o.quads);
+    if (use(kGivenProfile))
+        doc.setShapeMode(o.shapeMode);
+    if (use(kGivenLevel))
+        doc.setLevel(o.level);
+    if (use(kGivenDepth))
+        doc.setDepth(o.depth);
+    if (o.objectName)
+        doc.setObjectName(*o.objectName);
+    if (use(kGivenAttribute))
+        doc.setAttributeName(o.attributeName);
+    if (use(kGivenNoUv))
+        doc.setWithUV(o.withUV);
+    if (use(kGivenNormals))
+        doc.setWithShade(o.withShade);
+    for (const PreviewPress& p : o.presses)
+        doc.press(p);
+}
+
 void FillDocument(TerrainDocument& doc, const GenerateOptions& o, Bitmap image) {
     doc.setDensity(o.density);
     doc.setImage(std::move(image), BaseFileName(o.image));
-    doc.setSizeText(o.sizeText);
-    doc.setHeightText(o.heightText);
-    doc.setQuadMode(o.quads);
-    doc.setShapeMode(o.shapeMode);
-    doc.setLevel(o.level);
-    doc.setDepth(o.depth);
-    if (o.objectName)
-        doc.setObjectName(*o.objectName);
-    doc.setAttributeName(o.attributeName);
-    doc.setWithUV(o.withUV);
-    doc.setWithShade(o.withShade);
-    for (const PreviewPress& p : o.presses)
-        doc.press(p);
+    ApplySettings(doc, o, false);
+}
+
+// The document of o.project in doc, with the options given applied over it.
+// o.image becomes the project's image, and its allowed error the run's when
+// it was adaptive and --max-error is not given.
+void LoadProject(TerrainDocument& doc, GenerateOptions& o) {
+    const ProjectState project = ReadProjectFile(*o.project);
+    const std::string imageFile = LocateProjectImage(project, *o.project);
+    if (imageFile.empty())
+        throw Error("プロジェクトファイル " + *o.project + " の画像 " + project.imagePath +
+                    " が見つかりません");
+    bool hashMatches = true;
+    Bitmap image = LoadProjectImage(project, imageFile, hashMatches);
+    if (!hashMatches)
+        PrintError("警告: 画像 " + imageFile +
+                   " の内容がプロジェクトを保存したときと違います。高さが変わっています");
+    ApplyProject(doc, project, std::move(image), BaseFileName(imageFile));
+    o.image = imageFile;
+    if (!o.maxError && project.adaptive)
+        o.maxError = project.maxError;
+    ApplySettings(doc, o, true);
+}
+
+// Saves the run's document as the project o.saveProject, with its allowed
+// error (written in the shortest form that reads back to the same value).
+void SaveRunProject(const TerrainDocument& doc, const GenerateOptions& o) {
+    if (SameFile(*o.saveProject, o.image))
+        throw Error(*o.saveProject + ": this is the contour image; name another project file");
+    std::string maxErrorText = kDefaultMaxErrorText;
+    if (o.maxError) {
+        char text[32];
+        maxErrorText.assign(text, std::to_chars(text, text + sizeof text, *o.maxError).ptr);
+    }
+    SaveProjectFile(*o.saveProject,
+                    CaptureProject(doc, o.image, *o.saveProject, o.maxError.has_value(),
+                                   maxErrorText, o.maxError.value_or(kDefaultMaxError)));
 }
 
 // The generation arguments; a name that CP932 cannot hold is reported with
@@ -83,17 +140,26 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-int Generate(const GenerateOptions& o) {
-    // Read the contour image.
-    Bitmap image = LoadImageFile(o.image);
+int Generate(const GenerateOptions& given) {
+    GenerateOptions o = given;
+    TerrainDocument doc;
+    // Read the contour image, or the project and its image.
+    Bitmap image = o.project ? Bitmap() : LoadImageFile(o.image);
+    if (o.project)
+        LoadProject(doc, o);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
     if (out != "-" && SameFile(out, o.image))
         throw Error(out + ": this is the contour image; name another output with -o");
     // Lay the uniform lattice, apply the presses, and convert the settings.
-    TerrainDocument doc;
-    FillDocument(doc, o, std::move(image));
+    if (!o.project)
+        FillDocument(doc, o, std::move(image));
     const Talorin_Args args = MakeArgs(doc, o);
+    if (o.saveProject) {
+        SaveRunProject(doc, o);
+        if (!o.output)
+            return 0;
+    }
     // Generate the terrain; the output is not touched before this has succeeded.
     TerminalProgress progress;
     TerrainMesh mesh = o.maxError ? GenerateAdaptiveMesh(args, *o.maxError, progress.callback())

@@ -16,6 +16,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: talorin-cli generate IMAGE [-o OUT] [options]   make a terrain shape from a contour "
     "image\n"
+    "       talorin-cli generate --project P.talorin [-o OUT] [options]   ... from a project\n"
     "       talorin-cli estimate [--depth N] [--density N] [--triangles]   print the polygon "
     "count\n"
     "       talorin-cli estimate IMAGE --max-error E [options]   the same for adaptive depth\n"
@@ -66,6 +67,13 @@ constexpr const char* kHelp =
     "                   is split further only while the terrain it stands for departs\n"
     "                   from it by more than E (output height units, E > 0). Flat\n"
     "                   ground gets few polygons, ridges many; the lattice stays yours.\n"
+    "  --project P      take the image, lattice, settings and output options from the\n"
+    "                   project file P (.talorin, as the window saves it) instead of\n"
+    "                   an IMAGE; options given override its settings, and presses\n"
+    "                   apply after its lattice.\n"
+    "  --save-project P save this run's image, lattice (presses included), settings\n"
+    "                   and --max-error as the project file P; without -o only the\n"
+    "                   project is written.\n"
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
@@ -215,14 +223,18 @@ bool IsHelp(std::string_view arg) {
 }
 
 // Options shared by generate and estimate; returns false when arg is not one of them.
-bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads) {
+bool TakeCountOption(ArgCursor& args, std::string_view arg, int& depth, int& density, bool& quads,
+                     unsigned& given) {
     if (arg == "--depth") {
         depth = ParseInt(args.value(arg), kMinDepth, kMaxDepth, arg);
+        given |= kGivenDepth;
     } else if (arg == "--density") {
         density = ParseInt(args.value(arg), kMinPaMax, kMaxPaMax, arg);
+        given |= kGivenDensity;
     } else if (arg == "--triangles") {
         args.noValue(arg);
         quads = false;
+        given |= kGivenTriangles;
     } else {
         return false;
     }
@@ -260,27 +272,34 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         } else if (IsHelp(arg)) {
             help = true;
             return o;
-        } else if (TakeCountOption(args, arg, o.depth, o.density, o.quads)) {
+        } else if (TakeCountOption(args, arg, o.depth, o.density, o.quads, o.given)) {
         } else if (arg == "-o") {
             o.output = args.value(arg);
         } else if (arg == "--size") {
             o.sizeText = args.value(arg);
+            o.given |= kGivenSize;
         } else if (arg == "--height") {
             o.heightText = args.value(arg);
+            o.given |= kGivenHeight;
         } else if (arg == "--profile") {
             o.shapeMode = ParseProfile(args.value(arg));
+            o.given |= kGivenProfile;
         } else if (arg == "--level") {
             o.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
+            o.given |= kGivenLevel;
         } else if (arg == "--no-uv") {
             args.noValue(arg);
             o.withUV = false;
+            o.given |= kGivenNoUv;
         } else if (arg == "--normals") {
             args.noValue(arg);
             o.withShade = true;
+            o.given |= kGivenNormals;
         } else if (arg == "--object") {
             o.objectName = args.value(arg);
         } else if (arg == "--attribute") {
             o.attributeName = args.value(arg);
+            o.given |= kGivenAttribute;
         } else if (arg == "--format") {
             format = ParseFormat(args.value(arg));
         } else if (arg == "--solid") {
@@ -291,18 +310,29 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
             o.presses.push_back(ParsePress(args.value(arg), kRightButton, arg));
         } else if (arg == "--max-error") {
             o.maxError = ParsePositive("--max-error", args.value(arg));
+        } else if (!forEstimate && arg == "--project") {
+            o.project = args.value(arg);
+        } else if (!forEstimate && arg == "--save-project") {
+            o.saveProject = args.value(arg);
         } else {
             Unknown(arg);
         }
     }
     if (forEstimate)
         return o;
-    if (!haveImage)
+    if (haveImage && o.project)
+        throw UsageError("generate takes an image or --project, not both");
+    if (!haveImage && !o.project)
         throw UsageError("generate needs an image file");
+    if (o.project && o.project->empty())
+        throw UsageError("--project needs a file name");
+    if (o.saveProject && o.saveProject->empty())
+        throw UsageError("--save-project needs a file name");
     if (o.output && o.output->empty())
         throw UsageError("-o needs a file name");
     o.format = ResolveFormat(format, o.output);
-    if (o.solidBase && o.format == ExportFormat::Suf)
+    // Only a project to write: the output options wait for a run that has an output.
+    if (o.solidBase && o.format == ExportFormat::Suf && !(o.saveProject && !o.output))
         throw UsageError("--solid needs a mesh format (obj, stl, ply or glb); .suf holds no solid");
     return o;
 }

@@ -21,6 +21,21 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The settings given on the command line, as bits of GenerateOptions::given:
+// with --project only these override the project's.
+enum GivenOption : unsigned {
+    kGivenSize = 1u << 0,
+    kGivenHeight = 1u << 1,
+    kGivenDepth = 1u << 2,
+    kGivenDensity = 1u << 3,
+    kGivenTriangles = 1u << 4,
+    kGivenProfile = 1u << 5,
+    kGivenLevel = 1u << 6,
+    kGivenNoUv = 1u << 7,
+    kGivenNormals = 1u << 8,
+    kGivenAttribute = 1u << 9,
+};
+
 // The defaults are the document's, which the window starts with too.
 struct GenerateOptions {
     std::string image;
@@ -47,6 +62,14 @@ struct GenerateOptions {
     // is split only while the terrain departs from it by more than this
     // (output height units, MaxErrorInRange).
     std::optional<double> maxError;
+    // --project: the document comes from this project file (then image is
+    // empty until the project names it); the settings in given override it,
+    // and presses apply after its lattice.
+    std::optional<std::string> project;
+    // --save-project: the document of this run is saved as a project; without
+    // -o nothing is generated.
+    std::optional<std::string> saveProject;
+    unsigned given = 0; // GivenOption bits
 };
 
 struct EstimateOptions {

@@ -116,6 +116,26 @@ void TerrainDocument::reset() {
     commitLatticeChange(before, 0);
 }
 
+void TerrainDocument::setLattice(int paMax, const MeshLattice& lattice) {
+    if (!m_image)
+        throw Error("等高線画像が読み込まれていません");
+    if (paMax < kMinPaMax || paMax > kMaxPaMax)
+        throw Error("メッシュの密度は " + std::to_string(kMinPaMax) + " から " +
+                    std::to_string(kMaxPaMax) + " までで指定してください");
+    const LatticeState before{m_lattice, m_paMax};
+    m_lattice = lattice;
+    m_paMax = paMax;
+    commitLatticeChange(before, before.paMax != paMax ? kDensityChanged : 0u);
+}
+
+void TerrainDocument::clearHistory() {
+    if (m_undo.empty() && m_redo.empty())
+        return;
+    m_undo.clear();
+    m_redo.clear();
+    notify(kHistoryChanged);
+}
+
 bool TerrainDocument::undo() {
     if (m_undo.empty())
         return false;

@@ -150,6 +150,11 @@ class TerrainDocument {
     void setDensity(int paMax);
     // The uniform lattice at the current density again.
     void reset();
+    // Makes lattice (points in image pixels, exactly as given) and paMax the
+    // lattice and density, as one undo step; a project file restores its
+    // lattice with this. Throws talorin::Error (nothing changed) before the
+    // first image or for paMax outside kMinPaMax..kMaxPaMax.
+    void setLattice(int paMax, const MeshLattice& lattice);
 
     bool canUndo() const { return !m_undo.empty(); }
     bool canRedo() const { return !m_redo.empty(); }
@@ -159,6 +164,8 @@ class TerrainDocument {
     // Applies the change undone last again; false when there is none. Any new
     // lattice change forgets what could be redone.
     bool redo();
+    // Forgets what could be undone and redone, as opening an image does.
+    void clearHistory();
 
     // --- Settings ------------------------------------------------------------------
     // The depth as the user gave it, not clamped (the count shows it as typed).

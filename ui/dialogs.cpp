@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include "ui/outputoptions.h"
@@ -73,6 +74,19 @@ class QtDialogs final : public Dialogs {
     void beep() override { QApplication::beep(); }
     bool outputOptions(QWidget* parent, OutputOptions& options) override {
         return RunOutputOptionsDialog(parent, options);
+    }
+    SaveAnswer askSave(QWidget*, const QString& text) override {
+        QMessageBox box(QMessageBox::Warning, kApplicationTitle, text);
+        QPushButton* save = box.addButton(QStringLiteral("保存"), QMessageBox::AcceptRole);
+        QPushButton* discard =
+            box.addButton(QStringLiteral("保存しない"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+        box.setDefaultButton(save);
+        box.setEscapeButton(cancel);
+        box.exec();
+        if (box.clickedButton() == save)
+            return SaveAnswer::Save;
+        return box.clickedButton() == discard ? SaveAnswer::Discard : SaveAnswer::Cancel;
     }
 };
 

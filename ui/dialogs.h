@@ -48,6 +48,10 @@ class Dialogs {
     // The output options dialog (ui/outputoptions.h): true, with options
     // replaced, when the user confirmed; false leaves them as they were.
     virtual bool outputOptions(QWidget* parent, OutputOptions& options) = 0;
+    // Unsaved changes: whether to save them first (保存 / 保存しない /
+    // キャンセル), text saying what would be lost.
+    enum class SaveAnswer { Save, Discard, Cancel };
+    virtual SaveAnswer askSave(QWidget* parent, const QString& text) = 0;
 };
 
 // The real dialogs, on Qt's widgets.

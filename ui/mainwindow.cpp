@@ -5,6 +5,11 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QSettings>
+#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
@@ -18,6 +23,7 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <algorithm>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <new>
@@ -61,6 +67,15 @@ const QString kImageFilter = QStringLiteral("画像ファイル (*.bmp *.png *.p
                                             "PPMファイル (*.ppm);;"
                                             "すべてのファイル (*)");
 const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
+const QString kProjectFilter = QStringLiteral("Talorinプロジェクト (*.talorin)");
+// Ctrl+O opens either; the content tells which it is.
+const QString kProjectOrImageFilter =
+    QStringLiteral("プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm);;") + kProjectFilter +
+    QStringLiteral(";;") + kImageFilter;
+// Where the recent files are remembered.
+const QString kSettingsOrganization = QStringLiteral("talorin");
+const QString kSettingsApplication = QStringLiteral("talorin");
+const QString kRecentFilesKey = QStringLiteral("recentFiles");
 // The other formats the terrain can be saved in, after the .suf filter.
 const QStringList kExportFilters = {
     QStringLiteral("Wavefront OBJ (*.obj)"), QStringLiteral("STL バイナリ (*.stl)"),
@@ -249,6 +264,15 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     SufSave.defaultSuffix = QStringLiteral("suf");
     SufSave.folderMustExist = true;
     SufSave.confirmOverwrite = true;
+    ProjectOpenRequest.filter = kProjectOrImageFilter;
+    ProjectOpenRequest.fileMustExist = true;
+    ProjectOpenRequest.folderMustExist = true;
+    ProjectSaveRequest.filter = kProjectFilter;
+    ProjectSaveRequest.defaultSuffix = QStringLiteral("talorin");
+    ProjectSaveRequest.folderMustExist = true;
+    ProjectSaveRequest.confirmOverwrite = true;
+    // A dropped image or project opens.
+    setAcceptDrops(true);
 
     createMenu();
     createControls();
@@ -319,6 +343,13 @@ void TTalorin_main::createMenu() {
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
     addMenu(K1, "K1", QStringLiteral("ファイル(&F)"),
             {{BmpFileOpen, "BmpFileOpen", QStringLiteral("BMPファイルを開く(&O)")},
+             {ProjectOpen, "ProjectOpen", QStringLiteral("プロジェクトを開く(&P)..."),
+              {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+             {ProjectSave, "ProjectSave", QStringLiteral("プロジェクトを保存(&S)"),
+              {QKeySequence(Qt::CTRL | Qt::Key_S)}, false},
+             {ProjectSaveAs, "ProjectSaveAs", QStringLiteral("名前を付けてプロジェクトを保存(&A)..."),
+              {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}, false},
+             {N2, "N2", {}},
              {SUFOut, "SUFOut", QStringLiteral("SUFファイルを出力する(&E)"), {}, false},
              {OutputOptionsMenu, "OutputOptionsMenu", QStringLiteral("出力オプション(&O)...")},
              {N1, "N1", {}},
@@ -334,6 +365,11 @@ void TTalorin_main::createMenu() {
     addMenu(KH1, "KH1", QStringLiteral("ヘルプ(&H)"),
             {{K2, "K2", QStringLiteral("ヴァージョン情報(&A)...")}});
     // clang-format on
+    // The recent files, filled whenever the menu opens.
+    RecentMenu = new QMenu(QStringLiteral("最近使ったファイル(&R)"), K1);
+    RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
+    K1->insertMenu(N2, RecentMenu);
+    connect(RecentMenu, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
 }
 
 void TTalorin_main::createControls() {
@@ -470,6 +506,12 @@ void TTalorin_main::connectHandlers() {
     connect(BmpFileOpen, &QAction::triggered, this,
             [this] { handle(&TTalorin_main::BmpFileOpenClick); });
     connect(SUFOut, &QAction::triggered, this, [this] { handle(&TTalorin_main::SUFOutClick); });
+    connect(ProjectOpen, &QAction::triggered, this,
+            [this] { handle(&TTalorin_main::ProjectOpenClick); });
+    connect(ProjectSave, &QAction::triggered, this,
+            [this] { handle(&TTalorin_main::ProjectSaveClick); });
+    connect(ProjectSaveAs, &QAction::triggered, this,
+            [this] { handle(&TTalorin_main::ProjectSaveAsClick); });
     connect(OutputOptionsMenu, &QAction::triggered, this,
             [this] { handle(&TTalorin_main::OutputOptionsMenuClick); });
     connect(UndoAction, &QAction::triggered, this, [this] { handle(&TTalorin_main::UndoClick); });
@@ -520,6 +562,7 @@ void TTalorin_main::connectHandlers() {
 
     m_document.addListener([this](unsigned changes) {
         RunHandler(m_dialogs, this, [&] { documentChanged(changes); });
+        updateTitle(); // the modified mark
     });
 }
 
@@ -589,6 +632,10 @@ void TTalorin_main::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!maybeSave()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
 }
 
@@ -635,8 +682,7 @@ void TTalorin_main::FormShow() {
     // a window that got no image at all.
     RunHandler(m_dialogs, this, [&] {
         if (!fileName.isEmpty() && QFileInfo(fileName).isFile()) {
-            loadImage(fileName);
-            BmpOpen.proposedName = fileName;
+            openFile(fileName);
             BmpOpen.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
         } else {
             OpenContourImage();
@@ -652,7 +698,8 @@ void TTalorin_main::FormShow() {
 }
 
 void TTalorin_main::BmpFileOpenClick() {
-    OpenContourImage();
+    if (maybeSave())
+        OpenContourImage();
 }
 
 void TTalorin_main::OpenContourImage() {
@@ -665,9 +712,17 @@ void TTalorin_main::OpenContourImage() {
 }
 
 void TTalorin_main::loadImage(const QString& fileName) {
+    installImage(fileName, talorin::LoadImageFile(LocalPath(fileName)), nullptr);
+    // A new image is a new document, of no project yet.
+    m_projectFile.clear();
+    markSaved();
+    addRecentFile(fileName);
+}
+
+void TTalorin_main::installImage(const QString& fileName, talorin::Bitmap image,
+                                 const talorin::ProjectState* project) {
     // Everything that can fail comes first, so that a failure leaves the
     // previous image, lattice, names and states as they were.
-    talorin::Bitmap image = talorin::LoadImageFile(LocalPath(fileName));
     QImage preview;
     double scaleX = 0;
     double scaleY = 0;
@@ -676,7 +731,10 @@ void TTalorin_main::loadImage(const QString& fileName) {
     const std::string name = fileName.toStdString();
     PreviewImage = std::move(preview);
     // Sets the lattice, the object and attribute names and forgets the history.
-    m_document.setImage(std::move(image), talorin::BaseFileName(name));
+    if (project)
+        talorin::ApplyProject(m_document, *project, std::move(image), talorin::BaseFileName(name));
+    else
+        m_document.setImage(std::move(image), talorin::BaseFileName(name));
     m_imageFile = fileName;
 
     SufSave.proposedName = FromUtf8(talorin::BaseFileName(name)) + QStringLiteral(".suf");
@@ -684,6 +742,8 @@ void TTalorin_main::loadImage(const QString& fileName) {
     SUFOutButton->setEnabled(true);
     SUFOut->setEnabled(true);
     InitPaMax->setEnabled(true);
+    ProjectSave->setEnabled(true);
+    ProjectSaveAs->setEnabled(true);
     drawMeshOverlay();
 }
 
@@ -833,6 +893,7 @@ void TTalorin_main::OutputOptionsMenuClick() {
     m_outputOptions = options;
     UpdatePolygonCount();
     m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
+    updateTitle();
 }
 
 void TTalorin_main::OutputSUF() {
@@ -943,4 +1004,218 @@ void TTalorin_main::freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape
 
 void TTalorin_main::releaseShape() {
     freeInBackground(std::move(CurrentShape));
+}
+
+// --- Project files ---------------------------------------------------------------
+
+bool TTalorin_main::isModified() const {
+    return m_document.hasImage() &&
+           (m_document.version() != m_savedVersion || m_outputOptions != m_savedOutputOptions);
+}
+
+void TTalorin_main::markSaved() {
+    m_savedVersion = m_document.version();
+    m_savedOutputOptions = m_outputOptions;
+    updateTitle();
+}
+
+void TTalorin_main::updateTitle() {
+    if (m_projectFile.isEmpty()) {
+        setWindowTitle(QStringLiteral("Talorin"));
+        return;
+    }
+    setWindowTitle(QFileInfo(m_projectFile).fileName() + QStringLiteral("[*] - Talorin"));
+    setWindowModified(isModified());
+}
+
+bool TTalorin_main::maybeSave() {
+    if (!isModified())
+        return true;
+    const QString name = m_projectFile.isEmpty() ? QFileInfo(m_imageFile).fileName()
+                                                 : QFileInfo(m_projectFile).fileName();
+    switch (m_dialogs.askSave(
+        this, QStringLiteral("%1 への変更をプロジェクトに保存しますか?").arg(name))) {
+    case Dialogs::SaveAnswer::Save:
+        return saveProjectCommand();
+    case Dialogs::SaveAnswer::Discard:
+        return true;
+    case Dialogs::SaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TTalorin_main::ProjectOpenClick() {
+    if (!maybeSave())
+        return;
+    const QString fileName = m_dialogs.openFile(this, ProjectOpenRequest);
+    if (fileName.isEmpty())
+        return;
+    ProjectOpenRequest.proposedName = fileName;
+    if (talorin::LooksLikeProjectFile(LocalPath(fileName))) {
+        openProject(fileName);
+    } else {
+        loadImage(fileName);
+        BmpOpen.proposedName = fileName;
+    }
+}
+
+void TTalorin_main::openFile(const QString& fileName) {
+    if (!maybeSave())
+        return;
+    if (talorin::LooksLikeProjectFile(LocalPath(fileName))) {
+        openProject(fileName);
+    } else {
+        loadImage(fileName);
+        BmpOpen.proposedName = fileName;
+    }
+}
+
+void TTalorin_main::openProject(const QString& fileName) {
+    const std::string path = LocalPath(fileName);
+    const talorin::ProjectState project = talorin::ReadProjectFile(path);
+    std::string imageFile = talorin::LocateProjectImage(project, path);
+    if (imageFile.empty()) {
+        // Moved or renamed: the user shows where it is now.
+        m_dialogs.message(this, QStringLiteral("プロジェクトの画像 %1 が見つかりません。画像を選んでください")
+                                    .arg(FromUtf8(project.imagePath)));
+        FileDialogRequest request = BmpOpen;
+        request.initialFolder = QFileInfo(fileName).absolutePath();
+        request.proposedName = QFileInfo(FromUtf8(project.imagePath)).fileName();
+        const QString chosen = m_dialogs.openFile(this, request);
+        if (chosen.isEmpty())
+            return;
+        imageFile = LocalPath(chosen);
+    }
+    bool hashMatches = true;
+    talorin::Bitmap image = talorin::LoadProjectImage(project, imageFile, hashMatches);
+    const QString imageName = QFile::decodeName(QByteArray::fromStdString(imageFile));
+    installImage(imageName, std::move(image), &project);
+    BmpOpen.proposedName = imageName;
+    m_outputOptions = {project.adaptive, FromUtf8(project.maxErrorText), project.maxError};
+    m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
+    UpdatePolygonCount();
+    m_projectFile = fileName;
+    ProjectSaveRequest.proposedName = fileName;
+    markSaved();
+    addRecentFile(fileName);
+    if (!hashMatches)
+        m_dialogs.message(this, QStringLiteral("画像 %1 の内容がプロジェクトを保存したときと違います。"
+                                               "高さが変わっています")
+                                    .arg(imageName));
+}
+
+void TTalorin_main::ProjectSaveClick() {
+    saveProjectCommand();
+}
+
+void TTalorin_main::ProjectSaveAsClick() {
+    saveProjectAs();
+}
+
+bool TTalorin_main::saveProjectCommand() {
+    return m_projectFile.isEmpty() ? saveProjectAs() : saveProject(m_projectFile);
+}
+
+bool TTalorin_main::saveProjectAs() {
+    if (!m_document.hasImage())
+        return false;
+    if (ProjectSaveRequest.proposedName.isEmpty()) {
+        const std::string image = m_imageFile.toStdString();
+        ProjectSaveRequest.proposedName =
+            FromUtf8(talorin::FolderPart(image) + talorin::BaseFileName(image)) +
+            QStringLiteral(".talorin");
+    }
+    const QString fileName = m_dialogs.saveFile(this, ProjectSaveRequest);
+    if (fileName.isEmpty())
+        return false;
+    ProjectSaveRequest.proposedName = fileName;
+    return saveProject(fileName);
+}
+
+bool TTalorin_main::saveProject(const QString& fileName) {
+    // A depth being typed is taken as leaving the field would take it.
+    PolygoneDepth->commit();
+    const std::string path = LocalPath(fileName);
+    try {
+        const std::string image = LocalPath(m_imageFile);
+        std::error_code ec;
+        if (std::filesystem::equivalent(path, image, ec) && !ec)
+            throw talorin::Error(fileName.toStdString() +
+                                 " は等高線画像です。別のファイル名を指定してください");
+        talorin::SaveProjectFile(
+            path, talorin::CaptureProject(m_document, image, path, m_outputOptions.adaptive,
+                                          ToUtf8(m_outputOptions.maxErrorText),
+                                          m_outputOptions.maxError));
+    } catch (const talorin::Error& e) {
+        m_dialogs.error(this, ErrorBoxText(FromUtf8(e.what())));
+        return false;
+    }
+    m_projectFile = fileName;
+    markSaved();
+    addRecentFile(fileName);
+    return true;
+}
+
+// --- Recent files and drops --------------------------------------------------------
+
+QStringList TTalorin_main::recentFiles() {
+    const QSettings settings(kSettingsOrganization, kSettingsApplication);
+    return settings.value(kRecentFilesKey).toStringList().mid(0, kMaxRecentFiles);
+}
+
+void TTalorin_main::addRecentFile(const QString& fileName) {
+    QSettings settings(kSettingsOrganization, kSettingsApplication);
+    QStringList files = settings.value(kRecentFilesKey).toStringList();
+    const QString absolute = QFileInfo(fileName).absoluteFilePath();
+    files.removeAll(absolute);
+    files.prepend(absolute);
+    settings.setValue(kRecentFilesKey, files.mid(0, kMaxRecentFiles));
+}
+
+void TTalorin_main::fillRecentMenu() {
+    RecentMenu->clear();
+    const QStringList files = recentFiles();
+    if (files.isEmpty()) {
+        RecentMenu->addAction(QStringLiteral("(なし)"))->setEnabled(false);
+        return;
+    }
+    for (int i = 0; i < files.size(); ++i) {
+        const QString number = i < 9 ? QStringLiteral("&%1").arg(i + 1) : QStringLiteral("1&0");
+        QAction* action = RecentMenu->addAction(number + u' ' + files[i]);
+        const QString file = files[i];
+        connect(action, &QAction::triggered, this,
+                [this, file] { RunHandler(m_dialogs, this, [&] { RecentFileClick(file); }); });
+    }
+}
+
+void TTalorin_main::RecentFileClick(const QString& fileName) {
+    if (!QFileInfo(fileName).isFile()) {
+        QSettings settings(kSettingsOrganization, kSettingsApplication);
+        QStringList files = settings.value(kRecentFilesKey).toStringList();
+        files.removeAll(fileName);
+        settings.setValue(kRecentFilesKey, files);
+        m_dialogs.message(this, QStringLiteral("%1 が見つかりません。最近使ったファイルから外しました")
+                                    .arg(fileName));
+        return;
+    }
+    openFile(fileName);
+}
+
+void TTalorin_main::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TTalorin_main::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile() || m_run)
+        return;
+    event->acceptProposedAction();
+    // Opened once the drop has ended: the source must not wait on our dialogs.
+    const QString fileName = urls.first().toLocalFile();
+    QMetaObject::invokeMethod(
+        this, [this, fileName] { RunHandler(m_dialogs, this, [&] { openFile(fileName); }); },
+        Qt::QueuedConnection);
 }

@@ -19,6 +19,7 @@
 
 #include "image/bitmap.h"
 #include "terrain/lattice.h"
+#include "terrain/projectfile.h"
 #include "terrain/terraindocument.h"
 #include "shape/terrainmesh.h"
 #include "shape/shape.h"
@@ -76,16 +77,37 @@ class TTalorin_main : public QMainWindow {
     TerrainViewWindow* terrainViewWindow() const { return m_viewWindow; }
     LiveTerrain* liveTerrain() const { return m_live.get(); }
 
+    // The project file the document was last opened from or saved to; empty
+    // before any.
+    const QString& projectFile() const { return m_projectFile; }
+    // Whether the document or the output options changed since the image or
+    // project was opened or the project saved.
+    bool isModified() const;
+    // Opens fileName as a project or an image, told by its content, after
+    // asking to save unsaved changes (a cancel opens nothing). As a drop, a
+    // recent file and Ctrl+O do; errors are thrown.
+    void openFile(const QString& fileName);
+    // The recent images and projects, newest first (at most kMaxRecentFiles).
+    static QStringList recentFiles();
+    static constexpr int kMaxRecentFiles = 10;
+
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // --- Controls, in declaration order -------------------------------------
     QMenuBar* MainMenu1 = nullptr;
     QMenu* K1 = nullptr;
     QAction* BmpFileOpen = nullptr;
+    QAction* ProjectOpen = nullptr;
+    QAction* ProjectSave = nullptr;
+    QAction* ProjectSaveAs = nullptr;
+    QMenu* RecentMenu = nullptr;
+    QAction* N2 = nullptr;
     QAction* SUFOut = nullptr;
     QAction* OutputOptionsMenu = nullptr;
     QAction* N1 = nullptr;
@@ -163,6 +185,10 @@ class TTalorin_main : public QMainWindow {
     void OutputOptionsMenuClick();
     void UndoClick();
     void RedoClick();
+    void ProjectOpenClick();
+    void ProjectSaveClick();
+    void ProjectSaveAsClick();
+    void RecentFileClick(const QString& fileName);
     // Opens the 3D view's window, or raises it.
     void View3DClick();
 
@@ -200,6 +226,28 @@ class TTalorin_main : public QMainWindow {
     // Reads the BMP file F and, only when that worked, replaces the image, the
     // preview and the lattice and proposes the names derived from F.
     void loadImage(const QString& fileName);
+    // Shows image (read from fileName) and puts it into the document, with
+    // project's lattice and settings when given.
+    void installImage(const QString& fileName, talorin::Bitmap image,
+                      const talorin::ProjectState* project);
+
+    // --- Project files ----------------------------------------------------------
+    // Opens a project; a missing image is asked for. Errors are thrown and
+    // leave everything as it was; a cancelled question opens nothing.
+    void openProject(const QString& fileName);
+    // Saves the project to fileName; false (said why) when it failed.
+    bool saveProject(const QString& fileName);
+    // Save: to the project file, or asks for one; false when not saved.
+    bool saveProjectCommand();
+    bool saveProjectAs();
+    // Unsaved changes: asks whether to save them; false when the user
+    // cancels or the save failed, and whatever was to happen must not.
+    bool maybeSave();
+    // The current state is the saved one.
+    void markSaved();
+    void updateTitle();
+    static void addRecentFile(const QString& fileName);
+    void fillRecentMenu();
     void drawMeshOverlay();
     void drawShapeGraph();
     std::uint8_t shapeMode() const;
@@ -219,6 +267,11 @@ class TTalorin_main : public QMainWindow {
     std::optional<std::tuple<int, bool, int>> m_reportedOverflow;
     QFont m_countFont;
     OutputOptions m_outputOptions;
+    QString m_projectFile;
+    std::uint64_t m_savedVersion = 0;
+    OutputOptions m_savedOutputOptions;
+    FileDialogRequest ProjectOpenRequest;
+    FileDialogRequest ProjectSaveRequest;
     TerrainViewWindow* m_viewWindow = nullptr; // a child window, made on first use
     std::unique_ptr<LiveTerrain> m_live;       // after m_document: ends before it
     std::uint64_t m_shapeVersion = 0;          // the document's version at the last output

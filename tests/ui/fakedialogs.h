@@ -60,6 +60,14 @@ class FakeDialogs : public Dialogs {
         return true;
     }
 
+    // Answers of the next save questions, first in first out; none left
+    // answers 保存しない, so that a test that does not care can close.
+    QList<SaveAnswer> askSaveAnswers;
+    SaveAnswer askSave(QWidget*, const QString& text) override {
+        events.append(QStringLiteral("ask: ") + text);
+        return askSaveAnswers.isEmpty() ? SaveAnswer::Discard : askSaveAnswers.takeFirst();
+    }
+
     // Forgets what was recorded (the scripts stay).
     void clearRecord() {
         openRequests.clear();

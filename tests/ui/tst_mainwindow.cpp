@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QWheelEvent>
 #include <QtTest>
+#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -134,7 +135,11 @@ class TestMainWindow : public QObject {
     }
 
   private slots:
-    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void initTestCase() {
+        QApplication::setQuitOnLastWindowClosed(false);
+        // The recent files go to a settings file of the tests, not the user's.
+        QStandardPaths::setTestModeEnabled(true);
+    }
 
     void init() {
         dialogs = FakeDialogs();
@@ -257,12 +262,21 @@ class TestMainWindow : public QObject {
         QCOMPARE(c.K1->title(), QStringLiteral("ファイル(&F)"));
         QCOMPARE(c.KH1->title(), QStringLiteral("ヘルプ(&H)"));
         const QList<QAction*> file = c.K1->actions();
-        QCOMPARE(file.size(), 5);
+        QCOMPARE(file.size(), 10);
         QCOMPARE(file[0]->text(), QStringLiteral("BMPファイルを開く(&O)"));
-        QCOMPARE(file[1]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
-        QCOMPARE(file[2]->text(), QStringLiteral("出力オプション(&O)..."));
-        QVERIFY(file[3]->isSeparator());
-        QCOMPARE(file[4]->text(), QStringLiteral("終了(&X)"));
+        QCOMPARE(file[1]->text(), QStringLiteral("プロジェクトを開く(&P)..."));
+        QCOMPARE(file[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(file[2]->text(), QStringLiteral("プロジェクトを保存(&S)"));
+        QCOMPARE(file[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+        QCOMPARE(file[3]->text(), QStringLiteral("名前を付けてプロジェクトを保存(&A)..."));
+        QCOMPARE(file[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+        QCOMPARE(file[4]->text(), QStringLiteral("最近使ったファイル(&R)"));
+        QVERIFY(file[4]->menu());
+        QVERIFY(file[5]->isSeparator());
+        QCOMPARE(file[6]->text(), QStringLiteral("SUFファイルを出力する(&E)"));
+        QCOMPARE(file[7]->text(), QStringLiteral("出力オプション(&O)..."));
+        QVERIFY(file[8]->isSeparator());
+        QCOMPARE(file[9]->text(), QStringLiteral("終了(&X)"));
         QCOMPARE(c.K2->text(), QStringLiteral("ヴァージョン情報(&A)..."));
         QCOMPARE(w.openRequest().filter, kOpenFilters.join(QStringLiteral(";;")));
         QCOMPARE(w.openRequest().defaultSuffix, QStringLiteral("bmp"));
@@ -1332,7 +1346,9 @@ class TestMainWindow : public QObject {
         });
         c.SUFOutButton->click();
         QVERIFY(!w->isVisible());
-        QVERIFY(dialogs.events.isEmpty());
+        // The larger run is an unsaved change: only the save question comes.
+        QCOMPARE(dialogs.events.size(), 1);
+        QVERIFY(dialogs.events[0].startsWith(QStringLiteral("ask: ")));
         QCOMPARE(w->currentShape(), previous);
         QVERIFY(!QFile::exists(path(QStringLiteral("never.suf"))));
     }
@@ -1521,6 +1537,82 @@ class TestMainWindow : public QObject {
         RunHandler(dialogs, &parent, [] {});
         QCOMPARE(dialogs.errors, (QStringList{QStringLiteral("0 による浮動小数点数除算."),
                                               QStringLiteral("plain.")}));
+    }
+
+    // --- Project files ------------------------------------------------------------
+
+    void projectSavedAndReopenedIsTheSameDocument() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        QTest::mouseClick(c.BmpShow, Qt::RightButton, {}, QPoint(30, 200));
+        c.ModeB->click();
+        c.ShapeModeC->click();
+        QVERIFY(w->isModified());
+        const QString project = path(QStringLiteral("fuji.talorin"));
+        dialogs.saveAnswers = {project};
+        w->findChild<QAction*>(QStringLiteral("ProjectSave"))->trigger();
+        QVERIFY(QFile::exists(project));
+        QCOMPARE(w->windowTitle(), QStringLiteral("fuji.talorin[*] - Talorin"));
+        QVERIFY(!w->isWindowModified());
+        QCOMPARE(TTalorin_main::recentFiles().value(0), project);
+
+        auto reopened = start({project});
+        const talorin::TerrainDocument& a = w->document();
+        const talorin::TerrainDocument& b = reopened->document();
+        QVERIFY(std::memcmp(&a.lattice(), &b.lattice(), sizeof a.lattice()) == 0);
+        QCOMPARE(b.quadMode(), false);
+        QCOMPARE(b.shapeMode(), std::uint8_t(2));
+        QCOMPARE(b.objectName(), a.objectName());
+        QVERIFY(!b.canUndo());
+        QCOMPARE(reopened->projectFile(), project);
+        QVERIFY(!reopened->isModified());
+    }
+
+    void unsavedChangesAskBeforeTheyAreLost() {
+        auto w = startWithImage();
+        const Controls c(*w);
+        QTest::mouseClick(c.BmpShow, Qt::LeftButton, {}, QPoint(100, 90));
+        // キャンセル keeps the window; 保存 asks for a name and saves; then it closes.
+        dialogs.askSaveAnswers = {Dialogs::SaveAnswer::Cancel, Dialogs::SaveAnswer::Save};
+        w->close();
+        QVERIFY(w->isVisible());
+        dialogs.saveAnswers = {path(QStringLiteral("kept.talorin"))};
+        w->close();
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFile::exists(path(QStringLiteral("kept.talorin"))));
+        QCOMPARE(dialogs.events.count(QStringLiteral("save")), 1);
+        // Opening another image asks too; nothing changed, nothing asked.
+        auto other = startWithImage();
+        dialogs.clearRecord();
+        dialogs.openAnswers = {image};
+        Controls(*other).BmpFileOpen->trigger();
+        QVERIFY(!dialogs.events.join(u' ').contains(QStringLiteral("ask")));
+    }
+
+    void aProjectWhoseImageMovedAsksForItAndABrokenOneChangesNothing() {
+        auto w = startWithImage();
+        const QString project = path(QStringLiteral("moved.talorin"));
+        dialogs.saveAnswers = {project};
+        w->findChild<QAction*>(QStringLiteral("ProjectSaveAs"))->trigger();
+        QVERIFY(QFile::rename(image, path(QStringLiteral("elsewhere.bmp"))));
+        dialogs.clearRecord();
+        dialogs.openAnswers = {path(QStringLiteral("elsewhere.bmp"))};
+        w->openFile(project);
+        QCOMPARE(dialogs.openRequests.size(), 1);
+        QCOMPARE(dialogs.openRequests[0].initialFolder, dir->path());
+        QCOMPARE(w->projectFile(), project);
+
+        const QString broken = path(QStringLiteral("broken.talorin"));
+        QFile f(broken);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("{\"format\": \"talorin-project\", \"version\": 9}");
+        f.close();
+        const std::uint64_t version = w->document().version();
+        dialogs.clearRecord();
+        QVERIFY_THROWS_EXCEPTION(talorin::Error, w->openFile(broken));
+        QCOMPARE(w->document().version(), version);
+        QCOMPARE(w->projectFile(), project);
     }
 };
 
