@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QPointer>
 #include <QFontMetrics>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -77,6 +78,29 @@ class InputBlocker final : public QObject {
     QWidget* m_allowed = nullptr;
 };
 
+// Turns a close request on the progress dialog (its title bar's button, the
+// window manager) into one on its owner, which decides what the work does
+// (a generation is cancelled, a save finishes) and then closes. The dialog
+// itself stays up for as long as the work runs.
+class CloseForwarder final : public QObject {
+  public:
+    explicit CloseForwarder(QWidget* owner) : m_owner(owner) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::Close)
+            return false;
+        event->ignore();
+        // Queued: the owner's close may end the work and, with it, the dialog.
+        QMetaObject::invokeMethod(
+            m_owner, [owner = m_owner] { owner->close(); }, Qt::QueuedConnection);
+        return true;
+    }
+
+  private:
+    QPointer<QWidget> m_owner;
+};
+
 // The busy cursor for as long as the work runs.
 struct BusyCursor {
     BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -92,7 +116,10 @@ std::unique_ptr<QProgressDialog> MakeDialog(QWidget* owner, const WorkOptions& o
     dialog->setObjectName(QString::fromLatin1(kProgressDialogName));
     dialog->setWindowTitle(kApplicationTitle);
     dialog->setLabelText(options.label);
-    dialog->setWindowModality(Qt::WindowModal);
+    // Not modal: Qt drops a close request from the window system to a window
+    // that a modal dialog blocks, and the window must hear it to cancel the
+    // run and close. InputBlocker keeps input from the other windows instead.
+    dialog->setWindowModality(Qt::NonModal);
     dialog->setAutoClose(false);
     dialog->setAutoReset(false);
     dialog->setMinimumDuration(0);
@@ -255,12 +282,14 @@ void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions
         },
         0, progress);
 
+    CloseForwarder forwarder(owner); // declared first: outlives the dialog
     std::unique_ptr<QProgressDialog> dialog;
     QTimer show;
     show.setSingleShot(true);
     show.setTimerType(Qt::PreciseTimer); // a coarse timer may fire a little early
     QObject::connect(&show, &QTimer::timeout, &loop, [&] {
         dialog = MakeDialog(owner, options, *progress);
+        dialog->installEventFilter(&forwarder);
         blocker.allow(dialog.get());
         Refresh(*dialog, options, *progress);
         dialog->show();

@@ -105,7 +105,9 @@ inline constexpr int kProgressDelayMs = 500;
 // on this (the UI) thread whatever it threw. owner is the window whose input
 // is ignored meanwhile and the parent of the progress dialog. progress is
 // shared with the caller, so that it can cancel too (closing the window).
-// Must be called on the UI thread; runs a nested event loop.
+// Must be called on the UI thread; runs a nested event loop. The dialog does
+// not block owner, so that owner hears close requests from the window system;
+// a close request on the dialog itself is passed on to owner as owner->close().
 //
 // Cancelling cancellable work returns within kCancelGraceMs: when the work has
 // not ended by then, it is left to stop on the worker, and this throws

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QMetaObject>
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -37,6 +38,10 @@ QString PreviewLabel(int previewDepth) {
 
 QString ShapeLabel(std::size_t polygonCount) {
     return QStringLiteral("出力した形状: ポリゴン数 %1").arg(qulonglong(polygonCount));
+}
+
+QString ReducedShapeLabel(std::size_t polygonCount) {
+    return QStringLiteral("出力した形状（縮小表示）: ポリゴン数 %1").arg(qulonglong(polygonCount));
 }
 
 // One piece of work for the worker: generate from args, or take mesh as it is.
@@ -116,7 +121,9 @@ void LiveTerrain::refresh() {
     } catch (const talorin::Error&) {
         return; // a size or height being typed: the view keeps the last terrain
     }
-    const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax);
+    const std::uint64_t budget =
+        std::min(talorin::kPreviewPolygonBudget, talorin::ViewPolygonBudget(m_viewBudget));
+    const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax, budget);
     const Key key{args.Bitmap.get(), args.Lattice,   args.PaMax,      depth,
                   args.QuadMode,  args.ShapeMode, args.CurveLevel, args.Size,
                   args.MaxHeight, m_maxError,     false,           depth < args.Depth};
@@ -125,16 +132,23 @@ void LiveTerrain::refresh() {
     m_lastKey = std::make_unique<Key>(key);
 
     auto job = std::make_shared<Job>();
-    job->label = depth < args.Depth ? PreviewLabel(depth) : QString();
-    args.Depth = depth;
-    job->polygonsPerCell = std::size_t(1) << (2 * depth);
-    if (!args.QuadMode)
-        job->polygonsPerCell *= 4;
-    job->args = std::move(args);
-    job->maxError = m_maxError;
-    if (m_maxError > 0)
-        job->polygonsPerCell = 0; // cells differ: no outlines from counts
+    if (planRun(*job, std::move(args), budget))
+        job->label = PreviewLabel(job->args->Depth);
     submit(std::move(job));
+}
+
+bool LiveTerrain::planRun(Job& job, talorin::Talorin_Args args, std::uint64_t budget) const {
+    const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax, budget);
+    const bool reduced = depth < args.Depth;
+    args.Depth = depth;
+    job.polygonsPerCell = std::size_t(1) << (2 * depth);
+    if (!args.QuadMode)
+        job.polygonsPerCell *= 4;
+    job.args = std::move(args);
+    job.maxError = m_maxError;
+    if (m_maxError > 0)
+        job.polygonsPerCell = 0; // cells differ: no outlines from counts
+    return reduced;
 }
 
 void LiveTerrain::setMaxError(double maxError) {
@@ -151,6 +165,18 @@ void LiveTerrain::showShape(std::shared_ptr<const talorin::TerrainMesh> mesh) {
     key.exactShape = true;
     m_lastKey = std::make_unique<Key>(key); // the next edit previews again
     auto job = std::make_shared<Job>();
+    if (talorin::ViewBytes(*mesh) > m_viewBudget) {
+        // Made again, smaller, from the settings it came from: the document
+        // has not changed since (the window shows the shape only then).
+        try {
+            planRun(*job, m_document.makeArgs(), talorin::ViewPolygonBudget(m_viewBudget));
+        } catch (const talorin::Error&) {
+            return;
+        }
+        job->label = ReducedShapeLabel(mesh->polygonCount());
+        submit(std::move(job));
+        return;
+    }
     const std::size_t cells = std::size_t(m_document.density()) * m_document.density();
     job->polygonsPerCell =
         cells > 0 && mesh->polygonCount() % cells == 0 ? mesh->polygonCount() / cells : 0;
@@ -214,7 +240,10 @@ void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progres
         // Cancelled, or settings the generator refuses (a size of 0): the
         // view keeps what it shows; the output command reports such errors.
     } catch (const std::bad_alloc&) {
-        // Likewise: the preview is an extra and must not bring anything down.
+        // The view is an extra and must not bring anything down: it says so.
+        QMetaObject::invokeMethod(
+            self, [self, serial] { self->deliver(serial, nullptr, kViewOutOfMemoryText); },
+            Qt::QueuedConnection);
     }
 }
 

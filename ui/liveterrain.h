@@ -42,9 +42,15 @@ class LiveTerrain : public QObject {
     // departs from it by more than maxError (> 0), or uniform when 0.
     void setMaxError(double maxError);
 
-    // Shows mesh (the shape just generated) exactly, labelled with its
-    // polygon count; the geometry is built on the worker.
+    // Shows mesh (the shape just generated from the document as it is now),
+    // labelled with its polygon count; the geometry is built on the worker.
+    // A shape the view cannot hold within its budget is shown as a reduced
+    // copy, generated at the deepest depth that fits, and labelled so.
     void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
+
+    // The bytes the view may take for one terrain (kViewByteBudget unless a
+    // test sets less); previews and shapes keep within it from the next run on.
+    void setViewBudget(std::uint64_t bytes) { m_viewBudget = bytes; }
 
     // Counts, on the preview worker, the polygons args makes at adaptive
     // depth maxError, and calls done on the UI
@@ -72,6 +78,9 @@ class LiveTerrain : public QObject {
     static void build(LiveTerrain* self, const Job& job, WorkProgress& progress);
     void deliver(std::uint64_t serial, std::shared_ptr<const talorin::ViewGeometry> geometry,
                  const QString& label);
+    // Gives job the settings of a run from args at the deepest depth whose
+    // polygons fit budget; true when that is shallower than args.Depth.
+    bool planRun(Job& job, talorin::Talorin_Args args, std::uint64_t budget) const;
     // Builds the wireframe, outlines and coarse stand-in of the preview on
     // the screen, once it has been drawn.
     void startExtras();
@@ -85,6 +94,7 @@ class LiveTerrain : public QObject {
     std::unique_ptr<Key> m_lastKey;
     std::uint64_t m_imageVersion = 0;
     double m_maxError = 0; // 0: uniform previews
+    std::uint64_t m_viewBudget = talorin::kViewByteBudget;
 
     std::uint64_t m_serial = 0; // the newest request; older runs stop
     std::uint64_t m_shown = 0;
@@ -104,3 +114,5 @@ class LiveTerrain : public QObject {
 QString PreviewLabel(int previewDepth);
 // The label of the exact shape after output.
 QString ShapeLabel(std::size_t polygonCount);
+// The label of a reduced copy of an output shape too large for the view.
+QString ReducedShapeLabel(std::size_t polygonCount);

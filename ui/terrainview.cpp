@@ -158,7 +158,7 @@ void TerrainView::setTerrain(std::shared_ptr<const ViewGeometry> geometry, const
 }
 
 void TerrainView::completeTerrain(std::shared_ptr<const ViewGeometry> full) {
-    if (!full)
+    if (!full || !m_geometry) // none shown, or the driver refused it
         return;
     m_geometry = std::move(full);
     m_extrasPending = true;
@@ -284,8 +284,30 @@ void TerrainView::releaseGL() {
     m_ready = false;
 }
 
+void TerrainView::clearGLErrors() {
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+void TerrainView::uploadFailed() {
+    // The buffers given back, nothing drawn, and the reason where the label goes.
+    for (const GLuint buffer :
+         {m_vertexBuffer, m_triangleBuffer, m_edgeBuffer, m_outlineBuffer, m_coarseBuffer}) {
+        glBindBuffer(GL_ARRAY_BUFFER, buffer);
+        glBufferData(GL_ARRAY_BUFFER, 0, nullptr, GL_STATIC_DRAW);
+    }
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    clearGLErrors();
+    m_triangleCount = m_edgeCount = m_outlineCount = m_coarseCount = 0;
+    m_geometry.reset();
+    m_label->setText(kViewOutOfMemoryText);
+    m_label->adjustSize();
+    m_label->show();
+}
+
 void TerrainView::upload() {
     m_uploadPending = false;
+    clearGLErrors();
     const ViewGeometry empty;
     const ViewGeometry& g = m_geometry ? *m_geometry : empty;
     m_vao->bind();
@@ -310,11 +332,16 @@ void TerrainView::upload() {
                  g.triangles.data(), GL_STATIC_DRAW);
     m_triangleCount = int(g.triangles.size());
     m_vao->release();
+    if (glGetError() == GL_OUT_OF_MEMORY) {
+        uploadFailed();
+        return;
+    }
     uploadExtras();
 }
 
 void TerrainView::uploadExtras() {
     m_extrasPending = false;
+    clearGLErrors();
     const ViewGeometry empty;
     const ViewGeometry& g = m_geometry ? *m_geometry : empty;
     m_vao->bind();
@@ -328,6 +355,8 @@ void TerrainView::uploadExtras() {
     m_edgeCount = indices(m_edgeBuffer, g.edges);
     m_coarseCount = indices(m_coarseBuffer, g.coarseTriangles);
     m_vao->release();
+    if (glGetError() == GL_OUT_OF_MEMORY)
+        uploadFailed();
 }
 
 void TerrainView::uploadTexture() {

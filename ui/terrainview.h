@@ -33,6 +33,11 @@ inline const QString kNoOpenGLText =
                    "（ディスプレイまたはグラフィックス ドライバーがありません）。\n"
                    "ほかの機能はこれまでどおり使えます。");
 
+// What the view shows instead of a terrain it has no memory for (building
+// its geometry or giving it to the graphics driver failed).
+inline const QString kViewOutOfMemoryText =
+    QStringLiteral("メモリーが足りないため、この形状を3Dビューに表示できません。");
+
 // A format that this machine can give an OpenGL context in: OpenGL 3.3 core,
 // else OpenGL ES 3.0. Nothing when neither starts (no display, no driver, or
 // only older versions). Tries to create a context, so call it on the
@@ -105,6 +110,10 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
     void fail(const QString& reason);
     void upload();
     void uploadExtras();
+    // Drops OpenGL errors left from before, so that the next check sees new ones.
+    void clearGLErrors();
+    // The driver had no memory for the terrain: show that instead.
+    void uploadFailed();
     void uploadTexture();
     void releaseGL();
     void startMoving();

@@ -284,6 +284,27 @@ int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget) {
     return d;
 }
 
+// Per vertex: the record in the geometry and in the driver, and two counts
+// while the edges are sorted. Per triangle index and per edge end, the same
+// twice; per corner, one (far end, cell) slot while sorting, and at most one
+// edge. A quad of the generator's output comes to about 200 bytes.
+std::uint64_t ViewBytes(std::uint64_t vertices, std::uint64_t polygons, std::uint64_t corners) {
+    constexpr std::uint64_t kIndex = sizeof(std::uint32_t);
+    const std::uint64_t triangleIndices = corners > 2 * polygons ? 3 * (corners - 2 * polygons) : 0;
+    return vertices * (2 * sizeof(ViewVertex) + 2 * kIndex) + triangleIndices * 2 * kIndex +
+           corners * (2 * kIndex + 2 * 2 * kIndex);
+}
+
+std::uint64_t ViewBytes(const TerrainMesh& mesh) {
+    return ViewBytes(mesh.Vertices.size(), mesh.polygonCount(), mesh.Indices.size());
+}
+
+std::uint64_t ViewPolygonBudget(std::uint64_t bytes) {
+    // A quad with its own vertex is the dearest polygon the generator makes
+    // (a triangle has half a vertex and three corners).
+    return bytes / ViewBytes(1, 1, 4);
+}
+
 std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray) {
     if (geometry.bounds.empty())
         return std::nullopt;

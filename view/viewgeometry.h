@@ -85,6 +85,20 @@ inline constexpr std::uint64_t kPreviewPolygonBudget = 262144;
 // over. A depth below 0 gives 0. paMax must be 1..16.
 int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget = kPreviewPolygonBudget);
 
+// What the view may hold for one terrain beside the mesh it came from: the
+// geometry, the copy the graphics driver keeps of it, and what building its
+// edges takes for a while. A larger shape is shown as a reduced copy.
+inline constexpr std::uint64_t kViewByteBudget = std::uint64_t(1) << 30;
+
+// An upper estimate of what the view takes, in bytes, for a mesh of these
+// counts (corners: the length of its index list), all of the above included.
+std::uint64_t ViewBytes(std::uint64_t vertices, std::uint64_t polygons, std::uint64_t corners);
+std::uint64_t ViewBytes(const TerrainMesh& mesh);
+
+// How many polygons of the generator's output (quads or triangles) surely
+// fit in bytes by ViewBytes.
+std::uint64_t ViewPolygonBudget(std::uint64_t bytes);
+
 // The nearest point where ray meets one of geometry's triangles, or nothing.
 std::optional<Vec3> PickGeometry(const ViewGeometry& geometry, const Ray& ray);
 

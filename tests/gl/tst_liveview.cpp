@@ -233,6 +233,24 @@ class LiveViewTest : public QObject {
         QVERIFY(settled());
         QCOMPARE(view->label(), QString());
     }
+
+    // A shape the view cannot hold within its budget is shown as the
+    // terrain made at the deepest depth that fits, labelled as reduced, on
+    // output and when the view is opened again.
+    void bigShapesAreShownReduced() {
+        TerrainView* view = openView();
+        m_window->liveTerrain()->setViewBudget(600000 * talorin::ViewBytes(1, 1, 4));
+        m_window->document().setDepth(8); // 16 cells x 4^8: 1048576 quads
+        m_window->findChild<QPushButton*>(QStringLiteral("SUFOutButton"))->click();
+        QVERIFY(m_window->currentShape());
+        for (int pass = 0; pass < 2; ++pass) {
+            QVERIFY(settled());
+            QCOMPARE(view->label(), QStringLiteral("出力した形状（縮小表示）: ポリゴン数 1048576"));
+            QCOMPARE(view->terrain()->polygonCount, std::size_t(262144)); // depth 7
+            m_window->terrainViewWindow()->close();
+            m_window->findChild<QAction*>(QStringLiteral("View3D"))->trigger();
+        }
+    }
 };
 
 QTEST_MAIN(LiveViewTest)
