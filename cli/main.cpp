@@ -14,13 +14,12 @@
 #include "base/sjis.h"
 #include "cli/console.h"
 #include "cli/options.h"
-#include "export/meshsave.h"
+#include "export/output.h"
 #include "image/imagefile.h"
 #include "shape/suf.h"
 #include "shape/sufmesh.h"
 #include "terrain/adaptive.h"
 #include "terrain/lattice.h"
-#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
 
@@ -88,34 +87,20 @@ int Generate(const GenerateOptions& o) {
     Bitmap image = LoadImageFile(o.image);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
-    if (out != "-" && SameFile(out, o.image))
+    if (out != kStandardOutputFile && SameFile(out, o.image))
         throw Error(out + ": this is the contour image; name another output with -o");
     // Lay the uniform lattice, apply the presses, and convert the settings.
     TerrainDocument doc;
     FillDocument(doc, o, std::move(image));
     const Talorin_Args args = MakeArgs(doc, o);
-    // Generate the terrain; the output is not touched before this has succeeded.
+    // Generate the terrain, closed into a solid when asked; the output is not
+    // touched before this has succeeded.
     TerminalProgress progress;
-    TerrainMesh mesh = o.maxError ? GenerateAdaptiveMesh(args, *o.maxError, progress.callback())
-                                  : GenerateTerrainMesh(args, progress.callback());
-    // Close it into a solid when asked.
-    if (o.solidBase)
-        mesh = MakeSolid(mesh, *o.solidBase);
+    const TerrainMesh mesh = GenerateOutput({args, o.maxError, o.solidBase}, progress.callback());
     // Save it (atomically) or write it to standard output, in its format; a
     // failure throws, and the progress line goes before the message comes.
     progress.phase("writing");
-    const ExportTexture texture{o.image, &doc.image()};
-    const bool toStdout = out == "-";
-    if (o.format == ExportFormat::Suf) {
-        if (toStdout)
-            WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh);
-        else
-            SaveSufMesh(out, mesh);
-    } else if (toStdout) {
-        WriteMeshExport(STDOUT_FILENO, kStandardOutputName, o.format, mesh, texture);
-    } else {
-        SaveMeshExport(o.format, out, mesh, texture);
-    }
+    SaveTerrain(o.format, out, mesh, {o.image, &doc.image()});
     return 0;
 }
 

@@ -41,6 +41,23 @@ vesk::ByteProducer Producer(ExportFormat format, const TerrainMesh& mesh,
     };
 }
 
+using WrittenFn = std::function<void(std::uint64_t written)>;
+
+// produce with every byte it hands on added to written and told to
+// onWritten; produce itself when there is no one to tell.
+vesk::ByteProducer Counted(vesk::ByteProducer produce, std::uint64_t& written,
+                           const WrittenFn& onWritten) {
+    if (!onWritten)
+        return produce;
+    return [produce = std::move(produce), &written, &onWritten](const vesk::ByteSink& sink) {
+        produce([&](const char* data, std::size_t size) {
+            sink(data, size);
+            written += size;
+            onWritten(written);
+        });
+    };
+}
+
 bool HasControlCharacter(const std::string& text) {
     for (const char c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
@@ -69,8 +86,9 @@ bool SameFile(const fs::path& a, const std::string& b) {
 } // namespace
 
 void SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
-                    const ExportTexture& texture) {
+                    const ExportTexture& texture, const WrittenFn& onWritten) {
     CheckMeshIndices(mesh);
+    std::uint64_t written = 0;
     std::string mtlFileName;
     if (format == ExportFormat::Obj) {
         std::error_code ec;
@@ -86,17 +104,19 @@ void SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
         const vesk::ByteProducer material = [&](const vesk::ByteSink& sink) {
             WriteMtl(mesh, texturePath, sink);
         };
-        vesk::SaveAtomically(mtl.string(), material);
+        vesk::SaveAtomically(mtl.string(), Counted(material, written, onWritten));
         if (HasControlCharacter(mtlFileName))
             mtlFileName.clear();
     }
-    vesk::SaveAtomically(fileName, Producer(format, mesh, texture, mtlFileName));
+    vesk::SaveAtomically(fileName,
+                         Counted(Producer(format, mesh, texture, mtlFileName), written, onWritten));
 }
 
 void WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
-                     const ExportTexture& texture) {
+                     const ExportTexture& texture, const WrittenFn& onWritten) {
     CheckMeshIndices(mesh);
-    vesk::WriteThrough(fd, name, Producer(format, mesh, texture, ""));
+    std::uint64_t written = 0;
+    vesk::WriteThrough(fd, name, Counted(Producer(format, mesh, texture, ""), written, onWritten));
 }
 
 } // namespace talorin
