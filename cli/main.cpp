@@ -71,6 +71,12 @@ Talorin_Args MakeArgs(const TerrainDocument& doc, const GenerateOptions& o) {
     }
 }
 
+// The last part of a path: what follows the last '/'.
+std::string BaseNamePart(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string OutputName(const GenerateOptions& o) {
     return o.output.value_or(FolderPart(o.image) + BaseFileName(o.image) +
                              FormatExtension(o.format));
@@ -82,7 +88,26 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+// The extension of fileName's last part, lower case, with its dot; empty for
+// none (and for a hidden file's name that is only an extension).
+std::string LowerExtension(const std::string& fileName) {
+    const std::string base = BaseNamePart(fileName);
+    const std::size_t dot = base.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return {};
+    std::string extension = base.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return extension;
+}
+
 int Generate(const GenerateOptions& o) {
+    // An OBJ named NAME.mtl would be its own material file.
+    if (o.format == ExportFormat::Obj && o.output &&
+        BaseNamePart(*o.output).size() > 4 && BaseNamePart(*o.output).ends_with(".mtl"))
+        throw UsageError("-o " + *o.output +
+                         ": an OBJ's material file is NAME.mtl beside it; name the OBJ otherwise");
     // Read the contour image.
     Bitmap image = LoadImageFile(o.image);
     // An output that is the image itself would destroy the input.
@@ -135,7 +160,20 @@ int List(const ListOptions& o) {
     return 0;
 }
 
+// The extensions of files the program writes or reads in another format than
+// .suf, which resave must not write .suf text into.
+constexpr const char* kOtherFormatExtensions[] = {".obj", ".mtl", ".stl", ".ply", ".glb", ".png",
+                                                  ".bmp", ".pgm", ".ppm", ".tif", ".tiff",
+                                                  ".talorin"};
+
 int Resave(const ResaveOptions& o) {
+    if (o.output != kStandardOutputFile) {
+        const std::string extension = LowerExtension(o.output);
+        for (const char* other : kOtherFormatExtensions)
+            if (extension == other)
+                throw UsageError("resave " + o.output + ": resave writes .suf text, and " +
+                                 extension + " is another format's extension");
+    }
     const vesk::SufChain chain = vesk::ReadSufFile(o.input);
     // "-" is standard output, as for generate -o -.
     if (o.output == "-")
