@@ -13,6 +13,7 @@
 #include "export/format.h"
 #include "export/glbwriter.h"
 #include "export/meshsave.h"
+#include "export/save.h"
 #include "base/error.h"
 #include "shape/shape.h"
 #include "base/sjis.h"
@@ -66,6 +67,20 @@ TEST_F(ExportSave, EveryFormatReplacesAnOldFileWhole) {
         ASSERT_NO_THROW(talorin::SaveMeshExport(format, file, m, {}));
         EXPECT_LT(ReadFile(file).size(), 100000u);
         EXPECT_EQ(ReadFile(file).find("xxxx"), std::string::npos);
+    }
+}
+
+TEST_F(ExportSave, ProgressCountsEveryByteOfEveryFormat) {
+    const TerrainMesh m = Grid(40, 100, [](double x, double) { return x; });
+    for (const auto format : {ExportFormat::Suf, ExportFormat::Obj, ExportFormat::Stl,
+                              ExportFormat::Ply, ExportFormat::Glb}) {
+        const std::string file = path("p" + talorin::FormatExtension(format));
+        std::uint64_t last = 0;
+        talorin::SaveTerrain(format, file, m, {}, [&](std::uint64_t written) { last = written; });
+        // An OBJ's count includes its material file.
+        const std::uint64_t mtl =
+            format == ExportFormat::Obj ? ReadFile(path("p.mtl")).size() : 0;
+        EXPECT_EQ(last, ReadFile(file).size() + mtl) << talorin::FormatName(format);
     }
 }
 
