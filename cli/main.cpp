@@ -121,7 +121,8 @@ int Generate(const GenerateOptions& o) {
     // Generate the terrain, closed into a solid when asked; the output is not
     // touched before this has succeeded.
     TerminalProgress progress;
-    const TerrainMesh mesh = GenerateOutput({args, o.maxError, o.solidBase}, progress.callback());
+    const TerrainMesh mesh =
+        GenerateOutput({args, o.maxError, o.solidBase, o.format}, progress.callback());
     // Save it (atomically) or write it to standard output, in its format; a
     // failure throws, and the progress line goes before the message comes.
     progress.phase("writing");

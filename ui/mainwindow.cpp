@@ -835,6 +835,9 @@ void TTalorin_main::OutputOptionsMenuClick() {
     m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
 }
 
+// The most the 3D view holds of a shape, which the output run counts as its own.
+constexpr std::uint64_t kViewShare = std::uint64_t{1} << 30;
+
 void TTalorin_main::OutputSUF() {
     // A depth still being typed out of range is clamped as leaving the field
     // would, so that the count shows the depth the run uses.
@@ -858,7 +861,7 @@ void TTalorin_main::OutputSUF() {
     };
     const auto run = std::make_shared<Generation>(Generation{
         {args, m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt,
-         std::nullopt},
+         std::nullopt, std::nullopt, kViewShare},
         nullptr});
     try {
         runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
@@ -905,6 +908,18 @@ void TTalorin_main::OutputSUF() {
     const std::string path = LocalPath(fileName);
     const talorin::TerrainMesh& shape = *CurrentShape;
     const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
+    // A save that cannot fit beside the shape and its view is refused as a
+    // generation would be, before the file is touched.
+    try {
+        talorin::CheckSaveMemory(format, shape, texture, kViewShare);
+    } catch (const talorin::Error& e) {
+        if (e.kind() != talorin::ErrorKind::OutOfMemory)
+            throw;
+        talorin::GenerationError = e.what();
+        m_dialogs.beep();
+        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        return;
+    }
     // A failed write is told here, before a close asked for meanwhile.
     try {
         runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
