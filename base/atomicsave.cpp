@@ -381,13 +381,31 @@ void WriteThrough(int fd, const std::string& name, const ByteProducer& produce) 
     }
 }
 
-namespace {
-
-void Save(const std::string& fileName, const ByteProducer& produce) {
+struct StagedSave::State {
+    std::string fileName;
     std::string target;
+    bool exists = false;
+    bool throughDevice = false;
+    bool committed = false;
+    NewFile file;
+    std::string previous; // a hidden link to the file a commit replaced
+    RemoveOnSignal previousCleanup;
+};
+
+StagedSave::StagedSave() : m_state(std::make_unique<State>()) {}
+
+StagedSave::~StagedSave() {
+    if (!m_state->previous.empty())
+        ::unlink(m_state->previous.c_str());
+}
+
+void StagedSave::stage(const std::string& fileName, const ByteProducer& produce) {
+    State& s = *m_state;
+    s.fileName = fileName;
+    std::string& target = s.target;
     int error = ResolveTarget(fileName, target);
     struct stat st;
-    bool exists = false;
+    bool& exists = s.exists;
     if (error == 0) {
         exists = ::stat(target.c_str(), &st) == 0;
         if (!exists && errno != ENOENT)
@@ -405,6 +423,7 @@ void Save(const std::string& fileName, const ByteProducer& produce) {
     // A device or a pipe is written through itself: renaming a file over
     // it would replace it instead of writing to it.
     if (exists && !S_ISREG(st.st_mode)) {
+        s.throughDevice = true;
         const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd < 0)
             Fail(fileName, errno);
@@ -418,7 +437,7 @@ void Save(const std::string& fileName, const ByteProducer& produce) {
             Fail(fileName, errno);
         return;
     }
-    NewFile file;
+    NewFile& file = s.file;
     if (const int created = file.Create(FolderOf(target)); created != 0)
         Fail(fileName, created);
     const int fd = file.Descriptor();
@@ -447,14 +466,63 @@ void Save(const std::string& fileName, const ByteProducer& produce) {
     produce(sink);
     if (::fsync(fd) != 0)
         Fail(fileName, errno);
-    if (const int committed = file.Commit(target, exists); committed != 0)
-        Fail(fileName, committed);
+}
+
+void StagedSave::commit(bool undoable) {
+    State& s = *m_state;
+    if (s.throughDevice || s.committed)
+        return;
+    // The file about to be replaced stays reachable under a hidden name, so
+    // that undo() can put it back.
+    if (undoable && s.exists) {
+        for (int attempt = 0; attempt < 100 && s.previous.empty(); ++attempt) {
+            std::string path = TemporaryName(FolderOf(s.target));
+            s.previousCleanup.arm(path);
+            if (::link(s.target.c_str(), path.c_str()) == 0) {
+                s.previous = std::move(path);
+                break;
+            }
+            s.previousCleanup.disarm();
+            if (errno != EEXIST)
+                break;
+        }
+    }
+    if (const int committed = s.file.Commit(s.target, s.exists); committed != 0) {
+        if (!s.previous.empty())
+            ::unlink(s.previous.c_str());
+        s.previous.clear();
+        s.previousCleanup.disarm();
+        Fail(s.fileName, committed);
+    }
+    s.committed = true;
     // Make the new name itself durable; the file is complete either way.
-    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(FolderOf(s.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
     }
+}
+
+void StagedSave::undo() noexcept {
+    State& s = *m_state;
+    if (!s.committed)
+        return;
+    s.committed = false;
+    if (!s.previous.empty()) {
+        if (::rename(s.previous.c_str(), s.target.c_str()) == 0)
+            s.previous.clear();
+        s.previousCleanup.disarm();
+    } else if (!s.exists) {
+        ::unlink(s.target.c_str());
+    }
+}
+
+namespace {
+
+void Save(const std::string& fileName, const ByteProducer& produce) {
+    StagedSave save;
+    save.stage(fileName, produce);
+    save.commit();
 }
 
 } // namespace

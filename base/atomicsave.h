@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,37 @@ using ByteProducer = std::function<void(const ByteSink& sink)>;
 // kind Io with WriteErrorText(fileName, <errno>):
 // "ファイル <name> に書き込めませんでした: <reason>".
 void SaveAtomically(const std::string& fileName, const ByteProducer& produce);
+
+// SaveAtomically in two steps, so that several files can be saved as one:
+// stage() writes each new file in full without its name, then commit() gives
+// each its name, and a commit that fails can undo those before it.
+class StagedSave {
+  public:
+    StagedSave();
+    // Removes a new file that was never committed, and forgets what a
+    // committed one replaced.
+    ~StagedSave();
+    StagedSave(const StagedSave&) = delete;
+    StagedSave& operator=(const StagedSave&) = delete;
+
+    // Checks fileName and writes produce's bytes to its new file, as
+    // SaveAtomically does; fileName is not touched yet. A device or a pipe
+    // is written through here already. Throws like SaveAtomically.
+    void stage(const std::string& fileName, const ByteProducer& produce);
+    // Gives the staged file fileName's name. When undoable, the file it
+    // replaces stays aside (a hidden link in its folder, where the file
+    // system has links) until this object is destroyed, so that undo() can
+    // bring it back. Throws like SaveAtomically, leaving fileName as it was.
+    void commit(bool undoable = false);
+    // After an undoable commit(): puts back the file that it replaced, or
+    // removes the file that it created. Does nothing otherwise, for a device,
+    // or where the replaced file could not be kept aside.
+    void undo() noexcept;
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 // Writes produce's bytes to an open descriptor (standard output, a pipe).
 // Throws like SaveAtomically, naming `name`, when a write fails.

@@ -143,6 +143,13 @@ void ReleaseMemory(std::size_t bytes) {
     }
 }
 
+bool FitsBeside(std::uint64_t held, std::uint64_t more) {
+    return static_cast<double>(MemoryInUse()) + static_cast<double>(held) +
+                   static_cast<double>(more) <=
+               static_cast<double>(MemoryBudget()) &&
+           FitsAvailableNow(static_cast<double>(more));
+}
+
 bool MemoryClaim::fits() const {
     const double bytes = static_cast<double>(m_bytes);
     return static_cast<double>(MemoryInUse()) + bytes <= static_cast<double>(MemoryBudget()) &&

@@ -46,6 +46,12 @@ bool ChargeMemory(std::size_t bytes);
 // the next re-check of the memory available comes one step from here.
 void ReleaseMemory(std::size_t bytes);
 
+// Whether more bytes fit beside held bytes that a run already holds without
+// charging them (a finished mesh): held + more within the budget less what is
+// in use, and more within the safe share of the memory available now (which
+// already lacks held).
+bool FitsBeside(std::uint64_t held, std::uint64_t more);
+
 // A claim on memory that a run fills step by step, knowing its total up front
 // (the mesh generator). A claim belongs to one run on one thread; the budget
 // it asks may change meanwhile.

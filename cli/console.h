@@ -6,12 +6,13 @@
 #include <functional>
 #include <string_view>
 
+#include "export/save.h"
 #include "terrain/terrain.h"
 
 namespace talorin::cli {
 
 // How messages name standard output.
-inline constexpr const char* kStandardOutputName = "標準出力";
+inline constexpr const char* kStandardOutputName = kStandardOutputText;
 
 // Writes text as one line on stderr: line breaks inside it become spaces, so
 // that every failure is exactly one line, and bytes that are not UTF-8 (from

@@ -14,14 +14,13 @@
 #include "base/sjis.h"
 #include "cli/console.h"
 #include "cli/options.h"
-#include "export/meshsave.h"
+#include "export/output.h"
 #include "image/imagefile.h"
 #include "shape/suf.h"
 #include "shape/sufmesh.h"
 #include "terrain/adaptive.h"
 #include "terrain/lattice.h"
 #include "terrain/projectfile.h"
-#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
 
@@ -129,6 +128,12 @@ Talorin_Args MakeArgs(const TerrainDocument& doc, const GenerateOptions& o) {
     }
 }
 
+// The last part of a path: what follows the last '/'.
+std::string BaseNamePart(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string OutputName(const GenerateOptions& o) {
     return o.output.value_or(FolderPart(o.image) + BaseFileName(o.image) +
                              FormatExtension(o.format));
@@ -140,8 +145,26 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+// The extension of fileName's last part, lower case, with its dot; empty for
+// none (and for a hidden file's name that is only an extension).
+std::string LowerExtension(const std::string& fileName) {
+    const std::string base = BaseNamePart(fileName);
+    const std::size_t dot = base.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return {};
+    std::string extension = base.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return extension;
+}
+
 int Generate(const GenerateOptions& given) {
     GenerateOptions o = given;
+    // An OBJ named NAME.mtl would be its own material file.
+    if (o.format == ExportFormat::Obj && o.output && LowerExtension(*o.output) == ".mtl")
+        throw UsageError("-o " + *o.output +
+                         ": an OBJ's material file is NAME.mtl beside it; name the OBJ otherwise");
     TerrainDocument doc;
     // Read the contour image, or the project and its image.
     Bitmap image = o.project ? Bitmap() : LoadImageFile(o.image);
@@ -149,7 +172,7 @@ int Generate(const GenerateOptions& given) {
         LoadProject(doc, o);
     // An output that is the image itself would destroy the input.
     const std::string out = OutputName(o);
-    if (out != "-" && SameFile(out, o.image))
+    if (out != kStandardOutputFile && SameFile(out, o.image))
         throw Error(out + ": this is the contour image; name another output with -o");
     // Lay the uniform lattice, apply the presses, and convert the settings.
     if (!o.project)
@@ -160,28 +183,15 @@ int Generate(const GenerateOptions& given) {
         if (!o.output)
             return 0;
     }
-    // Generate the terrain; the output is not touched before this has succeeded.
+    // Generate the terrain, closed into a solid when asked; the output is not
+    // touched before this has succeeded.
     TerminalProgress progress;
-    TerrainMesh mesh = o.maxError ? GenerateAdaptiveMesh(args, *o.maxError, progress.callback())
-                                  : GenerateTerrainMesh(args, progress.callback());
-    // Close it into a solid when asked.
-    if (o.solidBase)
-        mesh = MakeSolid(mesh, *o.solidBase);
+    const TerrainMesh mesh =
+        GenerateOutput({args, o.maxError, o.solidBase, o.format}, progress.callback());
     // Save it (atomically) or write it to standard output, in its format; a
     // failure throws, and the progress line goes before the message comes.
     progress.phase("writing");
-    const ExportTexture texture{o.image, &doc.image()};
-    const bool toStdout = out == "-";
-    if (o.format == ExportFormat::Suf) {
-        if (toStdout)
-            WriteSufMesh(STDOUT_FILENO, kStandardOutputName, mesh);
-        else
-            SaveSufMesh(out, mesh);
-    } else if (toStdout) {
-        WriteMeshExport(STDOUT_FILENO, kStandardOutputName, o.format, mesh, texture);
-    } else {
-        SaveMeshExport(o.format, out, mesh, texture);
-    }
+    SaveTerrain(o.format, out, mesh, {o.image, &doc.image()});
     return 0;
 }
 
@@ -216,7 +226,20 @@ int List(const ListOptions& o) {
     return 0;
 }
 
+// The extensions of files the program writes or reads in another format than
+// .suf, which resave must not write .suf text into.
+constexpr const char* kOtherFormatExtensions[] = {".obj", ".mtl", ".stl", ".ply", ".glb", ".png",
+                                                  ".bmp", ".pgm", ".ppm", ".tif", ".tiff",
+                                                  ".talorin"};
+
 int Resave(const ResaveOptions& o) {
+    if (o.output != kStandardOutputFile) {
+        const std::string extension = LowerExtension(o.output);
+        for (const char* other : kOtherFormatExtensions)
+            if (extension == other)
+                throw UsageError("resave " + o.output + ": resave writes .suf text, and " +
+                                 extension + " is another format's extension");
+    }
     const vesk::SufChain chain = vesk::ReadSufFile(o.input);
     // "-" is standard output, as for generate -o -.
     if (o.output == "-")

@@ -1,11 +1,14 @@
 #include "export/exportbytes.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <deque>
 #include <exception>
 #include <future>
 #include <thread>
 
+#include "base/error.h"
 #include "base/sjis.h"
 #include "base/slices.h"
 
@@ -17,6 +20,18 @@ std::string NameForExport(const std::string& cp932) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
             c = '_';
     return name;
+}
+
+void CheckFloat32Points(const TerrainMesh& mesh, const char* formatName) {
+    for (const MeshVertex& v : mesh.Vertices)
+        for (const double c : {v.X, v.Y, v.Z})
+            if (!std::isfinite(float(c))) {
+                char text[32];
+                const std::string value(text, std::to_chars(text, text + sizeof text, c).ptr);
+                throw Error(std::string(formatName) +
+                            " 形式では書けません: 地形に 32 ビット浮動小数点数の範囲を超える点があります"
+                            " (座標 " + value + ")");
+            }
 }
 
 void WriteFormattedInParallel(

@@ -31,6 +31,11 @@ inline Vec3 ToYUp(const Vec3& v) {
 // break a line-based file, become "_".
 std::string NameForExport(const std::string& cp932);
 
+// Throws talorin::Error, "<format> 形式では書けません: ...", naming the first
+// coordinate of a point that a 32-bit float cannot hold (it would be stored
+// as infinity), before anything is written.
+void CheckFloat32Points(const TerrainMesh& mesh, const char* formatName);
+
 // Collects small writes and hands them to the sink in large blocks. flush()
 // must be called at the end; bytes not flushed are dropped.
 class BufferedSink {

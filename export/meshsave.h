@@ -2,6 +2,8 @@
 // Saving a terrain mesh in one of the export formats (everything but .suf),
 // atomically like the .suf writer, or through an open descriptor.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "image/bitmap.h"
@@ -30,13 +32,17 @@ struct ExportTexture {
 // format (too many triangles or vertices, no triangles for glb), when
 // the material file would replace the image itself, or when PNG encoding
 // fails; every text is Japanese and names the file or the format.
+// onWritten (may be empty) gets the bytes written so far (the material file's
+// and the mesh file's together) after every chunk, possibly on another thread.
 void SaveMeshExport(ExportFormat format, const std::string& fileName, const TerrainMesh& mesh,
-                    const ExportTexture& texture);
+                    const ExportTexture& texture,
+                    const std::function<void(std::uint64_t written)>& onWritten = {});
 
 // Writes the same bytes to an open descriptor (standard output, a pipe); name
 // is used in messages. An OBJ written this way has no material file.
 // Throws like SaveMeshExport.
 void WriteMeshExport(int fd, const std::string& name, ExportFormat format, const TerrainMesh& mesh,
-                     const ExportTexture& texture);
+                     const ExportTexture& texture,
+                     const std::function<void(std::uint64_t written)>& onWritten = {});
 
 } // namespace talorin

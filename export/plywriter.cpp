@@ -28,6 +28,7 @@ void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
         throw Error(
             "PLY 形式では書けません: 頂点が多すぎます (PLY は 2147483647 個まで、この地形は " +
             std::to_string(mesh.Vertices.size()) + " 個)");
+    CheckFloat32Points(mesh, "PLY");
     const bool uv = HasUv(mesh);
     const std::vector<Vec3> normals = VertexNormals(mesh);
 

@@ -14,6 +14,7 @@ void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
         throw Error(
             "STL 形式では書けません: 三角形が多すぎます (STL は 4294967295 個まで、この地形は " +
             std::to_string(triangles) + " 個)");
+    CheckFloat32Points(mesh, "STL");
     BufferedSink out(sink);
     char header[80];
     std::memset(header, ' ', sizeof header);

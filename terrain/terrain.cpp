@@ -429,6 +429,15 @@ void CheckGenerationArgs(const Talorin_Args& args) {
         throw FloatFault(kInvalidOperationText);
 }
 
+MeshCounts UniformMeshCounts(const Talorin_Args& args) {
+    const bool quads = args.QuadMode;
+    const double leafCount = std::ldexp(double(args.PaMax) * args.PaMax, 2 * args.Depth);
+    const double gridSide = std::ldexp(double(args.PaMax), args.Depth) + 1;
+    const double polygonCount = quads ? leafCount : 4 * leafCount;
+    return {gridSide * gridSide + (quads ? 0 : leafCount), polygonCount * (quads ? 4 : 3),
+            polygonCount};
+}
+
 TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress) {
     CheckGenerationArgs(args);
 
@@ -441,9 +450,7 @@ TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& prog
     const bool quads = args.QuadMode;
     const double leafCount = std::ldexp(double(args.PaMax) * args.PaMax, 2 * args.Depth);
     const double gridSide = std::ldexp(double(args.PaMax), args.Depth) + 1;
-    const double polygonCount = quads ? leafCount : 4 * leafCount;
-    const double indexCount = polygonCount * (quads ? 4 : 3);
-    const double vertexCount = gridSide * gridSide + (quads ? 0 : leafCount);
+    const auto [vertexCount, indexCount, polygonCount] = UniformMeshCounts(args);
     // Vertices (and the second band's half of them while the two are joined
     // up), corners, polygon starts, the grid.
     const bool twoBands = TwoBands(args.PaMax, leafCount, vertexCount);

@@ -70,6 +70,14 @@ void CheckGenerationArgs(const Talorin_Args& args);
 // - kind Cancelled: progress returned false.
 TerrainMesh GenerateTerrainMesh(const Talorin_Args& args, const ProgressFn& progress = {});
 
+// The size of the mesh GenerateTerrainMesh makes for args, counted in double
+// (which cannot wrap): distinct vertices, corner indices and polygons. For
+// budgets that must know the run before it starts; args are not checked.
+struct MeshCounts {
+    double vertices = 0, indices = 0, polygons = 0;
+};
+MeshCounts UniformMeshCounts(const Talorin_Args& args);
+
 // Goes over the uniform run of args with every step checked, building
 // nothing, and throws the FloatFault that run meets first. For callers that
 // saw a non-finite value from args and need the fault's own text. Throws

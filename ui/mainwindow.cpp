@@ -36,7 +36,7 @@
 #include "shape/sufmesh.h"
 #include "terrain/terrain.h"
 #include "export/format.h"
-#include "export/meshsave.h"
+#include "export/output.h"
 #include "base/error.h"
 #include "base/numtext.h"
 #include "base/sjis.h"
@@ -896,6 +896,9 @@ void TTalorin_main::OutputOptionsMenuClick() {
     updateTitle();
 }
 
+// The most the 3D view holds of a shape, which the output run counts as its own.
+constexpr std::uint64_t kViewShare = std::uint64_t{1} << 30;
+
 void TTalorin_main::OutputSUF() {
     // A depth still being typed out of range is clamped as leaving the field
     // would, so that the count shows the depth the run uses.
@@ -914,21 +917,20 @@ void TTalorin_main::OutputSUF() {
     // leaves it as it was. The run owns what it uses, since a cancelled run
     // may be left to unwind on its own.
     struct Generation {
-        talorin::Talorin_Args args;
+        talorin::OutputRequest request;
         std::unique_ptr<talorin::TerrainMesh> mesh;
-        std::optional<double> maxError; // adaptive depth
     };
     const auto run = std::make_shared<Generation>(Generation{
-        args, nullptr,
-        m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt});
+        {args, m_outputOptions.adaptive ? std::optional(m_outputOptions.maxError) : std::nullopt,
+         std::nullopt, std::nullopt, kViewShare},
+        nullptr});
     try {
         runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
             const auto report = [&progress](std::uint64_t done, std::uint64_t total) {
                 return progress.report(done, total);
             };
             run->mesh = std::make_unique<talorin::TerrainMesh>(
-                run->maxError ? talorin::GenerateAdaptiveMesh(run->args, *run->maxError, report)
-                              : talorin::GenerateTerrainMesh(run->args, report));
+                talorin::GenerateOutput(run->request, report));
         });
     } catch (const talorin::Error& e) {
         if (e.kind() == talorin::ErrorKind::Cancelled)
@@ -967,15 +969,24 @@ void TTalorin_main::OutputSUF() {
     const std::string path = LocalPath(fileName);
     const talorin::TerrainMesh& shape = *CurrentShape;
     const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
+    // A save that cannot fit beside the shape and its view is refused as a
+    // generation would be, before the file is touched.
+    try {
+        talorin::CheckSaveMemory(format, shape, texture, kViewShare);
+    } catch (const talorin::Error& e) {
+        if (e.kind() != talorin::ErrorKind::OutOfMemory)
+            throw;
+        talorin::GenerationError = e.what();
+        m_dialogs.beep();
+        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        return;
+    }
     // A failed write is told here, before a close asked for meanwhile.
     try {
         runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
-            if (format != talorin::ExportFormat::Suf) {
-                talorin::SaveMeshExport(format, path, shape, texture);
-                return;
-            }
-            talorin::SaveSufMesh(
-                path, shape, [&progress](std::uint64_t written) { progress.report(written, 0); });
+            talorin::SaveTerrain(format, path, shape, texture, [&progress](std::uint64_t written) {
+                progress.report(written, 0);
+            });
         });
     } catch (const talorin::Error& e) {
         if (e.kind() != talorin::ErrorKind::Io)

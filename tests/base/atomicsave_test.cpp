@@ -239,3 +239,23 @@ TEST_F(AtomicSave, ReplacingKeepsOwnerGroupAndModeAndOnlyTheNamedLink) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AtomicSave, UndoneCommitPutsBackTheReplacedFileOrRemovesTheNewOne) {
+    WriteFile(m_dir / "old.mtl", "old");
+    {
+        StagedSave replacing, creating;
+        replacing.stage((m_dir / "old.mtl").string(), Bytes("new"));
+        creating.stage((m_dir / "made.mtl").string(), Bytes("made"));
+        replacing.commit(true);
+        creating.commit(true);
+        EXPECT_EQ(ReadFile(m_dir / "old.mtl"), "new");
+        replacing.undo();
+        creating.undo();
+    }
+    EXPECT_EQ(ReadFile(m_dir / "old.mtl"), "old");
+    EXPECT_EQ(listing(), std::vector<std::string>{"old.mtl"});
+}
+
+} // namespace

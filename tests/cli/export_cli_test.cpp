@@ -193,4 +193,50 @@ TEST_F(ExportCli, AFailedExportLeavesTheOldFile) {
     EXPECT_EQ(listing(), (std::vector<std::string>{"hill.bmp", "old.stl"}));
 }
 
+TEST_F(ExportCli, AnObjThatCannotBeSavedLeavesNoMaterialFile) {
+    std::filesystem::create_directory(path("dir"));
+    WriteFile(path("dir.mtl"), "old dir.mtl");
+    for (const char* out : {"dir", "dir/", ".", "/dev/full"})
+        EXPECT_EQ(run(With({"generate", "hill.bmp", "-o", out, "--format", "obj"})).status, 1);
+    // NAME.mtl would be the OBJ's own material file.
+    EXPECT_EQ(run(With({"generate", "hill.bmp", "-o", "dir.mtl", "--format", "obj"})).status, 2);
+    EXPECT_EQ(ReadFile(path("dir.mtl")), "old dir.mtl");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"dir", "dir.mtl", "hill.bmp"}));
+    EXPECT_TRUE(std::filesystem::is_empty(path("dir")));
+    // Through a link and "..", the material file goes beside the OBJ written.
+    std::filesystem::create_directories(path("a/b"));
+    std::filesystem::create_directory_symlink("a/b", path("link"));
+    ASSERT_EQ(run(With({"generate", "hill.bmp", "-o", "link/../x.obj"})).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(path("a/x.mtl")));
+}
+
+TEST_F(ExportCli, PointsBeyondFloatRangeAreRefusedInStlAndPly) {
+    for (const char* format : {"stl", "ply"})
+        for (const std::vector<std::string>& extra :
+             {std::vector<std::string>{"--height", "1e39"}, {"--size", "1e39"},
+              {"--solid", "1e39"}, {"--solid", "1e308"}}) {
+            std::vector<std::string> args = With({"generate", "hill.bmp", "--format", format});
+            args.insert(args.end(), extra.begin(), extra.end());
+            const RunResult r = run(args);
+            EXPECT_EQ(r.status, 1) << format << " " << extra[0];
+            EXPECT_NE(r.err.find(std::string(format == std::string("stl") ? "STL" : "PLY") +
+                                 " 形式では書けません"),
+                      std::string::npos)
+                << r.err;
+        }
+    EXPECT_EQ(listing(), std::vector<std::string>{"hill.bmp"});
+}
+
+TEST_F(ExportCli, ResaveRefusesAnotherFormatsExtension) {
+    ASSERT_EQ(run(With({"generate", "hill.bmp", "-o", "t.suf"})).status, 0);
+    WriteFile(path("t.obj"), "an exported OBJ");
+    for (const char* out : {"t.obj", "n.STL", "n.tiff", "n.talorin", "n.mtl"}) {
+        const RunResult r = run({"resave", "t.suf", out});
+        EXPECT_EQ(r.status, 2) << out;
+        EXPECT_NE(r.err.find("another format"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(ReadFile(path("t.obj")), "an exported OBJ");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"hill.bmp", "t.obj", "t.suf"}));
+}
+
 } // namespace

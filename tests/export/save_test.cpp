@@ -13,6 +13,10 @@
 #include "export/format.h"
 #include "export/glbwriter.h"
 #include "export/meshsave.h"
+#include "export/save.h"
+#include "export/output.h"
+#include "base/memorybudget.h"
+#include "terrain/lattice.h"
 #include "base/error.h"
 #include "shape/shape.h"
 #include "base/sjis.h"
@@ -66,6 +70,20 @@ TEST_F(ExportSave, EveryFormatReplacesAnOldFileWhole) {
         ASSERT_NO_THROW(talorin::SaveMeshExport(format, file, m, {}));
         EXPECT_LT(ReadFile(file).size(), 100000u);
         EXPECT_EQ(ReadFile(file).find("xxxx"), std::string::npos);
+    }
+}
+
+TEST_F(ExportSave, ProgressCountsEveryByteOfEveryFormat) {
+    const TerrainMesh m = Grid(40, 100, [](double x, double) { return x; });
+    for (const auto format : {ExportFormat::Suf, ExportFormat::Obj, ExportFormat::Stl,
+                              ExportFormat::Ply, ExportFormat::Glb}) {
+        const std::string file = path("p" + talorin::FormatExtension(format));
+        std::uint64_t last = 0;
+        talorin::SaveTerrain(format, file, m, {}, [&](std::uint64_t written) { last = written; });
+        // An OBJ's count includes its material file.
+        const std::uint64_t mtl =
+            format == ExportFormat::Obj ? ReadFile(path("p.mtl")).size() : 0;
+        EXPECT_EQ(last, ReadFile(file).size() + mtl) << talorin::FormatName(format);
     }
 }
 
@@ -188,6 +206,52 @@ TEST_F(ExportSave, GlbPassesTheGltfValidator) {
         EXPECT_NE(report.find("errors 0 warnings 0"), std::string::npos) << report;
         RecordProperty(c.name, report.substr(0, report.find('\n')));
     }
+}
+
+TEST(OutputMemory, TheBudgetCoversTheSolidTheWriterAndTheView) {
+    // Density 16, depth 4: 66049 points and 65536 quads, about 4 MB of mesh.
+    const auto image = std::make_shared<const Bitmap>(40, 30);
+    talorin::OutputRequest request;
+    request.args.Size = 2000;
+    request.args.MaxHeight = 500;
+    request.args.QuadMode = true;
+    request.args.CurveLevel = 1.0;
+    request.args.Bitmap = image;
+    request.args.Depth = 4;
+    request.args.Lattice = talorin::InitMeshLattice(*image, 16);
+    request.args.PaMax = 16;
+    request.args.WithUV = true;
+    talorin::OutputRequest whole = request;
+    whole.solidBase = 10;
+    whole.format = ExportFormat::Glb;
+    whole.viewShare = std::uint64_t{1} << 30;
+    const auto outOfMemory = [](const talorin::OutputRequest& r) {
+        int reports = 0;
+        try {
+            talorin::GenerateOutput(r, [&](std::uint64_t, std::uint64_t) { return ++reports, true; });
+        } catch (const talorin::Error& e) {
+            // Refused before the run starts.
+            return e.kind() == talorin::ErrorKind::OutOfMemory && reports == 0;
+        }
+        return false;
+    };
+    // The generator alone fits 12 MB; the whole run does not, whether the
+    // budget or the memory the system has left is short.
+    vesk::SetMemoryBudget(12 << 20);
+    EXPECT_FALSE(outOfMemory(request));
+    EXPECT_TRUE(outOfMemory(whole));
+    vesk::SetMemoryBudget(std::size_t{1} << 40);
+    vesk::SetAvailableMemorySource([] { return std::size_t{20} << 20; });
+    EXPECT_FALSE(outOfMemory(request));
+    EXPECT_TRUE(outOfMemory(whole));
+    // A format chosen after generating: the .suf writer's lines do not fit
+    // beside the mesh, STL's buffers do.
+    vesk::SetAvailableMemorySource({});
+    vesk::SetMemoryBudget(12 << 20);
+    const TerrainMesh mesh = talorin::GenerateOutput(request);
+    EXPECT_NO_THROW(talorin::CheckSaveMemory(ExportFormat::Stl, mesh, {}, 0));
+    EXPECT_THROW(talorin::CheckSaveMemory(ExportFormat::Suf, mesh, {}, 0), talorin::Error);
+    vesk::SetMemoryBudget(0);
 }
 
 } // namespace
