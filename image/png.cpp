@@ -95,6 +95,58 @@ std::uint64_t imageDataBytes(const std::uint8_t* data, std::size_t size) {
     return total;
 }
 
+bool isLetter(std::uint8_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Ancillary chunks (text, profiles, time, ...; a lowercase first letter) say
+// nothing about the heights. The library would keep them, and refuse a file
+// with more than it counts, so they never reach it. A name that is no name
+// is left for the library to refuse.
+bool isAncillary(const std::uint8_t* type) {
+    return isLetter(type[0]) && isLetter(type[1]) && isLetter(type[2]) && isLetter(type[3]) &&
+           type[0] >= 'a';
+}
+
+// The chunk list after the signature: whether it ends in a complete end
+// chunk, and whether anything was left out.
+struct ChunkWalk {
+    bool ended = false;
+    bool dropped = false;
+};
+
+// Calls keep(offset, count) for the byte ranges the library is to see, in
+// order: the signature, every chunk but the ancillary ones after the first
+// (the library checks that the header comes first), up to and including the
+// end chunk. From a chunk whose stated length goes past the data, the rest is
+// kept as it is, so that the library reports the cut or the bad length as
+// always. Bytes after the end chunk are never read.
+template <typename Keep>
+ChunkWalk walkChunks(const std::uint8_t* data, std::size_t size, Keep&& keep) {
+    ChunkWalk walk;
+    std::size_t pos = sizeof kSignature;
+    keep(0, pos);
+    for (bool first = true; size - pos >= 12; first = false) {
+        const std::uint64_t length = be32(data + pos);
+        const std::uint8_t* type = data + pos + 4;
+        if (length > size - pos - 12)
+            break;
+        const std::size_t end = pos + 12 + std::size_t(length);
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            keep(pos, end - pos);
+            walk.ended = true;
+            return walk;
+        }
+        if (!first && isAncillary(type))
+            walk.dropped = true;
+        else
+            keep(pos, end - pos);
+        pos = end;
+    }
+    keep(pos, size - pos);
+    return walk;
+}
+
 unsigned channelsOf(std::uint8_t colorType) {
     switch (colorType) {
     case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA:
@@ -149,6 +201,22 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
     if (std::memcmp(data, kSignature, sizeof kSignature) != 0)
         fail(kNotPngText);
 
+    // The file without its ancillary chunks: a copy only when there were some.
+    std::vector<std::uint8_t> compact;
+    const ChunkWalk walk = walkChunks(data, size, [](std::size_t, std::size_t) {});
+    const std::uint8_t* png = data;
+    std::size_t pngSize = size;
+    if (walk.dropped) {
+        std::size_t keptBytes = 0;
+        walkChunks(data, size, [&](std::size_t, std::size_t count) { keptBytes += count; });
+        AllocateOrThrow([&] { compact.reserve(keptBytes); });
+        walkChunks(data, size, [&](std::size_t offset, std::size_t count) {
+            compact.insert(compact.end(), data + offset, data + offset + count);
+        });
+        png = compact.data();
+        pngSize = compact.size();
+    }
+
     const Context ctx(spng_ctx_new(0));
     if (!ctx)
         throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
@@ -157,7 +225,7 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
     check(spng_set_image_limits(ctx.get(), std::uint32_t(kMaxBmpPixels),
                                 std::uint32_t(kMaxBmpPixels)));
     check(spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkLimit));
-    check(spng_set_png_buffer(ctx.get(), data, size));
+    check(spng_set_png_buffer(ctx.get(), png, pngSize));
 
     spng_ihdr ihdr{};
     check(spng_get_ihdr(ctx.get(), &ihdr));
@@ -181,6 +249,9 @@ Bitmap DecodePng(const std::uint8_t* data, std::size_t size) {
     // The rest of the file: the checksum of the last image data chunk and the end
     // chunk are only read here, and a file cut short there is still cut short.
     check(spng_decode_chunks(ctx.get()));
+    // The library takes a file cut inside its end chunk as whole; it is not.
+    if (!walk.ended)
+        fail(kTruncatedText);
     return bitmap;
 }
 

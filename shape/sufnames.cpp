@@ -5,7 +5,9 @@
 
 #include <new>
 #include <string_view>
+#include <vector>
 
+#include "base/error.h"
 #include "base/sjis.h"
 
 namespace vesk {
@@ -32,31 +34,41 @@ std::string J(std::string_view utf8) {
     return Cp932FromUtf8(utf8);
 }
 
-// The reason as CP932, or empty.
-std::string Reason(std::string_view name) {
+// What keeps a name from reading back: the reason as CP932 (empty when it
+// reads back) and where, as the first byte and the byte count of the
+// character to blame (none for the empty name).
+struct Offence {
+    std::string reason;
+    std::size_t at = 0;
+    std::size_t length = 0;
+};
+
+Offence FindOffence(std::string_view name) {
     if (name.empty())
-        return J("名前が空です");
+        return {J("名前が空です")};
     const std::size_t size = name.size();
     for (std::size_t i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         if (c == ' ')
-            return J("空白を含んでいます");
+            return {J("空白を含んでいます"), i, 1};
         if (c < ' ' || c == 0x7F)
-            return J("制御文字 (" + Hex(c) + ") を含んでいます");
+            return {J("制御文字 (" + Hex(c) + ") を含んでいます"), i, 1};
         const auto trail = i + 1 < size ? static_cast<unsigned char>(name[i + 1]) : 0;
         if (IsLeadByte(c) && trail >= 0x40 && trail <= 0xFC && trail != 0x7F) {
             // The tokenizer works on single bytes, so a second byte that
             // equals punctuation ends the name inside the character.
             if (IsPunctuation(trail) && i + 2 < size)
-                return J("「") + std::string(name.substr(i, 2)) +
-                       J("」の2バイト目が区切りの記号「") + static_cast<char>(trail) +
-                       J("」と同じです (この文字は名前の最後にだけ使えます)");
+                return {J("「") + std::string(name.substr(i, 2)) +
+                            J("」の2バイト目が区切りの記号「") + static_cast<char>(trail) +
+                            J("」と同じです (この文字は名前の最後にだけ使えます)"),
+                        i, 2};
             ++i;
             continue;
         }
         if (IsPunctuation(c) && i + 1 < size)
-            return J("区切りの記号「") + static_cast<char>(c) +
-                   J("」を含んでいます (名前の最後にだけ使えます)");
+            return {J("区切りの記号「") + static_cast<char>(c) +
+                        J("」を含んでいます (名前の最後にだけ使えます)"),
+                    i, 1};
     }
     // The comment filter: a "/*" without a later "*/" opens a comment; with
     // one, the bytes between are removed unless the "*/" comes first.
@@ -64,9 +76,19 @@ std::string Reason(std::string_view name) {
     if (open != std::string_view::npos) {
         const std::size_t close = name.find("*/");
         if (close == std::string_view::npos || close + 2 > open)
-            return J("コメントの始まり「/*」を含んでいます");
+            return {J("コメントの始まり「/*」を含んでいます"), open, 1};
     }
     return {};
+}
+
+// The reason as CP932, or empty.
+std::string Reason(std::string_view name) {
+    return FindOffence(name).reason;
+}
+
+// The byte count of the UTF-8 sequence that lead begins (valid text only).
+std::size_t Utf8Length(unsigned char lead) {
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
 }
 
 // The whole message as CP932, or empty. Control bytes of the name become a
@@ -89,6 +111,48 @@ std::string ProblemCp932(const std::string& name, bool attribute) {
 
 std::string SufNameProblem(const std::string& cp932Name, bool attribute) {
     return Utf8FromCp932(ProblemCp932(cp932Name, attribute));
+}
+
+std::string SufSafeName(std::string_view utf8) {
+    struct Character {
+        std::string utf8;
+        std::string cp932;
+    };
+    const std::string text = ValidUtf8(utf8);
+    std::vector<Character> characters;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8Length(static_cast<unsigned char>(text[i]));
+        Character c{text.substr(i, length), {}};
+        try {
+            c.cp932 = Cp932FromUtf8(c.utf8);
+        } catch (const talorin::Error&) {
+            c = {"_", "_"}; // CP932 lacks it (U+FFFD for a broken byte too)
+        }
+        characters.push_back(std::move(c));
+        i += length;
+    }
+    // Each round replaces the character to blame; "_" never offends, so the
+    // rounds end. Names are short enough for the rescans.
+    for (;;) {
+        std::string cp932;
+        for (const Character& c : characters)
+            cp932 += c.cp932;
+        const Offence offence = FindOffence(cp932);
+        if (offence.reason.empty() || offence.length == 0)
+            break;
+        std::size_t start = 0;
+        for (Character& c : characters) {
+            if (offence.at < start + c.cp932.size()) {
+                c = {"_", "_"};
+                break;
+            }
+            start += c.cp932.size();
+        }
+    }
+    std::string out;
+    for (const Character& c : characters)
+        out += c.utf8;
+    return out;
 }
 
 std::string ChainNameProblem(const TVESK_Object* chain) {

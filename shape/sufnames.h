@@ -3,6 +3,7 @@
 // that the reader would split, cut at a comment or skip does not come back.
 
 #include <string>
+#include <string_view>
 
 #include "shape/shape.h"
 
@@ -16,6 +17,16 @@ namespace vesk {
 // any of the ten punctuation bytes , ( ) { } [ ] ` " ' except as the last
 // byte, including as the second byte of a double-byte character.
 std::string SufNameProblem(const std::string& cp932Name, bool attribute);
+
+// utf8 as a name that reads back from a .suf file (SufNameProblem is empty
+// for it, as an object and as an attribute name): each character to blame
+// becomes "_" — white space, control characters, a character that CP932
+// lacks (and each byte that is not UTF-8), punctuation before the last byte,
+// the "/" of a "/*" that would open a comment. Every other character is kept
+// as it is, so a name that reads back comes back unchanged. For names that
+// are proposed, not typed: "my mountain" becomes "my_mountain". The empty
+// name stays empty.
+std::string SufSafeName(std::string_view utf8);
 
 // Checks every name that writing chain would put into the file (each object's
 // name and the group of each polygon). Returns the first problem as CP932

@@ -19,6 +19,12 @@ const Bitmap& EmptyBitmap() {
 
 } // namespace
 
+std::string ProposedObjectName(const std::string& baseName) {
+    // Only the proposal is mended: a name the user types is checked as typed.
+    const std::string name = vesk::SufSafeName(baseName);
+    return name.empty() ? kDefaultObjectName : name;
+}
+
 double PreviewScale(int boxSize, int imageSize) {
     if (imageSize == 0)
         throw FloatFault(kDivideByZeroText);
@@ -57,7 +63,7 @@ void TerrainDocument::setImage(Bitmap image, const std::string& baseName) {
     m_scaleX = scaleX;
     m_scaleY = scaleY;
     m_lattice = lattice;
-    m_objectName = baseName;
+    m_objectName = ProposedObjectName(baseName);
     m_attributeName = kImageAttributeName;
     // Edits of another picture cannot be taken back onto this one.
     m_undo.clear();

@@ -64,6 +64,11 @@ inline bool MaxErrorInRange(double maxError) {
 }
 // The attribute name proposed whenever an image is opened.
 inline constexpr const char* kImageAttributeName = "BodyM";
+// The object name proposed for an image whose file name (no folder, no
+// extension) is baseName: SufSafeName(baseName), so that any format can hold
+// it ("my mountain" becomes "my_mountain"), or kDefaultObjectName when that
+// is empty (".bmp").
+std::string ProposedObjectName(const std::string& baseName);
 // Lattice changes kept for undo; older ones are forgotten.
 inline constexpr std::size_t kUndoLimit = 1000;
 
@@ -121,7 +126,8 @@ class TerrainDocument {
 
     // --- The image ------------------------------------------------------------------
     // Takes image as the contour image: builds the uniform lattice at the
-    // current density, sets the object name to baseName (UTF-8) and the
+    // current density, sets the object name to ProposedObjectName(baseName)
+    // (baseName UTF-8, the image's file name without folder and extension) and the
     // attribute name to kImageAttributeName, and forgets the undo history.
     // Throws talorin::Error (and changes nothing) for an empty image.
     void setImage(Bitmap image, const std::string& baseName);

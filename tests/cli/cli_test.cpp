@@ -404,11 +404,12 @@ TEST_F(Cli, NameThatShiftJisCannotHoldIsRefused) {
     EXPECT_TRUE(attribute.err.starts_with("--attribute: ")) << attribute.err;
     EXPECT_EQ(listing(), std::vector<std::string>{"img.bmp"});
 
-    // The default object name comes from the image's name; --object overrides it.
+    // The default object name comes from the image's name, with "_" for each
+    // character a .suf file cannot hold; --object overrides it.
     WriteWhiteBmp(path("\xF0\x9F\x98\x80.bmp"), 5, 5);
     const RunResult fromImage = run({"generate", "\xF0\x9F\x98\x80.bmp"});
-    EXPECT_EQ(fromImage.status, 1);
-    EXPECT_TRUE(fromImage.err.starts_with("image name (use --object): ")) << fromImage.err;
+    EXPECT_EQ(fromImage.status, 0) << fromImage.err;
+    EXPECT_TRUE(ReadFile(path("\xF0\x9F\x98\x80.suf")).starts_with("obj suf _ {"));
     const RunResult named = run({"generate", "\xF0\x9F\x98\x80.bmp", "--object", "smile"});
     EXPECT_EQ(named.status, 0) << named.err;
     EXPECT_TRUE(ReadFile(path("\xF0\x9F\x98\x80.suf")).starts_with("obj suf smile {"));
@@ -770,13 +771,17 @@ TEST_F(Cli, NamesThatWouldNotReadBackAreRefusedBeforeGenerating) {
         EXPECT_NE(r.err.find("は形状ファイルに書けません"), std::string::npos) << r.err;
         EXPECT_EQ(Count(r.err, "\n"), 1u) << r.err;
     }
-    // An image whose name has a space proposes that name, and says why not.
+    // An image whose name has a space proposes it with "_", for every format;
+    // the same name typed is refused.
     WriteWhiteBmp(path("my mountain.bmp"), 5, 5);
-    const RunResult spaced = run({"generate", "my mountain.bmp"});
+    const RunResult spaced = run({"generate", "my mountain.bmp", "--object", "my mountain"});
     EXPECT_EQ(spaced.status, 1);
     EXPECT_EQ(spaced.err, "オブジェクト名「my mountain」は形状ファイルに書けません: "
                           "空白を含んでいます\n");
     EXPECT_EQ(listing(), (std::vector<std::string>{"img.bmp", "my mountain.bmp"}));
+    EXPECT_EQ(run({"generate", "my mountain.bmp", "--format", "stl"}).status, 0);
+    EXPECT_EQ(run({"generate", "my mountain.bmp"}).status, 0);
+    EXPECT_TRUE(ReadFile(path("my mountain.suf")).starts_with("obj suf my_mountain {"));
     // A name that reads back only in part is not written again.
     WriteFile(path("comment.suf"), "obj suf a/*b*/c/*d {\r\n}\r\nobj suf next {\r\n}\r\n*/\r\n");
     WriteFile(path("out.suf"), "old");

@@ -266,6 +266,18 @@ TEST(Png, TransparencyGammaAndColourChunksChangeNothing) {
     EXPECT_EQ(after.level(1, 0), before.level(1, 0));
 }
 
+TEST(Png, AncillaryChunksAreIgnoredWhateverTheirNumber) {
+    PngWriter w = eightBitPng(testsupport::kPngPalette, true);
+    const std::vector<Rgb> plain = PixelsOf(decode(w.build()));
+    w.beforeImageData.assign(1001, {"tEXt", std::string("Comment\0a hill", 15)});
+    std::string png = w.build();
+    std::string after;
+    for (int i = 0; i < 1001; ++i)
+        after += PngWriter::Chunk("tIME", std::string(7, '\x01'));
+    png.insert(png.size() - 12, after); // before IEND
+    EXPECT_EQ(PixelsOf(decode(png)), plain);
+}
+
 // --- Hostile files -------------------------------------------------------------
 
 TEST(Png, SomethingElseIsNotAPng) {
@@ -279,7 +291,7 @@ TEST(Png, SomethingElseIsNotAPng) {
 TEST(Png, FileCutAnywhereBeforeItsEndIsRefused) {
     const std::string whole = eightBitPng(testsupport::kPngRgb, true).build();
     const std::size_t endChunk = whole.size() - 12;
-    for (std::size_t n = 0; n < endChunk + 8; ++n) {
+    for (std::size_t n = 0; n < whole.size(); ++n) { // inside the end chunk too
         const std::string cut = whole.substr(0, n);
         EXPECT_THROW(decode(cut), Error) << n;
     }

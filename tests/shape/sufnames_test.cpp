@@ -106,6 +106,39 @@ TEST(SufNames, EverydayNamesAreAccepted) {
         EXPECT_EQ(SufNameProblem(Sjis(name), false), "") << name;
 }
 
+TEST(SufNames, SafeNameReadsBackAndKeepsEveryCharacterNotToBlame) {
+    EXPECT_EQ(SufSafeName("my mountain"), "my_mountain");
+    EXPECT_EQ(SufSafeName("データ"), "デ_タ"); // "ー" ends the name inside it
+    EXPECT_EQ(SufSafeName("\xF0\x9F\x98\x80\xFFpeak(2)"), "__peak_2)");
+    // Whatever the characters, the result reads back and differs only by "_".
+    const std::vector<std::string> alphabet = {"a",    " ",   "\r", "\t", "{",  "(",
+                                               ")",    "/",   "*",  "ー", "山", "\xF0\x9F\x98\x80",
+                                               "\xFF", "\xE5"};
+    std::mt19937 random(11);
+    for (int i = 0; i < 3000; ++i) {
+        std::vector<std::string> characters(1 + random() % 6);
+        std::string name;
+        for (std::string& c : characters)
+            name += c = alphabet[random() % alphabet.size()];
+        const std::string safe = SufSafeName(name);
+        ASSERT_EQ(SufNameProblem(Cp932FromUtf8(safe), false), "") << name;
+        std::string expected;
+        for (std::size_t k = 0, at = 0; k < characters.size(); ++k) {
+            const std::string c = ValidUtf8(characters[k]);
+            const bool kept = safe.compare(at, c.size(), c) == 0;
+            expected += kept ? c : "_";
+            at += kept ? c.size() : 1;
+        }
+        ASSERT_EQ(safe, expected) << name;
+        // A name that reads back already is left alone.
+        try {
+            if (SufNameProblem(Cp932FromUtf8(name), false).empty())
+                ASSERT_EQ(safe, name);
+        } catch (const talorin::Error&) { // CP932 lacks a character
+        }
+    }
+}
+
 TEST(SufNames, SavesAndStreamsRefuseBeforeWritingAnything) {
     TVESK_Object* chain = NewObject("ok");
     TVESK_Polygon* polygon = NewPolygon("a b", kPoly, chain);

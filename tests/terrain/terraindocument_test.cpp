@@ -82,6 +82,17 @@ TEST(TerrainDocument, ImageBringsUniformLatticeNamesAndScales) {
     EXPECT_EQ(doc.lattice()[1][2], (MeshPoint{9.75, 14.5}));
 }
 
+TEST(TerrainDocument, ImageNameIsProposedAsANameEveryFormatHolds) {
+    TerrainDocument doc;
+    doc.setImage(Grey(40, 30), "my mountain");
+    EXPECT_EQ(doc.objectName(), "my_mountain");
+    EXPECT_EQ(doc.makeArgs().ObjName, "my_mountain");
+    doc.setImage(Grey(40, 30), ""); // ".bmp"
+    EXPECT_EQ(doc.objectName(), "ObjName");
+    doc.setObjectName("my mountain"); // typed: checked as it is
+    EXPECT_NE(ArgsMessage(doc).find("空白を含んでいます"), std::string::npos);
+}
+
 TEST(TerrainDocument, EmptyImageIsRefusedAndChangesNothing) {
     TerrainDocument doc = Loaded();
     doc.press({68, 58, kLeftButton});

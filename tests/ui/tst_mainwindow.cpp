@@ -1230,17 +1230,27 @@ class TestMainWindow : public QObject {
         QVERIFY(dialogs.saveRequests.isEmpty());
     }
 
-    void imageNameWithASpaceIsProposedAndExplained() {
+    void imageNameWithASpaceIsProposedWithAnUnderscore() {
         const QString spaced = path(QStringLiteral("my mountain.bmp"));
         WriteGreyBmp(spaced, 20, 20, Hill);
         auto w = start({spaced});
         const Controls c(*w);
-        QCOMPARE(c.ObjName->text(), QStringLiteral("my mountain"));
+        QCOMPARE(c.ObjName->text(), QStringLiteral("my_mountain"));
+        const QString out = path(QStringLiteral("out.suf"));
+        dialogs.saveAnswers = {out};
+        c.SUFOutButton->click();
+        QVERIFY(dialogs.errors.isEmpty());
+        QCOMPARE(dialogs.saveRequests[0].proposedName, QStringLiteral("my mountain.suf"));
+        QFile file(out);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().startsWith("obj suf my_mountain {"));
+        // The same name typed is checked as typed.
+        dialogs.clearRecord();
+        c.ObjName->setText(QStringLiteral("my mountain"));
         c.SUFOutButton->click();
         QCOMPARE(dialogs.events,
                  QStringList{QStringLiteral("error: オブジェクト名「my mountain」は形状ファイルに"
                                             "書けません: 空白を含んでいます.")});
-        QVERIFY(!w->currentShape());
     }
 
     void generationFailureBeepsThenTells() {
