@@ -22,8 +22,6 @@
 
 namespace talorin {
 
-std::string GenerationError;
-
 namespace {
 
 // --- One run ------------------------------------------------------------------

@@ -32,10 +32,6 @@ struct Talorin_Args {
     bool WithShade = false;
 };
 
-// Text of the last generation failure (UTF-8), for the window to show. The
-// generator never touches it: the window sets it from the error it caught.
-extern std::string GenerationError;
-
 // Rounds to the nearest integer, halves to even; throws FloatFault with the
 // invalid-operation text when x is not a number or outside the 32-bit range.
 std::int32_t RoundToInt32(double x);

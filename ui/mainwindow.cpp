@@ -899,6 +899,12 @@ void TTalorin_main::OutputOptionsMenuClick() {
 // The most the 3D view holds of a shape, which the output run counts as its own.
 constexpr std::uint64_t kViewShare = std::uint64_t{1} << 30;
 
+void TTalorin_main::tellGenerationFailure(const std::string& text) {
+    GenerationError = text;
+    m_dialogs.beep();
+    m_dialogs.message(this, FromUtf8(GenerationError));
+}
+
 void TTalorin_main::OutputSUF() {
     // A depth still being typed out of range is clamped as leaving the field
     // would, so that the count shows the depth the run uses.
@@ -940,15 +946,11 @@ void TTalorin_main::OutputSUF() {
         // on to the error box.
         if (e.kind() != talorin::ErrorKind::OutOfMemory)
             throw;
-        talorin::GenerationError = e.what();
-        m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        tellGenerationFailure(e.what());
         return;
     } catch (const std::bad_alloc&) {
         releaseShape();
-        talorin::GenerationError = talorin::kOutOfMemoryText;
-        m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        tellGenerationFailure(talorin::kOutOfMemoryText);
         return;
     }
     std::shared_ptr<talorin::TerrainMesh> previous =
@@ -976,9 +978,7 @@ void TTalorin_main::OutputSUF() {
     } catch (const talorin::Error& e) {
         if (e.kind() != talorin::ErrorKind::OutOfMemory)
             throw;
-        talorin::GenerationError = e.what();
-        m_dialogs.beep();
-        m_dialogs.message(this, FromUtf8(talorin::GenerationError));
+        tellGenerationFailure(e.what());
         return;
     }
     // A failed write is told here, before a close asked for meanwhile.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -69,6 +70,10 @@ class TTalorin_main : public QMainWindow {
 
     // The last generated shape, or null. The window owns it.
     const talorin::TerrainMesh* currentShape() const { return CurrentShape.get(); }
+
+    // Text of the last failure of the output command (UTF-8), shown with a
+    // beep: running out of memory. Filled here, where it is shown.
+    std::string GenerationError;
 
     // The output options (adaptive depth) that the next output uses.
     const OutputOptions& outputOptions() const { return m_outputOptions; }
@@ -213,6 +218,8 @@ class TTalorin_main : public QMainWindow {
     // Frees a shape off the UI thread.
     void freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape);
     void releaseShape();
+    // Sets GenerationError to text, beeps and shows it.
+    void tellGenerationFailure(const std::string& text);
 
     void createMenu();
     void createControls();

@@ -1261,7 +1261,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(dialogs.events, (QStringList{QStringLiteral("beep"),
                                               QStringLiteral("message: ") +
                                                   QString::fromUtf8(talorin::kOutOfMemoryText)}));
-        QCOMPARE(talorin::GenerationError, std::string(talorin::kOutOfMemoryText));
+        QCOMPARE(w->GenerationError, std::string(talorin::kOutOfMemoryText));
         QVERIFY(!w->currentShape());
     }
 
