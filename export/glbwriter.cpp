@@ -1,15 +1,16 @@
 #include "export/glbwriter.h"
 
-#include <charconv>
 #include <cmath>
 #include <future>
 #include <limits>
 #include <string>
 
-#include "export/exportbytes.h"
-#include "image/pngencode.h"
+#include <nlohmann/json.hpp>
+
 #include "base/error.h"
 #include "base/slices.h"
+#include "export/exportbytes.h"
+#include "image/pngencode.h"
 
 namespace talorin {
 
@@ -23,30 +24,6 @@ constexpr int kArrayBuffer = 34962, kElementArrayBuffer = 34963;
 
 std::uint64_t Pad4(std::uint64_t n) {
     return (n + 3) & ~std::uint64_t(3);
-}
-
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            static const char kHex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += kHex[u >> 4];
-            out += kHex[u & 15];
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
-}
-
-std::string JsonNumber(double v) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 // One accessor's slice of the binary chunk.
@@ -106,65 +83,81 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         png.empty() ? indices.offset + indices.length : image.offset + image.length;
     const std::uint64_t binLength = Pad4(bufferLength);
 
-    std::string json = "{\"asset\":{\"generator\":\"Talorin " TALORIN_VERSION
-                       "\",\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0]}],"
-                       "\"nodes\":[{\"mesh\":0,\"name\":" +
-                       JsonString(NameForExport(mesh.ObjName)) +
-                       "}],\"meshes\":[{\"name\":" + JsonString(NameForExport(mesh.ObjName)) +
-                       ",\"primitives\":[{\"attributes\":{\"POSITION\":0,\"NORMAL\":1";
-    if (uv)
-        json += ",\"TEXCOORD_0\":2";
+    // Keys keep the order they are added in, so the chunk reads asset first.
+    using Json = nlohmann::ordered_json;
+    const std::string objectName = NameForExport(mesh.ObjName);
     const int indexAccessor = uv ? 3 : 2;
-    json += "},\"indices\":" + std::to_string(indexAccessor) + ",\"material\":0,\"mode\":4}]}],";
-    json += "\"materials\":[{\"name\":" + JsonString(NameForExport(mesh.AtrName)) +
-            ",\"pbrMetallicRoughness\":{";
-    if (!png.empty())
-        json += "\"baseColorTexture\":{\"index\":0},";
-    json += "\"metallicFactor\":0,\"roughnessFactor\":1}}],";
-    if (!png.empty())
-        json += "\"textures\":[{\"sampler\":0,\"source\":0}],"
-                "\"samplers\":[{\"magFilter\":9729,\"minFilter\":9987,\"wrapS\":33071,"
-                "\"wrapT\":33071}],"
-                "\"images\":[{\"bufferView\":" +
-                std::to_string(indexAccessor + 1) + ",\"mimeType\":\"image/png\"}],";
 
-    // Accessors 0.. use buffer views of the same numbers.
-    json += "\"accessors\":[";
-    json += "{\"bufferView\":0,\"componentType\":" + std::to_string(kFloat) +
-            ",\"count\":" + std::to_string(vertexCount) + ",\"type\":\"VEC3\",\"min\":[" +
-            JsonNumber(lo[0]) + "," + JsonNumber(lo[1]) + "," + JsonNumber(lo[2]) + "],\"max\":[" +
-            JsonNumber(hi[0]) + "," + JsonNumber(hi[1]) + "," + JsonNumber(hi[2]) + "]}";
-    json += ",{\"bufferView\":1,\"componentType\":" + std::to_string(kFloat) +
-            ",\"count\":" + std::to_string(vertexCount) + ",\"type\":\"VEC3\"}";
+    Json attributes = {{"POSITION", 0}, {"NORMAL", 1}};
     if (uv)
-        json += ",{\"bufferView\":2,\"componentType\":" + std::to_string(kFloat) +
-                ",\"count\":" + std::to_string(vertexCount) + ",\"type\":\"VEC2\"}";
-    json += ",{\"bufferView\":" + std::to_string(indexAccessor) +
-            ",\"componentType\":" + std::to_string(shortIndices ? kUnsignedShort : kUnsignedInt) +
-            ",\"count\":" + std::to_string(triangles * 3) + ",\"type\":\"SCALAR\"}],";
+        attributes["TEXCOORD_0"] = 2;
+    Json pbr = Json::object();
+    if (!png.empty())
+        pbr["baseColorTexture"] = {{"index", 0}};
+    pbr["metallicFactor"] = 0;
+    pbr["roughnessFactor"] = 1;
 
-    json += "\"bufferViews\":[";
-    const auto viewJson = [](const View& v, int target) {
-        std::string s = "{\"buffer\":0,\"byteOffset\":" + std::to_string(v.offset) +
-                        ",\"byteLength\":" + std::to_string(v.length);
-        if (target)
-            s += ",\"target\":" + std::to_string(target);
-        return s + "}";
+    Json gltf = {
+        {"asset", {{"generator", "Talorin " TALORIN_VERSION}, {"version", "2.0"}}},
+        {"scene", 0},
+        {"scenes", Json::array({{{"nodes", {0}}}})},
+        {"nodes", Json::array({{{"mesh", 0}, {"name", objectName}}})},
+        {"meshes", Json::array({{{"name", objectName},
+                                 {"primitives", Json::array({{{"attributes", attributes},
+                                                              {"indices", indexAccessor},
+                                                              {"material", 0},
+                                                              {"mode", 4}}})}}})},
+        {"materials",
+         Json::array({{{"name", NameForExport(mesh.AtrName)}, {"pbrMetallicRoughness", pbr}}})},
     };
-    json += viewJson(positions, kArrayBuffer);
-    json += ',';
-    json += viewJson(normalsView, kArrayBuffer);
-    if (uv) {
-        json += ',';
-        json += viewJson(texcoords, kArrayBuffer);
-    }
-    json += ',';
-    json += viewJson(indices, kElementArrayBuffer);
     if (!png.empty()) {
-        json += ',';
-        json += viewJson(image, 0);
+        gltf["textures"] = Json::array({{{"sampler", 0}, {"source", 0}}});
+        gltf["samplers"] = Json::array(
+            {{{"magFilter", 9729}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}});
+        gltf["images"] =
+            Json::array({{{"bufferView", indexAccessor + 1}, {"mimeType", "image/png"}}});
     }
-    json += "],\"buffers\":[{\"byteLength\":" + std::to_string(bufferLength) + "}]}";
+
+    // Accessors 0.. use buffer views of the same numbers. The bounds go out as
+    // the doubles of the stored floats, whose round-trip text reads
+    // back as exactly those floats, as the validator demands.
+    const auto accessor = [](int view, int componentType, std::uint64_t count, const char* type) {
+        return Json{{"bufferView", view},
+                    {"componentType", componentType},
+                    {"count", count},
+                    {"type", type}};
+    };
+    Json accessors = Json::array();
+    accessors.push_back(accessor(0, kFloat, vertexCount, "VEC3"));
+    accessors.back()["min"] = {double(lo[0]), double(lo[1]), double(lo[2])};
+    accessors.back()["max"] = {double(hi[0]), double(hi[1]), double(hi[2])};
+    accessors.push_back(accessor(1, kFloat, vertexCount, "VEC3"));
+    if (uv)
+        accessors.push_back(accessor(2, kFloat, vertexCount, "VEC2"));
+    accessors.push_back(accessor(indexAccessor, shortIndices ? kUnsignedShort : kUnsignedInt,
+                                 triangles * 3, "SCALAR"));
+    gltf["accessors"] = std::move(accessors);
+
+    const auto bufferView = [](const View& v, int target) {
+        Json view = {{"buffer", 0}, {"byteOffset", v.offset}, {"byteLength", v.length}};
+        if (target)
+            view["target"] = target;
+        return view;
+    };
+    Json views = Json::array();
+    views.push_back(bufferView(positions, kArrayBuffer));
+    views.push_back(bufferView(normalsView, kArrayBuffer));
+    if (uv)
+        views.push_back(bufferView(texcoords, kArrayBuffer));
+    views.push_back(bufferView(indices, kElementArrayBuffer));
+    if (!png.empty())
+        views.push_back(bufferView(image, 0));
+    gltf["bufferViews"] = std::move(views);
+    gltf["buffers"] = Json::array({{{"byteLength", bufferLength}}});
+
+    // The names are valid UTF-8 by construction; replace keeps a stray byte
+    // from ever turning into a library exception.
+    std::string json = gltf.dump(-1, ' ', false, Json::error_handler_t::replace);
     json.resize(Pad4(json.size()), ' ');
 
     const std::uint64_t total = 12 + 8 + json.size() + 8 + binLength;

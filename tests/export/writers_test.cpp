@@ -240,6 +240,22 @@ TEST(Exporters, GlbReadsBackWithItsTextureAndEitherIndexSize) {
     }
 }
 
+TEST(Exporters, GlbBoundsReadBackAsTheStoredFloats) {
+    // The validator compares min/max with the float32 data exactly: the text
+    // must give the double of the stored float, not the shorter float text.
+    TerrainMesh m = Slope();
+    m.Vertices[5].Z = 1e5 + 1.0 / 3;
+    m.Vertices[6].Z = -1000.1;
+    const std::string glb = Glb(m);
+    const auto middle = [&](const char* key) { // the y bound: height is y in glTF
+        const std::size_t at = glb.find(key);
+        EXPECT_NE(at, std::string::npos) << key;
+        return std::strtod(glb.c_str() + glb.find(',', at) + 1, nullptr);
+    };
+    EXPECT_EQ(middle("\"min\":["), double(float(-1000.1)));
+    EXPECT_EQ(middle("\"max\":["), double(float(1e5 + 1.0 / 3)));
+}
+
 TEST(Exporters, GlbRefusesWhatItCannotHold) {
     TerrainMesh empty;
     EXPECT_THROW(Glb(empty), talorin::Error);
