@@ -62,6 +62,10 @@ void ApplySettings(TerrainDocument& doc, const GenerateOptions& o, bool fromProj
         doc.setWithUV(o.withUV);
     if (use(kGivenNormals))
         doc.setWithShade(o.withShade);
+    if (use(kGivenSampling))
+        doc.setSampling(o.sampling);
+    if (use(kGivenAspect))
+        doc.setAspect(o.aspect);
     for (const PreviewPress& p : o.presses)
         doc.press(p);
 }

@@ -218,6 +218,20 @@ void TerrainDocument::setWithShade(bool on) {
     notify(kSettingsChanged);
 }
 
+void TerrainDocument::setSampling(HeightSampling sampling) {
+    if (sampling == m_sampling)
+        return;
+    m_sampling = sampling;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setAspect(TerrainAspect aspect) {
+    if (aspect == m_aspect)
+        return;
+    m_aspect = aspect;
+    notify(kSettingsChanged);
+}
+
 void TerrainDocument::setText(std::string& field, const std::string& text) {
     if (field == text)
         return;
@@ -281,6 +295,8 @@ Talorin_Args TerrainDocument::makeArgs() const {
     args.PaMax = m_paMax;
     args.WithUV = m_withUV;
     args.WithShade = m_withShade;
+    args.Sampling = m_sampling;
+    args.Aspect = m_aspect;
     return args;
 }
 
