@@ -232,6 +232,23 @@ void TerrainDocument::setAspect(TerrainAspect aspect) {
     notify(kSettingsChanged);
 }
 
+void TerrainDocument::setSolid(bool on) {
+    if (on == m_solid)
+        return;
+    m_solid = on;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setSolidBase(const std::string& text, double value) {
+    if (!(value > 0) || !std::isfinite(value))
+        throw Error("台座の厚さは 0 より大きい数で指定してください");
+    if (text == m_solidBaseText && value == m_solidBase)
+        return;
+    m_solidBaseText = text;
+    m_solidBase = value;
+    notify(kSettingsChanged);
+}
+
 void TerrainDocument::setText(std::string& field, const std::string& text) {
     if (field == text)
         return;

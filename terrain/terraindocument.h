@@ -61,6 +61,7 @@ inline constexpr TerrainAspect kDefaultAspect = TerrainAspect::Square;
 // depth below height 0 in output units as typed.
 inline constexpr bool kDefaultSolid = false;
 inline constexpr const char* kDefaultSolidBaseText = "50";
+inline constexpr double kDefaultSolidBase = 50.0;
 // Adaptive depth, off at the start, and its allowed error in output height
 // units: a finite number above 0 (MaxErrorInRange), as typed and as a value.
 inline constexpr bool kDefaultAdaptive = false;
@@ -204,6 +205,15 @@ class TerrainDocument {
     HeightSampling sampling() const { return m_sampling; }
     void setAspect(TerrainAspect aspect);
     TerrainAspect aspect() const { return m_aspect; }
+    // A solid base for the formats that can hold one (not .suf): the terrain
+    // closed by walls down to a flat bottom at -solidBase().
+    void setSolid(bool on);
+    bool solid() const { return m_solid; }
+    // The base's depth as typed and its value, a finite number above 0
+    // (talorin::Error otherwise, nothing changed).
+    void setSolidBase(const std::string& text, double value);
+    const std::string& solidBaseText() const { return m_solidBaseText; }
+    double solidBase() const { return m_solidBase; }
     // Texts as typed (UTF-8); checked only by makeArgs.
     void setSizeText(const std::string& text);
     const std::string& sizeText() const { return m_sizeText; }
@@ -258,6 +268,9 @@ class TerrainDocument {
     bool m_withShade = kDefaultWithShade;
     HeightSampling m_sampling = kDefaultSampling;
     TerrainAspect m_aspect = kDefaultAspect;
+    bool m_solid = kDefaultSolid;
+    std::string m_solidBaseText = kDefaultSolidBaseText;
+    double m_solidBase = kDefaultSolidBase;
     std::string m_sizeText = kDefaultSizeText;
     std::string m_heightText = kDefaultHeightText;
     std::string m_objectName = kDefaultObjectName;
