@@ -62,6 +62,16 @@ void ApplySettings(TerrainDocument& doc, const GenerateOptions& o, bool fromProj
         doc.setWithUV(o.withUV);
     if (use(kGivenNormals))
         doc.setWithShade(o.withShade);
+    if (use(kGivenSampling))
+        doc.setSampling(o.sampling);
+    if (use(kGivenAspect))
+        doc.setAspect(o.aspect);
+    if (o.solidBase) {
+        char text[32];
+        doc.setSolid(true);
+        doc.setSolidBase(std::string(text, std::to_chars(text, text + sizeof text, *o.solidBase).ptr),
+                         *o.solidBase);
+    }
     for (const PreviewPress& p : o.presses)
         doc.press(p);
 }
@@ -185,9 +195,13 @@ int Generate(const GenerateOptions& given) {
     }
     // Generate the terrain, closed into a solid when asked; the output is not
     // touched before this has succeeded.
+    // The solid of --solid or of the project, for the formats that hold one.
+    std::optional<double> solidBase;
+    if (doc.solid() && o.format != ExportFormat::Suf)
+        solidBase = doc.solidBase();
     TerminalProgress progress;
     const TerrainMesh mesh =
-        GenerateOutput({args, o.maxError, o.solidBase, o.format}, progress.callback());
+        GenerateOutput({args, o.maxError, solidBase, o.format}, progress.callback());
     // Save it (atomically) or write it to standard output, in its format; a
     // failure throws, and the progress line goes before the message comes.
     progress.phase("writing");

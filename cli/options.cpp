@@ -46,6 +46,12 @@ constexpr const char* kHelp =
     "  --profile P      mountain profile: rise, dome or hill (default rise)\n"
     "  --level N        how extreme the profile is, 1..100 = exponent 0.1..10.0\n"
     "                   (default {level}, exponent {exponent})\n"
+    "  --sampling S     how heights are read from the image: nearest (the pixel a\n"
+    "                   point rounds to) or bilinear (smooth: the brightness between\n"
+    "                   the four pixels around it, edges clamped) (default nearest)\n"
+    "  --aspect A       square (a square of --size) or image (the image's proportions:\n"
+    "                   the longer side spans --size, one pixel step is as long on\n"
+    "                   both axes) (default square)\n"
     "  --no-uv          write no UV coordinates\n"
     "  --normals        write (zero) normal vectors\n"
     "  --object NAME    object name (default: the image's base name)\n"
@@ -63,17 +69,20 @@ constexpr const char* kHelp =
     "  --solid BASE     close the terrain into a solid for printing: walls from its\n"
     "                   border down to a flat bottom at height -BASE (BASE > 0, in\n"
     "                   output units). Not for .suf.\n"
+
     "  --max-error E    adaptive depth: --depth becomes the largest depth, and a leaf\n"
     "                   is split further only while the terrain it stands for departs\n"
     "                   from it by more than E (output height units, E > 0). Flat\n"
     "                   ground gets few polygons, ridges many; the lattice stays yours.\n"
-    "  --project P      take the image, lattice, settings and output options from the\n"
-    "                   project file P (.talorin, as the window saves it) instead of\n"
-    "                   an IMAGE; options given override its settings, and presses\n"
+    "  --project P      take the image, lattice, settings and output options (the\n"
+    "                   solid too, for formats other than .suf) from the project\n"
+    "                   file P (.talorin, as the window saves it) instead of an\n"
+    "                   IMAGE; options given override its settings, and presses\n"
     "                   apply after its lattice.\n"
-    "  --save-project P save this run's image, lattice (presses included), settings\n"
-    "                   and --max-error as the project file P; without -o only the\n"
+    "  --save-project P save this run's image, lattice (presses included), settings,\n"
+    "                   --max-error and --solid as the project file P; without -o only the\n"
     "                   project is written.\n"
+    "  STL has no units; slicers read it in millimetres: a size of 150 prints 150 mm wide.\n"
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
@@ -218,6 +227,22 @@ std::uint8_t ParseProfile(std::string_view text) {
     throw UsageError("--profile must be rise, dome or hill, not '" + std::string(text) + "'");
 }
 
+HeightSampling ParseSampling(std::string_view text) {
+    if (text == "nearest")
+        return HeightSampling::Nearest;
+    if (text == "bilinear")
+        return HeightSampling::Bilinear;
+    throw UsageError("--sampling must be nearest or bilinear, not '" + std::string(text) + "'");
+}
+
+TerrainAspect ParseAspect(std::string_view text) {
+    if (text == "square")
+        return TerrainAspect::Square;
+    if (text == "image")
+        return TerrainAspect::Image;
+    throw UsageError("--aspect must be square or image, not '" + std::string(text) + "'");
+}
+
 bool IsHelp(std::string_view arg) {
     return arg == "--help" || arg == "-h";
 }
@@ -287,6 +312,12 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         } else if (arg == "--level") {
             o.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
             o.given |= kGivenLevel;
+        } else if (arg == "--sampling") {
+            o.sampling = ParseSampling(args.value(arg));
+            o.given |= kGivenSampling;
+        } else if (arg == "--aspect") {
+            o.aspect = ParseAspect(args.value(arg));
+            o.given |= kGivenAspect;
         } else if (arg == "--no-uv") {
             args.noValue(arg);
             o.withUV = false;

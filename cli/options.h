@@ -34,6 +34,8 @@ enum GivenOption : unsigned {
     kGivenNoUv = 1u << 7,
     kGivenNormals = 1u << 8,
     kGivenAttribute = 1u << 9,
+    kGivenSampling = 1u << 10,
+    kGivenAspect = 1u << 11,
 };
 
 // The defaults are the document's, which the window starts with too.
@@ -49,6 +51,8 @@ struct GenerateOptions {
     int level = kDefaultLevel;
     bool withUV = kDefaultWithUv;
     bool withShade = kDefaultWithShade;
+    HeightSampling sampling = kDefaultSampling;
+    TerrainAspect aspect = kDefaultAspect;
     std::optional<std::string> objectName;           // UTF-8; unset: the image's base name
     std::string attributeName = kImageAttributeName; // UTF-8
     // Presses on the 233 x 233 preview (pull = left, push = right), in

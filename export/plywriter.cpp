@@ -60,7 +60,7 @@ void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
     for (std::size_t p = 0; p < mesh.polygonCount(); ++p) {
         const std::size_t n = mesh.cornerCount(p);
         if (n > kMaxListCorners) {
-            ForEachTriangle(mesh, p, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            ForEachFanTriangle(mesh, p, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
                 out.put8(3);
                 out.put32(a);
                 out.put32(b);

@@ -4,6 +4,7 @@
 // another thread and handed to any writer: the .suf writer, the exporters, the
 // 3D view.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -80,12 +81,55 @@ inline std::uint64_t TriangleCount(const TerrainMesh& mesh) {
 
 // Calls emit(a, b, c) for every triangle of polygon p's fan around its first
 // corner, in order: a quad ABCD becomes ABC and ACD. The fan keeps every
-// triangle turning the way the polygon turns.
-template <typename Emit> void ForEachTriangle(const TerrainMesh& mesh, std::size_t p, Emit&& emit) {
+// triangle turning the way the polygon turns. For a polygon whose fan would
+// join three points of one straight line, see ForEachTriangle.
+template <typename Emit>
+void ForEachFanTriangle(const TerrainMesh& mesh, std::size_t p, Emit&& emit) {
     const std::uint32_t* c = mesh.corners(p);
     const std::size_t n = mesh.cornerCount(p);
     for (std::size_t i = 1; i + 1 < n; ++i)
         emit(c[0], c[i], c[i + 1]);
+}
+
+// Whether a, b and c lie on one straight line seen from above, up to rounding:
+// the triangle they make has no area there.
+inline bool CollinearXY(const MeshVertex& a, const MeshVertex& b, const MeshVertex& c) {
+    const double abx = b.X - a.X, aby = b.Y - a.Y, acx = c.X - a.X, acy = c.Y - a.Y;
+    const double cross = abx * acy - aby * acx;
+    const double scale = (std::fabs(abx) + std::fabs(aby)) * (std::fabs(acx) + std::fabs(acy));
+    return !(std::fabs(cross) > 1e-9 * scale);
+}
+
+// The triangles of the n corners c (n > 3) as index triples, none of them
+// three points of one line: ears cut off the outline one by one, each at a
+// real corner beside a point on a straight edge while there is one (so that
+// what is left never lies all on one line). n - 2 triangles, each turning the
+// way the polygon turns.
+std::vector<std::uint32_t> CleanTriangles(const TerrainMesh& mesh, const std::uint32_t* c,
+                                          std::size_t n);
+
+// The triangles of polygon p for the triangle-only formats, emit(a, b, c) in
+// order: the fan of ForEachFanTriangle, unless the polygon has more than four
+// corners and that fan would join three points of one straight line (an
+// adaptive outline with points on an edge from one of its corners): then
+// CleanTriangles, which makes no triangle without area.
+template <typename Emit> void ForEachTriangle(const TerrainMesh& mesh, std::size_t p, Emit&& emit) {
+    const std::uint32_t* c = mesh.corners(p);
+    const std::size_t n = mesh.cornerCount(p);
+    bool clean = true;
+    if (n > 4) {
+        const MeshVertex& apex = mesh.Vertices[c[0]];
+        for (std::size_t i = 1; clean && i + 1 < n; ++i)
+            clean = !CollinearXY(apex, mesh.Vertices[c[i]], mesh.Vertices[c[i + 1]]);
+    }
+    if (clean) {
+        for (std::size_t i = 1; i + 1 < n; ++i)
+            emit(c[0], c[i], c[i + 1]);
+        return;
+    }
+    const std::vector<std::uint32_t> triangles = CleanTriangles(mesh, c, n);
+    for (std::size_t k = 0; k + 2 < triangles.size(); k += 3)
+        emit(triangles[k], triangles[k + 1], triangles[k + 2]);
 }
 
 } // namespace talorin

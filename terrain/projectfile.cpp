@@ -116,6 +116,23 @@ MeshPoint Point(const Json& value, int i, int j, int width, int height) {
     return p;
 }
 
+constexpr const char* kSamplingNames[] = {"nearest", "bilinear"};
+constexpr const char* kAspectNames[] = {"square", "image"};
+
+// The index of the text at key among names.
+template <std::size_t N>
+int Choice(const Json& object, const char* key, const std::string& where,
+           const char* const (&names)[N]) {
+    const std::string text = Text(object, key, where);
+    for (std::size_t i = 0; i < N; ++i)
+        if (text == names[i])
+            return int(i);
+    std::string list;
+    for (std::size_t i = 0; i < N; ++i)
+        list.append(i ? ", " : "").append(names[i]);
+    Refuse(where + key + " は " + list + " のどれかです");
+}
+
 bool IsSha256(const std::string& text) {
     return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
@@ -195,6 +212,11 @@ ProjectState CaptureProject(const TerrainDocument& document, const std::string& 
     p.heightText = document.heightText();
     p.objectName = document.objectName();
     p.attributeName = document.attributeName();
+    p.sampling = document.sampling();
+    p.aspect = document.aspect();
+    p.solid = document.solid();
+    p.solidBaseText = document.solidBaseText();
+    p.solidBase = document.solidBase();
     p.adaptive = adaptive;
     p.maxErrorText = maxErrorText;
     p.maxError = maxError;
@@ -221,9 +243,12 @@ std::string ProjectText(const ProjectState& p) {
                         {"size", p.sizeText},
                         {"height", p.heightText},
                         {"objectName", p.objectName},
-                        {"attributeName", p.attributeName}};
-    root["output"] = {
-        {"adaptive", p.adaptive}, {"maxErrorText", p.maxErrorText}, {"maxError", p.maxError}};
+                        {"attributeName", p.attributeName},
+                        {"sampling", kSamplingNames[int(p.sampling)]},
+                        {"aspect", kAspectNames[int(p.aspect)]}};
+    root["output"] = {{"adaptive", p.adaptive},     {"maxErrorText", p.maxErrorText},
+                      {"maxError", p.maxError},     {"solid", p.solid},
+                      {"solidBaseText", p.solidBaseText}, {"solidBase", p.solidBase}};
     std::string text;
     try {
         text = root.dump(2);
@@ -325,6 +350,21 @@ ProjectState ParseProject(std::string_view text) {
     p.maxError = Number(Member(output, "maxError", "output."), "output.maxError");
     if (!MaxErrorInRange(p.maxError))
         Refuse("output.maxError の値が範囲外です");
+
+    // Added after the first files were written: absent means the default.
+    if (settings.contains("sampling"))
+        p.sampling = HeightSampling(Choice(settings, "sampling", "settings.", kSamplingNames));
+    if (settings.contains("aspect"))
+        p.aspect = TerrainAspect(Choice(settings, "aspect", "settings.", kAspectNames));
+    if (output.contains("solid"))
+        p.solid = Flag(output, "solid", "output.");
+    if (output.contains("solidBaseText"))
+        p.solidBaseText = Text(output, "solidBaseText", "output.");
+    if (output.contains("solidBase")) {
+        p.solidBase = Number(Member(output, "solidBase", "output."), "output.solidBase");
+        if (!(p.solidBase > 0))
+            Refuse("output.solidBase の値が範囲外です");
+    }
     return p;
 }
 
@@ -421,6 +461,10 @@ void ApplyProject(TerrainDocument& document, const ProjectState& p, Bitmap image
     document.setHeightText(p.heightText);
     document.setObjectName(p.objectName);
     document.setAttributeName(p.attributeName);
+    document.setSampling(p.sampling);
+    document.setAspect(p.aspect);
+    document.setSolid(p.solid);
+    document.setSolidBase(p.solidBaseText, p.solidBase);
     document.clearHistory();
 }
 

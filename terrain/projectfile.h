@@ -23,7 +23,8 @@ namespace talorin {
 inline constexpr const char* kProjectExtension = ".talorin";
 inline constexpr const char* kProjectFormatName = "talorin-project";
 // Bumped when a change needs more than ignoring unknown keys to read; a reader
-// refuses versions above its own.
+// refuses versions above its own. Keys added since version 1 (sampling,
+// aspect, the solid) are optional: a file without them reads their defaults.
 inline constexpr int kProjectFormatVersion = 1;
 // No real project comes near this (a full 16 x 16 lattice is some 15 kB); a
 // larger file is refused before anything is parsed.
@@ -56,11 +57,18 @@ struct ProjectState {
     std::string heightText = kDefaultHeightText;
     std::string objectName = kDefaultObjectName;
     std::string attributeName = kDefaultAttributeName;
+    HeightSampling sampling = kDefaultSampling;
+    TerrainAspect aspect = kDefaultAspect;
     // The output options: adaptive depth, its allowed error as typed and as a
     // value (MaxErrorInRange).
     bool adaptive = kDefaultAdaptive;
     std::string maxErrorText = kDefaultMaxErrorText;
     double maxError = kDefaultMaxError;
+    // The solid base for formats other than .suf, its depth as typed and as a
+    // value (finite, above 0).
+    bool solid = kDefaultSolid;
+    std::string solidBaseText = kDefaultSolidBaseText;
+    double solidBase = kDefaultSolidBase;
 };
 
 // The SHA-256 of the file at path as 64 lowercase hex digits, read in pieces.

@@ -15,9 +15,18 @@
 
 namespace talorin {
 
+// How a point's height is read from the contour image: the pixel it rounds to
+// (positions past the right and bottom edges wrap), or the brightness
+// interpolated between the four pixels around it (edges clamped).
+enum class HeightSampling : std::uint8_t { Nearest, Bilinear };
+
+// The terrain's plan: a square of Size, or the image's proportions with the
+// longer side Size and one pixel step as long on both axes.
+enum class TerrainAspect : std::uint8_t { Square, Image };
+
 // Every setting of one generation run, filled by the caller in one go.
 struct Talorin_Args {
-    double Size = 0;                           // edge of the square terrain, output units
+    double Size = 0;                           // edge of the square terrain (longer side), output units
     double MaxHeight = 0;                      // z of a point whose profile value is 1
     bool QuadMode = true;                      // quads, or four triangles per leaf
     std::uint8_t ShapeMode = 0;                // 0 rise, 1 dome (mirror), 2 hill (S)
@@ -30,6 +39,8 @@ struct Talorin_Args {
     std::int32_t PaMax = kMinPaMax;
     bool WithUV = true;
     bool WithShade = false;
+    HeightSampling Sampling = HeightSampling::Nearest;
+    TerrainAspect Aspect = TerrainAspect::Square;
 };
 
 // Rounds to the nearest integer, halves to even; throws FloatFault with the

@@ -218,6 +218,37 @@ void TerrainDocument::setWithShade(bool on) {
     notify(kSettingsChanged);
 }
 
+void TerrainDocument::setSampling(HeightSampling sampling) {
+    if (sampling == m_sampling)
+        return;
+    m_sampling = sampling;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setAspect(TerrainAspect aspect) {
+    if (aspect == m_aspect)
+        return;
+    m_aspect = aspect;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setSolid(bool on) {
+    if (on == m_solid)
+        return;
+    m_solid = on;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setSolidBase(const std::string& text, double value) {
+    if (!(value > 0) || !std::isfinite(value))
+        throw Error("台座の厚さは 0 より大きい数で指定してください");
+    if (text == m_solidBaseText && value == m_solidBase)
+        return;
+    m_solidBaseText = text;
+    m_solidBase = value;
+    notify(kSettingsChanged);
+}
+
 void TerrainDocument::setText(std::string& field, const std::string& text) {
     if (field == text)
         return;
@@ -281,6 +312,8 @@ Talorin_Args TerrainDocument::makeArgs() const {
     args.PaMax = m_paMax;
     args.WithUV = m_withUV;
     args.WithShade = m_withShade;
+    args.Sampling = m_sampling;
+    args.Aspect = m_aspect;
     return args;
 }
 

@@ -53,6 +53,15 @@ inline constexpr const char* kDefaultSizeText = "2000";
 inline constexpr const char* kDefaultHeightText = "500";
 inline constexpr const char* kDefaultObjectName = "ObjName";
 inline constexpr const char* kDefaultAttributeName = "AtrName";
+// How heights are read from the image and the terrain's proportions: the
+// pixel each point rounds to on a square, as before these could be chosen.
+inline constexpr HeightSampling kDefaultSampling = HeightSampling::Nearest;
+inline constexpr TerrainAspect kDefaultAspect = TerrainAspect::Square;
+// A solid base under the terrain for printing, off at the start, and its
+// depth below height 0 in output units as typed.
+inline constexpr bool kDefaultSolid = false;
+inline constexpr const char* kDefaultSolidBaseText = "50";
+inline constexpr double kDefaultSolidBase = 50.0;
 // Adaptive depth, off at the start, and its allowed error in output height
 // units: a finite number above 0 (MaxErrorInRange), as typed and as a value.
 inline constexpr bool kDefaultAdaptive = false;
@@ -106,7 +115,8 @@ enum DocumentChange : unsigned {
     kLatticeChanged = 1u << 1, // lattice points moved or rebuilt
     kDensityChanged =
         1u << 2, // density() changed (always with kLatticeChanged once an image is in)
-    kSettingsChanged = 1u << 3, // depth, kind, profile, level, UV, normals or a text
+    kSettingsChanged = 1u << 3, // depth, kind, profile, level, UV, normals, sampling,
+                                // proportions or a text
     kHistoryChanged = 1u << 4,  // canUndo() or canRedo() may have changed
 };
 
@@ -191,6 +201,19 @@ class TerrainDocument {
     bool withUV() const { return m_withUV; }
     void setWithShade(bool on);
     bool withShade() const { return m_withShade; }
+    void setSampling(HeightSampling sampling);
+    HeightSampling sampling() const { return m_sampling; }
+    void setAspect(TerrainAspect aspect);
+    TerrainAspect aspect() const { return m_aspect; }
+    // A solid base for the formats that can hold one (not .suf): the terrain
+    // closed by walls down to a flat bottom at -solidBase().
+    void setSolid(bool on);
+    bool solid() const { return m_solid; }
+    // The base's depth as typed and its value, a finite number above 0
+    // (talorin::Error otherwise, nothing changed).
+    void setSolidBase(const std::string& text, double value);
+    const std::string& solidBaseText() const { return m_solidBaseText; }
+    double solidBase() const { return m_solidBase; }
     // Texts as typed (UTF-8); checked only by makeArgs.
     void setSizeText(const std::string& text);
     const std::string& sizeText() const { return m_sizeText; }
@@ -243,6 +266,11 @@ class TerrainDocument {
     int m_level = kDefaultLevel;
     bool m_withUV = kDefaultWithUv;
     bool m_withShade = kDefaultWithShade;
+    HeightSampling m_sampling = kDefaultSampling;
+    TerrainAspect m_aspect = kDefaultAspect;
+    bool m_solid = kDefaultSolid;
+    std::string m_solidBaseText = kDefaultSolidBaseText;
+    double m_solidBase = kDefaultSolidBase;
     std::string m_sizeText = kDefaultSizeText;
     std::string m_heightText = kDefaultHeightText;
     std::string m_objectName = kDefaultObjectName;

@@ -41,13 +41,15 @@ const char* HeightTable::fault(std::uint32_t level) const {
     return state == kKnown ? nullptr : kFaultTexts[state - kFirstFault];
 }
 
+double HeightTable::profileHeight(double level) const {
+    // Level over levelMax exactly as written: for 8 bits s / 765.0.
+    return CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight);
+}
+
 void HeightTable::compute(std::uint32_t level) const {
     std::uint8_t state = kKnown;
     try {
-        // Level over levelMax exactly as written: for 8 bits s / 765.0.
-        m_heights[level].store(
-            CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight),
-            std::memory_order_relaxed);
+        m_heights[level].store(profileHeight(double(level)), std::memory_order_relaxed);
     } catch (const FloatFault& fault) {
         state = kFirstFault + 1; // an invalid operation, unless another
         for (std::uint8_t i = 0; i < 3; ++i)
@@ -65,24 +67,93 @@ VertexSampler::VertexSampler(const Talorin_Args& args)
     // An image one pixel wide or high faults here, before any height is read.
     m_sW = CheckedDiv(args.Size, double(m_spanX));
     m_sH = CheckedDiv(args.Size, double(m_spanY));
-    m_size = args.Size;
-    m_half = args.Size / 2;
+    m_sizeU = args.Size;
+    m_sizeV = args.Size;
+    m_bilinear = args.Sampling == HeightSampling::Bilinear;
+    if (args.Aspect == TerrainAspect::Image && m_spanX != m_spanY) {
+        // One pixel step on both axes: the longer side spans Size, the
+        // shorter its share of it (a ratio below 1, which cannot overflow).
+        const int longSpan = std::max(m_spanX, m_spanY);
+        const double step = CheckedDiv(args.Size, double(longSpan));
+        m_sW = step;
+        m_sH = step;
+        if (m_spanX < longSpan)
+            m_sizeU = CheckedMul(args.Size, double(m_spanX) / double(longSpan));
+        else
+            m_sizeV = CheckedMul(args.Size, double(m_spanY) / double(longSpan));
+    }
+    m_halfX = m_sizeV / 2;
+    m_halfY = m_sizeU / 2;
+}
+
+bool VertexSampler::smoothLevel(MeshPoint p, double& level) const {
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y))
+        return false;
+    // Pixel centres at whole coordinates; a point past an edge takes the edge.
+    const double x = std::min(std::max(p.X, 0.0), double(m_spanX));
+    const double y = std::min(std::max(p.Y, 0.0), double(m_spanY));
+    const int c0 = static_cast<int>(x);
+    const int r0 = static_cast<int>(y);
+    const int c1 = std::min(c0 + 1, m_spanX);
+    const int r1 = std::min(r0 + 1, m_spanY);
+    const double fx = x - c0;
+    const double fy = y - r0;
+    // a + (b - a) t: exactly a where the pixels are equal, so flat ground stays flat.
+    const double l00 = levelAt(c0, r0), l10 = levelAt(c1, r0);
+    const double l01 = levelAt(c0, r1), l11 = levelAt(c1, r1);
+    const double top = l00 + (l10 - l00) * fx;
+    const double bottom = l01 + (l11 - l01) * fx;
+    level = top + (bottom - top) * fy;
+    return true;
+}
+
+bool VertexSampler::smoothHeight(MeshPoint p, double& z) const {
+    double level = 0;
+    if (!smoothLevel(p, level))
+        return false;
+    if (level == std::floor(level)) {
+        z = heightOf(static_cast<std::uint32_t>(level));
+    } else {
+        try {
+            z = m_heights.profileHeight(level);
+        } catch (const FloatFault&) {
+            return false;
+        }
+    }
+    return std::isfinite(z);
+}
+
+double VertexSampler::checkedSmoothHeight(double level) const {
+    if (level == std::floor(level)) {
+        const auto whole = static_cast<std::uint32_t>(level);
+        if (const char* fault = m_heights.fault(whole))
+            throw FloatFault(fault);
+        return m_heights.height(whole);
+    }
+    return m_heights.profileHeight(level);
 }
 
 MeshVertex VertexSampler::checkedVertex(MeshPoint p) const {
     MeshVertex out;
     const double a = CheckedMul(p.X, m_sW);
     const double b = CheckedMul(p.Y, m_sH);
-    out.X = CheckedSub(b, m_half);
-    out.Y = CheckedSub(a, m_half);
-    const int c = WrapIndex(RoundToInt32(p.X), m_spanX);
-    const int r = WrapIndex(RoundToInt32(p.Y), m_spanY);
-    const std::uint32_t level = levelAt(c, r);
-    if (const char* fault = m_heights.fault(level))
-        throw FloatFault(fault);
-    out.Z = m_heights.height(level);
-    out.U = CheckedMul(CheckedDiv(a, m_size), 255);
-    out.V = CheckedMul(CheckedDiv(b, m_size), 255);
+    out.X = CheckedSub(b, m_halfX);
+    out.Y = CheckedSub(a, m_halfY);
+    if (m_bilinear) {
+        double level = 0;
+        if (!smoothLevel(p, level))
+            throw FloatFault(kInvalidOperationText);
+        out.Z = checkedSmoothHeight(level);
+    } else {
+        const int c = WrapIndex(RoundToInt32(p.X), m_spanX);
+        const int r = WrapIndex(RoundToInt32(p.Y), m_spanY);
+        const std::uint32_t level = levelAt(c, r);
+        if (const char* fault = m_heights.fault(level))
+            throw FloatFault(fault);
+        out.Z = m_heights.height(level);
+    }
+    out.U = CheckedMul(CheckedDiv(a, m_sizeU), 255);
+    out.V = CheckedMul(CheckedDiv(b, m_sizeV), 255);
     return out;
 }
 

@@ -9,6 +9,7 @@
 // came out non-finite. checkedVertex() goes through the same steps checked in
 // the order of the rules, so that the first fault throws with its own text.
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -76,6 +77,11 @@ class HeightTable {
     // The text of the fault the level's computation raises, or null.
     const char* fault(std::uint32_t level) const;
 
+    // The height of any level in 0..levelMax, whole or not, through the
+    // profile with every step checked; throws FloatFault. A whole level gives
+    // the bits height() gives it.
+    double profileHeight(double level) const;
+
   private:
     void compute(std::uint32_t level) const;
 
@@ -101,21 +107,21 @@ class VertexSampler {
     bool vertex(MeshPoint p, MeshVertex& out) const {
         const double a = p.X * m_sW;
         const double b = p.Y * m_sH;
-        out.X = b - m_half;
-        out.Y = a - m_half;
-        std::uint32_t level = 0;
-        if (!levelOf(p, level))
+        out.X = b - m_halfX;
+        out.Y = a - m_halfY;
+        if (!height(p, out.Z))
             return false;
-        out.Z = heightOf(level);
-        out.U = a / m_size * 255;
-        out.V = b / m_size * 255;
-        return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.Z) &&
-               std::isfinite(out.U) && std::isfinite(out.V);
+        out.U = a / m_sizeU * 255;
+        out.V = b / m_sizeV * 255;
+        return std::isfinite(out.X) && std::isfinite(out.Y) && std::isfinite(out.U) &&
+               std::isfinite(out.V);
     }
 
     // The height alone of image point p, the bits vertex() gives as Z,
     // unchecked. False when it is not finite or p cannot be rounded to a pixel.
     bool height(MeshPoint p, double& z) const {
+        if (m_bilinear)
+            return smoothHeight(p, z);
         std::uint32_t level = 0;
         if (!levelOf(p, level))
             return false;
@@ -150,6 +156,18 @@ class VertexSampler {
         return true;
     }
 
+    // The brightness level interpolated between the four pixels around p, its
+    // position clamped into the image; false for a position not finite.
+    bool smoothLevel(MeshPoint p, double& level) const;
+
+    // height() of the bilinear rule.
+    bool smoothHeight(MeshPoint p, double& z) const;
+
+    // The height of an interpolated level, checked: a whole level reads the
+    // table (the same bits the profile gives it), others go through the
+    // profile. Throws FloatFault with the text of its fault.
+    double checkedSmoothHeight(double level) const;
+
     double heightOf(std::uint32_t level) const {
         const double z = m_table[level].load(std::memory_order_relaxed);
         if (z != z) // not computed yet, or faulted
@@ -164,10 +182,13 @@ class VertexSampler {
     int m_spanY; // height - 1
     HeightTable m_heights;
     const std::atomic<double>* m_table; // m_heights.entries()
+    bool m_bilinear = false;
     double m_sW = 0;
     double m_sH = 0;
-    double m_size = 0;
-    double m_half = 0;
+    double m_sizeU = 0; // the extent of the image's columns (output y)
+    double m_sizeV = 0; // the extent of its rows (output x)
+    double m_halfX = 0;
+    double m_halfY = 0;
 };
 
 } // namespace talorin

@@ -79,6 +79,8 @@ struct LiveTerrain::Key {
     double maxError = 0;
     bool exactShape = false;
     bool reduced = false; // made shallower than chosen: labelled
+    talorin::HeightSampling sampling = talorin::HeightSampling::Nearest;
+    talorin::TerrainAspect aspect = talorin::TerrainAspect::Square;
     friend bool operator==(const Key&, const Key&) = default;
 };
 
@@ -126,7 +128,8 @@ void LiveTerrain::refresh() {
     const int depth = talorin::PreviewDepth(args.Depth, args.QuadMode, args.PaMax, budget);
     const Key key{args.Bitmap.get(), args.Lattice,   args.PaMax,      depth,
                   args.QuadMode,  args.ShapeMode, args.CurveLevel, args.Size,
-                  args.MaxHeight, m_maxError,     false,           depth < args.Depth};
+                  args.MaxHeight, m_maxError,     false,           depth < args.Depth,
+                  args.Sampling,  args.Aspect};
     if (m_lastKey && *m_lastKey == key)
         return;
     m_lastKey = std::make_unique<Key>(key);

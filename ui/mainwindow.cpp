@@ -37,6 +37,7 @@
 #include "terrain/terrain.h"
 #include "export/format.h"
 #include "export/output.h"
+#include "terrain/solid.h"
 #include "base/error.h"
 #include "base/numtext.h"
 #include "base/sjis.h"
@@ -887,10 +888,24 @@ void TTalorin_main::SUFOutClick() {
 }
 
 void TTalorin_main::OutputOptionsMenuClick() {
+    // m_outputOptions keeps the window's own options; the rest are the
+    // document's, shown and taken back here.
     OutputOptions options = m_outputOptions;
-    if (!m_dialogs.outputOptions(this, options) || options == m_outputOptions)
+    options.solid = m_document.solid();
+    options.solidBaseText = FromUtf8(m_document.solidBaseText());
+    options.solidBase = m_document.solidBase();
+    options.aspect = m_document.aspect();
+    options.sampling = m_document.sampling();
+    const OutputOptions before = options;
+    if (!m_dialogs.outputOptions(this, options) || options == before)
         return;
-    m_outputOptions = options;
+    m_document.setSolid(options.solid);
+    m_document.setSolidBase(ToUtf8(options.solidBaseText), options.solidBase);
+    m_document.setAspect(options.aspect);
+    m_document.setSampling(options.sampling);
+    m_outputOptions.adaptive = options.adaptive;
+    m_outputOptions.maxErrorText = options.maxErrorText;
+    m_outputOptions.maxError = options.maxError;
     UpdatePolygonCount();
     m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
     updateTitle();
@@ -969,8 +984,19 @@ void TTalorin_main::OutputSUF() {
     SufSave.proposedName = fileName;
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
     const std::string path = LocalPath(fileName);
-    const talorin::TerrainMesh& shape = *CurrentShape;
     const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
+    // The solid base goes on in the formats that can hold one; the view
+    // keeps showing the terrain itself.
+    std::shared_ptr<const talorin::TerrainMesh> toSave = CurrentShape;
+    if (m_document.solid() && format != talorin::ExportFormat::Suf) {
+        auto solid = std::make_shared<talorin::TerrainMesh>();
+        const double base = m_document.solidBase();
+        const std::shared_ptr<const talorin::TerrainMesh> top = CurrentShape;
+        runInBackground({kGeneratingText, false, false},
+                        [&](WorkProgress&) { *solid = talorin::MakeSolid(*top, base); });
+        toSave = std::move(solid);
+    }
+    const talorin::TerrainMesh& shape = *toSave;
     // A save that cannot fit beside the shape and its view is refused as a
     // generation would be, before the file is touched.
     try {

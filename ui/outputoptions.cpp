@@ -1,6 +1,7 @@
 #include "ui/outputoptions.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -40,16 +41,54 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
     m_problem->setObjectName(QStringLiteral("Problem"));
     m_problem->setStyleSheet(QStringLiteral("color: red"));
 
+    m_solid = new QCheckBox(QStringLiteral("台座を付ける(&B)"), this);
+    m_solid->setObjectName(QStringLiteral("Solid"));
+    m_solid->setToolTip(QStringLiteral(
+        "地形の縁から平らな底まで壁を付けて、印刷できる立体にします。"
+        "OBJ, STL, PLY, glb で保存するときに付き、.suf には付きません"));
+    m_solid->setChecked(options.solid);
+    auto* baseLabel = new QLabel(QStringLiteral("台座の厚さ(&D):"), this);
+    m_solidBase = new QLineEdit(options.solidBaseText, this);
+    m_solidBase->setObjectName(QStringLiteral("SolidBase"));
+    m_solidBase->setToolTip(QStringLiteral("高さ 0 から底までの深さ。高さと同じ単位で、0 より大きい数です"));
+    baseLabel->setBuddy(m_solidBase);
+
+    auto* aspectLabel = new QLabel(QStringLiteral("縦横比(&P):"), this);
+    m_aspect = new QComboBox(this);
+    m_aspect->setObjectName(QStringLiteral("Aspect"));
+    m_aspect->addItem(QStringLiteral("正方形 (一辺がサイズ)"));
+    m_aspect->addItem(QStringLiteral("画像と同じ (長い辺がサイズ)"));
+    m_aspect->setCurrentIndex(options.aspect == talorin::TerrainAspect::Image ? 1 : 0);
+    aspectLabel->setBuddy(m_aspect);
+
+    m_smooth = new QCheckBox(QStringLiteral("高さをなめらかにする(&S)"), this);
+    m_smooth->setObjectName(QStringLiteral("Smooth"));
+    m_smooth->setToolTip(
+        QStringLiteral("点の高さを、まわりの 4 つの画素の明るさから補間して求めます"));
+    m_smooth->setChecked(options.sampling == talorin::HeightSampling::Bilinear);
+
+    auto* note = new QLabel(QString::fromUtf8(kPrintSizeNote), this);
+    note->setObjectName(QStringLiteral("PrintSizeNote"));
+    note->setWordWrap(true);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &OutputOptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_adaptive, &QCheckBox::toggled, this, [this] { updateEnabled(); });
+    connect(m_solid, &QCheckBox::toggled, this, [this] { updateEnabled(); });
 
     auto* grid = new QGridLayout;
     grid->addWidget(m_adaptive, 0, 0, 1, 2);
     grid->addWidget(label, 1, 0);
     grid->addWidget(m_maxError, 1, 1);
-    grid->addWidget(m_problem, 2, 0, 1, 2);
+    grid->addWidget(m_solid, 2, 0, 1, 2);
+    grid->addWidget(baseLabel, 3, 0);
+    grid->addWidget(m_solidBase, 3, 1);
+    grid->addWidget(aspectLabel, 4, 0);
+    grid->addWidget(m_aspect, 4, 1);
+    grid->addWidget(m_smooth, 5, 0, 1, 2);
+    grid->addWidget(m_problem, 6, 0, 1, 2);
+    grid->addWidget(note, 7, 0, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(buttons);
@@ -58,6 +97,7 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
 
 void OutputOptionsDialog::updateEnabled() {
     m_maxError->setEnabled(m_adaptive->isChecked());
+    m_solidBase->setEnabled(m_solid->isChecked());
     m_problem->clear();
 }
 
@@ -76,6 +116,20 @@ void OutputOptionsDialog::accept() {
         m_maxError->selectAll();
         return;
     }
+    next.solid = m_solid->isChecked();
+    if (ParseAllowedError(m_solidBase->text(), value)) {
+        next.solidBaseText = m_solidBase->text();
+        next.solidBase = value;
+    } else if (next.solid) {
+        m_problem->setText(QStringLiteral("台座の厚さは 0 より大きい数で指定してください"));
+        m_solidBase->setFocus();
+        m_solidBase->selectAll();
+        return;
+    }
+    next.aspect = m_aspect->currentIndex() == 1 ? talorin::TerrainAspect::Image
+                                                : talorin::TerrainAspect::Square;
+    next.sampling = m_smooth->isChecked() ? talorin::HeightSampling::Bilinear
+                                          : talorin::HeightSampling::Nearest;
     m_options = next;
     QDialog::accept();
 }

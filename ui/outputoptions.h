@@ -1,7 +1,9 @@
 #pragma once
 // The output options of the window (ファイル -> 出力オプション): adaptive depth
-// and its allowed error. The dialog edits a copy and hands it back only when
-// the user confirms with values that can be used.
+// and its allowed error, and the document's options for printing and game
+// engines: a solid base and its depth, the terrain's proportions and smooth
+// heights. The dialog edits a copy and hands it back only when the user
+// confirms with values that can be used.
 
 #include <QDialog>
 #include <QString>
@@ -9,6 +11,7 @@
 #include "terrain/terraindocument.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 
@@ -19,6 +22,15 @@ struct OutputOptions {
     // typed, and its value.
     QString maxErrorText = QString::fromUtf8(talorin::kDefaultMaxErrorText);
     double maxError = talorin::kDefaultMaxError;
+    // Held by the document (and its project file); the window fills them in
+    // before the dialog and hands them to the document after it.
+    // A solid base, applied when saving in a format other than .suf; its
+    // depth as typed and its value (finite, above 0).
+    bool solid = talorin::kDefaultSolid;
+    QString solidBaseText = QString::fromUtf8(talorin::kDefaultSolidBaseText);
+    double solidBase = talorin::kDefaultSolidBase;
+    talorin::TerrainAspect aspect = talorin::kDefaultAspect;
+    talorin::HeightSampling sampling = talorin::kDefaultSampling;
     friend bool operator==(const OutputOptions&, const OutputOptions&) = default;
 };
 
@@ -35,7 +47,8 @@ class OutputOptionsDialog : public QDialog {
     const OutputOptions& options() const { return m_options; }
 
     // Takes the fields; an allowed error that cannot be used (while adaptive
-    // depth is on) keeps the dialog open and says why under the field.
+    // depth is on) or a base depth that cannot (while the solid is on) keeps
+    // the dialog open and says why under the fields.
     void accept() override;
 
   private:
@@ -44,8 +57,16 @@ class OutputOptionsDialog : public QDialog {
     OutputOptions m_options;
     QCheckBox* m_adaptive = nullptr;
     QLineEdit* m_maxError = nullptr;
+    QCheckBox* m_solid = nullptr;
+    QLineEdit* m_solidBase = nullptr;
+    QComboBox* m_aspect = nullptr;
+    QCheckBox* m_smooth = nullptr;
     QLabel* m_problem = nullptr;
 };
+
+// The note under the options on sizing a print.
+inline constexpr const char* kPrintSizeNote =
+    "STL has no units; slicers read it in millimetres: a size of 150 prints 150 mm wide.";
 
 // Runs the dialog modally; true (with options replaced) when the user confirmed.
 bool RunOutputOptionsDialog(QWidget* parent, OutputOptions& options);

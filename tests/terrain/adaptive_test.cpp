@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "terrain/lattice.h"
+#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "base/error.h"
 #include "shape/shape.h"
@@ -444,6 +445,25 @@ TEST(Adaptive, ErrorAboveTheHeightRangeGivesOneLeafPerCell) {
         EXPECT_EQ(mesh.Vertices, uniform.Vertices);
         EXPECT_EQ(mesh.Indices, uniform.Indices);
     }
+}
+
+TEST(Adaptive, SolidOfOutlinesWithPointsOnTheirEdgesHasNoTriangleWithoutArea) {
+    // Flat ground beside refined hills: outlines with points on straight
+    // edges, which a fan from their first corner can cut into slivers.
+    const Bitmap image = HillImage(129);
+    const TerrainMesh solid = MakeSolid(GenerateAdaptiveMesh(ArgsFor(image, 4, 5, true), 1), 10);
+    std::uint64_t triangles = 0;
+    for (std::size_t p = 0; p < solid.polygonCount(); ++p)
+        ForEachTriangle(solid, p, [&](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
+            const MeshVertex &u = solid.Vertices[a], &v = solid.Vertices[b], &w = solid.Vertices[c];
+            const double ab[3] = {v.X - u.X, v.Y - u.Y, v.Z - u.Z};
+            const double ac[3] = {w.X - u.X, w.Y - u.Y, w.Z - u.Z};
+            const double n[3] = {ab[1] * ac[2] - ab[2] * ac[1], ab[2] * ac[0] - ab[0] * ac[2],
+                                 ab[0] * ac[1] - ab[1] * ac[0]};
+            EXPECT_GT(std::hypot(n[0], n[1], n[2]), 1e-6) << "polygon " << p;
+            ++triangles;
+        });
+    EXPECT_EQ(triangles, TriangleCount(solid));
 }
 
 TEST(Adaptive, PlaneIsOneLeafPerCellAndASpikeRefinesAroundItself) {

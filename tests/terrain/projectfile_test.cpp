@@ -77,6 +77,43 @@ TEST_F(ProjectFile, LatticeAndSettingsComeBackExactly) {
     EXPECT_EQ(reopened.makeArgs().ObjName, doc.makeArgs().ObjName);
 }
 
+TEST_F(ProjectFile, PrintAndEngineOptionsComeBackAndOlderFilesReadTheDefaults) {
+    TerrainDocument doc;
+    (void)Saved(doc);
+    doc.setSampling(HeightSampling::Bilinear);
+    doc.setAspect(TerrainAspect::Image);
+    doc.setSolid(true);
+    doc.setSolidBase("7.5", 7.5);
+    const std::string text =
+        ProjectText(CaptureProject(doc, path("hill.bmp"), path("p.talorin"), false, "1", 1));
+    TerrainDocument reopened;
+    const ProjectState read = ParseProject(text);
+    bool hashMatches = false;
+    ApplyProject(reopened, read, LoadProjectImage(read, path("hill.bmp"), hashMatches), "hill");
+    EXPECT_EQ(reopened.makeArgs().Sampling, HeightSampling::Bilinear);
+    EXPECT_EQ(reopened.makeArgs().Aspect, TerrainAspect::Image);
+    EXPECT_TRUE(reopened.solid());
+    EXPECT_EQ(reopened.solidBaseText(), "7.5");
+    EXPECT_EQ(reopened.solidBase(), 7.5);
+
+    // A file written before these options: without their keys.
+    std::string old = ValidText();
+    for (const char* key : {"sampling", "aspect", "solid", "solidBaseText", "solidBase"}) {
+        const auto at = old.find(std::string("\"") + key + "\"");
+        ASSERT_NE(at, std::string::npos) << key;
+        const auto lineStart = old.rfind('\n', at), lineEnd = old.find('\n', at);
+        old.erase(lineStart, lineEnd - lineStart);
+    }
+    // The last member of an object lost its comma's follower: mend the JSON.
+    for (std::string::size_type at; (at = old.find(",\n  }")) != std::string::npos;)
+        old.erase(at, 1);
+    const ProjectState older = ParseProject(old);
+    EXPECT_EQ(older.sampling, HeightSampling::Nearest);
+    EXPECT_EQ(older.aspect, TerrainAspect::Square);
+    EXPECT_FALSE(older.solid);
+    EXPECT_EQ(older.solidBase, kDefaultSolidBase);
+}
+
 TEST_F(ProjectFile, HostileTextsAreRefusedWithTheirReason) {
     const std::string valid = ValidText();
     const auto replaced = [&valid](const std::string& from, const std::string& to) {

@@ -256,6 +256,61 @@ TEST_F(Generation, WideImageStillGivesASquareTerrain) {
     EXPECT_NEAR(maxY, 1000, 1e-9);
 }
 
+TEST_F(Generation, BilinearHeightsFollowARampUpToTheEastAndSouthEdges) {
+    // Level 9 per column and 60 per row: linear in position, so the smooth
+    // heights are too, up to the last column and row (which nearest wraps).
+    Bitmap image(9, 9);
+    for (int y = 0; y < 9; ++y)
+        for (int x = 0; x < 9; ++x)
+            image.setPixel(x, y, {std::uint8_t(3 * x + 20 * y), std::uint8_t(3 * x + 20 * y),
+                                  std::uint8_t(3 * x + 20 * y)});
+    Talorin_Args args = MakeArgs(image, 4, 3, true);
+    args.Sampling = HeightSampling::Bilinear;
+    double maxZ = 0;
+    for (const MeshVertex& v : GenerateTerrainMesh(args).Vertices) {
+        const double column = (v.Y + 1000) / 250, row = (v.X + 1000) / 250;
+        EXPECT_NEAR(v.Z, 500 * (9 * column + 60 * row) / 765, 1e-9) << column << ", " << row;
+        maxZ = std::max(maxZ, v.Z);
+    }
+    EXPECT_NEAR(maxZ, 500 * (9 * 8 + 60 * 8) / 765.0, 1e-9);
+}
+
+TEST_F(Generation, BilinearSixteenBitRampRisesBetweenEveryTwoNeighbours) {
+    Bitmap image(64, 2);
+    std::vector<std::uint32_t> levels(128);
+    for (int i = 0; i < 128; ++i)
+        levels[i] = std::uint32_t(i % 64) * 3000;
+    image.setLevels(levels, 196605);
+    Talorin_Args args = MakeArgs(image, 1, 8, true);
+    args.Sampling = HeightSampling::Bilinear;
+    std::map<double, std::map<double, double>> rows; // x, then y: z
+    for (const MeshVertex& v : GenerateTerrainMesh(args).Vertices)
+        rows[v.X][v.Y] = v.Z;
+    ASSERT_EQ(rows.size(), 257u);
+    for (const auto& [x, row] : rows) {
+        ASSERT_EQ(row.size(), 257u);
+        for (auto a = row.begin(), b = std::next(a); b != row.end(); ++a, ++b)
+            ASSERT_LT(a->second, b->second) << "row " << x << " at " << a->first;
+    }
+}
+
+TEST_F(Generation, ImageAspectKeepsTheProportionsWithOneStepOnBothAxes) {
+    const Bitmap image = Filled(400, 100, {9, 9, 9});
+    Talorin_Args args = MakeArgs(image, 4, 1, true);
+    args.Aspect = TerrainAspect::Image;
+    double minX = 0, maxX = 0, minY = 0, maxY = 0, maxU = 0, maxV = 0;
+    for (const MeshVertex& v : GenerateTerrainMesh(args).Vertices) {
+        minX = std::min(minX, v.X), maxX = std::max(maxX, v.X);
+        minY = std::min(minY, v.Y), maxY = std::max(maxY, v.Y);
+        maxU = std::max(maxU, v.U), maxV = std::max(maxV, v.V);
+    }
+    EXPECT_NEAR(maxY - minY, 2000, 1e-9);             // 400 columns: the size
+    EXPECT_NEAR(maxX - minX, 2000.0 * 99 / 399, 1e-9); // 100 rows
+    EXPECT_NEAR(minX + maxX, 0, 1e-9);
+    EXPECT_NEAR(maxU, 255, 1e-9);
+    EXPECT_NEAR(maxV, 255, 1e-9);
+}
+
 namespace {
 
 // Vertex values on the 5 x 5 white image with Size 2000 (500 per pixel) and
