@@ -70,10 +70,10 @@ bool FanFits(const TerrainMesh& mesh, const std::vector<Edge>& border, double x,
 
 TerrainMesh MakeSolid(const TerrainMesh& top, double base) {
     if (!(base > 0) || !std::isfinite(base))
-        throw Error("the solid's base must be a number greater than 0");
+        throw Error("台座の深さは 0 より大きい数でなければなりません");
     for (const MeshVertex& v : top.Vertices)
         if (!(v.Z > -base))
-            throw Error("the solid's base must lie below the lowest point of the terrain");
+            throw Error("台座の底が地形の最も低い点より下にありません");
 
     TerrainMesh solid = top;
     const std::vector<Edge> border = BorderEdges(top);
@@ -93,7 +93,7 @@ TerrainMesh MakeSolid(const TerrainMesh& top, double base) {
         return below[v];
     };
     if (top.Vertices.size() * 2 + 1 > std::numeric_limits<std::uint32_t>::max())
-        throw Error("the terrain has too many points to close into a solid");
+        throw Error("地形の点が多すぎて台座を付けられません");
 
     // Walls: the border edge a -> b of the top becomes b -> a of its wall, so
     // that the wall faces outward.

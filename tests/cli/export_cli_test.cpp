@@ -184,7 +184,7 @@ TEST_F(ExportCli, AFailedExportLeavesTheOldFile) {
     const RunResult r =
         run(With({"generate", "hill.bmp", "-o", "old.stl", "--height", "-500", "--solid", "10"}));
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("base"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("台座"), std::string::npos) << r.err;
     EXPECT_EQ(ReadFile(path("old.stl")), "old contents");
     // A folder that does not exist.
     const RunResult missing = run(With({"generate", "hill.bmp", "-o", "no/such.glb"}));
