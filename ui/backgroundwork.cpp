@@ -273,7 +273,9 @@ void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions
                 failure = std::current_exception();
             }
             const std::lock_guard lock(job->mutex);
-            job->failure = failure;
+            // Moved, so that the window holds the only reference once it has
+            // looked: the exception is then freed on the thread that read it.
+            job->failure = std::move(failure);
             // Posted: the loop ends on its own thread, also when it has not
             // started yet. By name, not with a functor: a functor's captures
             // would be freed on whichever thread lets go last.
@@ -327,7 +329,11 @@ void RunInBackground(BackgroundWorker& worker, QWidget* owner, const WorkOptions
     dialog.reset();
     if (abandon)
         throw talorin::Error(talorin::ErrorKind::Cancelled, talorin::kCancelledText);
-    const std::lock_guard lock(job->mutex);
-    if (job->failure)
-        std::rethrow_exception(job->failure);
+    std::exception_ptr failure;
+    {
+        const std::lock_guard lock(job->mutex);
+        failure = std::move(job->failure);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
