@@ -511,7 +511,7 @@ TEST_F(Cli, BadCommandLinesAreUsageErrors) {
         {"generate", "img.bmp", "-o", ""},
         {"estimate", "--size", "5"},
         {"estimate", "--depth", "99999999999"},
-        {"estimate", "extra"},
+        {"estimate", "extra", "more"},
         {"list"},
         {"list", "a.suf", "b.suf"},
         {"resave", "a.suf"},
