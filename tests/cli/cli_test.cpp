@@ -1037,7 +1037,6 @@ TEST_F(Cli, AdaptiveOptionsThatMakeNoSenseAreUsageErrors) {
         {"estimate", "--size", "100"},           // so do the terrain's settings
         {"estimate", "hill.bmp", "-o", "x.suf"}, // estimate writes nothing
         {"estimate", "hill.bmp", "other.bmp", "--max-error", "2"},
-        {"estimate", "hill.bmp"}, // the uniform count needs no image
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
