@@ -23,6 +23,7 @@
 #include "terrain/projectfile.h"
 #include "terrain/terrain.h"
 #include "terrain/terraindocument.h"
+#include "terrain/truescale.h"
 
 namespace {
 
@@ -76,6 +77,16 @@ void ApplySettings(TerrainDocument& doc, const GenerateOptions& o, bool fromProj
         doc.press(p);
 }
 
+// With --true-scale, the size and height texts of image's real extent and
+// relief; throws talorin::Error when image is not a georeferenced raster.
+void FillTrueScale(GenerateOptions& o, const Bitmap& image) {
+    if (!o.trueScale)
+        return;
+    const TrueScale scale = ComputeTrueScale(image, *o.trueScale);
+    o.sizeText = MetresText(scale.size);
+    o.heightText = MetresText(scale.height);
+}
+
 void FillDocument(TerrainDocument& doc, const GenerateOptions& o, Bitmap image) {
     doc.setDensity(o.density);
     doc.setImage(std::move(image), BaseFileName(o.image));
@@ -100,6 +111,7 @@ void LoadProject(TerrainDocument& doc, GenerateOptions& o) {
     o.image = imageFile;
     if (!o.maxError && project.adaptive)
         o.maxError = project.maxError;
+    FillTrueScale(o, doc.image());
     ApplySettings(doc, o, true);
 }
 
@@ -185,8 +197,10 @@ int Generate(const GenerateOptions& given) {
     if (out != kStandardOutputFile && SameFile(out, o.image))
         throw Error(out + ": this is the contour image; name another output with -o");
     // Lay the uniform lattice, apply the presses, and convert the settings.
-    if (!o.project)
+    if (!o.project) {
+        FillTrueScale(o, image);
         FillDocument(doc, o, std::move(image));
+    }
     const Talorin_Args args = MakeArgs(doc, o);
     if (o.saveProject) {
         SaveRunProject(doc, o);
@@ -209,11 +223,19 @@ int Generate(const GenerateOptions& given) {
     return 0;
 }
 
-// The count of an adaptive run, which depends on the terrain.
-std::uint64_t EstimateAdaptive(const GenerateOptions& o) {
+// The count of a run on the image, which depends on the terrain when it is
+// adaptive; range gets the elevation raster's range line, if it is one.
+std::uint64_t EstimateOnImage(const GenerateOptions& given, std::string& range) {
+    GenerateOptions o = given;
+    Bitmap image = LoadImageFile(o.image);
+    if (const Elevation* elevation = image.elevation())
+        range = ElevationRangeText(*elevation) + '\n';
+    FillTrueScale(o, image);
     TerrainDocument doc;
-    FillDocument(doc, o, LoadImageFile(o.image));
+    FillDocument(doc, o, std::move(image));
     const Talorin_Args args = MakeArgs(doc, o);
+    if (!o.maxError)
+        return std::uint64_t(EstimatePolygonCount(o.depth, o.quads ? 1 : 0, o.density));
     TerminalProgress progress;
     const std::uint64_t count = AdaptivePolygonCount(args, *o.maxError, progress.callback());
     progress.finish();
@@ -221,13 +243,11 @@ std::uint64_t EstimateAdaptive(const GenerateOptions& o) {
 }
 
 int Estimate(const EstimateOptions& o) {
+    std::string range;
     const std::uint64_t count =
-        o.terrain ? EstimateAdaptive(*o.terrain)
+        o.terrain ? EstimateOnImage(*o.terrain, range)
                   : std::uint64_t(EstimatePolygonCount(o.depth, o.quads ? 1 : 0, o.density));
-    char text[24];
-    const auto end = std::to_chars(text, text + sizeof text, count).ptr;
-    *end = '\n';
-    WriteStdout(std::string_view(text, std::size_t(end + 1 - text)));
+    WriteStdout(std::to_string(count) + '\n' + range);
     return 0;
 }
 

@@ -70,6 +70,10 @@ constexpr const char* kHelp =
     "                   border down to a flat bottom at height -BASE (BASE > 0, in\n"
     "                   output units). Not for .suf.\n"
 
+    "  --true-scale [X] for a georeferenced elevation raster (GeoTIFF): the size\n"
+    "                   becomes its real extent in metres along the longer side and\n"
+    "                   the height its real relief times X (default 1); sets --aspect\n"
+    "                   image. Not with --size or --height.\n"
     "  --max-error E    adaptive depth: --depth becomes the largest depth, and a leaf\n"
     "                   is split further only while the terrain it stands for departs\n"
     "                   from it by more than E (output height units, E > 0). Flat\n"
@@ -86,8 +90,9 @@ constexpr const char* kHelp =
     "\n"
     "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
     "  Prints the number of polygons that generate makes with these settings.\n"
-    "talorin-cli estimate IMAGE --max-error E [generate's options but -o, --format, --solid]\n"
-    "  The same for an adaptive run on that image.\n"
+    "talorin-cli estimate IMAGE [--max-error E] [generate's options but -o, --format, --solid]\n"
+    "  The same for a run on that image (adaptive with --max-error); for an\n"
+    "  elevation raster a second line gives its range in metres.\n"
     "\n"
     "talorin-cli list FILE.suf\n"
     "  Prints the object names of a shape file, one per line.\n"
@@ -139,6 +144,25 @@ class ArgCursor {
         if (m_next >= m_argc)
             throw UsageError(std::string(option) + " needs a value");
         return m_argv[m_next++];
+    }
+
+    // The value of the option just taken when it has one: given as
+    // "--name=value", or the next argument when that is a number.
+    std::optional<std::string> numberValue() {
+        if (m_inlineValue) {
+            std::string v = std::move(*m_inlineValue);
+            m_inlineValue.reset();
+            return v;
+        }
+        if (m_next >= m_argc || m_endOfOptions)
+            return std::nullopt;
+        const std::string_view next = m_argv[m_next];
+        double v = 0;
+        const auto [end, ec] = std::from_chars(next.data(), next.data() + next.size(), v);
+        if (next.empty() || ec != std::errc{} || end != next.data() + next.size())
+            return std::nullopt;
+        ++m_next;
+        return std::string(next);
     }
 
     // A flag must not carry "=value".
@@ -341,6 +365,9 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
             o.presses.push_back(ParsePress(args.value(arg), kRightButton, arg));
         } else if (arg == "--max-error") {
             o.maxError = ParsePositive("--max-error", args.value(arg));
+        } else if (arg == "--true-scale") {
+            const std::optional<std::string> value = args.numberValue();
+            o.trueScale = value ? ParsePositive("--true-scale", *value) : 1.0;
         } else if (!forEstimate && arg == "--project") {
             o.project = args.value(arg);
         } else if (!forEstimate && arg == "--save-project") {
@@ -348,6 +375,13 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         } else {
             Unknown(arg);
         }
+    }
+    if (o.trueScale) {
+        if (o.given & (kGivenSize | kGivenHeight))
+            throw UsageError("--true-scale sets the size and height; give it without --size and "
+                             "--height");
+        o.aspect = TerrainAspect::Image;
+        o.given |= kGivenAspect | kGivenSize | kGivenHeight;
     }
     if (forEstimate)
         return o;
@@ -384,9 +418,6 @@ EstimateOptions ParseEstimate(ArgCursor& args, bool& help) {
     o.quads = run.quads;
     if (help)
         return o;
-    // The uniform count does not depend on the terrain; only an adaptive one does.
-    if (haveImage && !run.maxError)
-        throw UsageError("estimate: an image is read only with --max-error");
     if (haveImage)
         o.terrain = std::move(run);
     else if (!imageOption.empty())

@@ -66,6 +66,9 @@ struct GenerateOptions {
     // is split only while the terrain departs from it by more than this
     // (output height units, MaxErrorInRange).
     std::optional<double> maxError;
+    // --true-scale: the size and height of the georeferenced elevation raster
+    // in metres, its relief times this exaggeration; proportions kept.
+    std::optional<double> trueScale;
     // --project: the document comes from this project file (then image is
     // empty until the project names it); the settings in given override it,
     // and presses apply after its lattice.
@@ -81,7 +84,8 @@ struct EstimateOptions {
     int density = kDefaultPaMax;
     bool quads = kDefaultQuadMode;
     // estimate IMAGE ...: the settings of a generate run on that image (output
-    // options excepted), with which the count of an adaptive run is made.
+    // options excepted), with which the count of an adaptive run is made; the
+    // range of an elevation raster is printed too.
     std::optional<GenerateOptions> terrain;
 };
 

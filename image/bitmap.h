@@ -7,9 +7,15 @@
 // pixel, red + green + blue in the file's own units, with levelMax() = 3 x the
 // channel maximum. Its 8-bit pixels are then only the reduction for display.
 // An 8-bit picture keeps no levels: its level is r + g + b out of 765.
+//
+// An elevation raster (a TIFF of measured heights) keeps instead a height
+// fraction per pixel, (value - minimum) / (maximum - minimum) in full double
+// precision, with what the file says of its range and place (Elevation). Its
+// pixels are the fractions as 8-bit grey, for display only.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -30,6 +36,25 @@ inline constexpr std::uint32_t kRgbLevelMax = 765;
 inline std::uint8_t ScaleTo8Bits(std::uint32_t value, std::uint32_t max) {
     return std::uint8_t((value * 255 + max / 2) / max);
 }
+
+// How a raster's pixels are measured on the ground.
+enum class GroundUnits : std::uint8_t {
+    None,    // not georeferenced, or in units we cannot turn into metres
+    Metres,  // a projected system: pixel sizes in metres
+    Degrees, // a geographic system: pixel sizes in degrees of longitude and latitude
+};
+
+// What an elevation raster tells of itself: its range in metres and, when it
+// is georeferenced, the size of its pixels on the ground.
+struct Elevation {
+    double minimum = 0; // the lowest valid sample, in metres
+    double maximum = 0; // the highest, above minimum
+    GroundUnits units = GroundUnits::None;
+    double pixelWidth = 0;     // along a row, in units (> 0 when units is not None)
+    double pixelHeight = 0;    // along a column, in units
+    double centreLatitude = 0; // degrees, for Degrees: where the raster's centre lies
+    std::string notGeoreferenced; // with units None: why, in Japanese
+};
 
 class Bitmap {
   public:
@@ -71,12 +96,26 @@ class Bitmap {
         m_levelMax = levelMax;
     }
 
+    // Row-major height fractions in 0..1, or null for a picture of levels.
+    const double* heights() const { return m_heights.empty() ? nullptr : m_heights.data(); }
+    // What the raster says of its range and place; null for a picture of levels.
+    const Elevation* elevation() const { return m_heights.empty() ? nullptr : &m_elevation; }
+
+    // Makes the picture an elevation raster: width() x height() fractions in
+    // 0..1. The caller guarantees both; the TIFF reader does.
+    void setHeights(std::vector<double> heights, Elevation elevation) {
+        m_heights = std::move(heights);
+        m_elevation = std::move(elevation);
+    }
+
   private:
     int m_width = 0;
     int m_height = 0;
     std::vector<Rgb> m_pixels;
     std::vector<std::uint32_t> m_levels; // empty for an 8-bit picture
     std::uint32_t m_levelMax = kRgbLevelMax;
+    std::vector<double> m_heights; // empty unless an elevation raster
+    Elevation m_elevation;
 };
 
 } // namespace talorin

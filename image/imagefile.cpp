@@ -6,13 +6,14 @@
 #include "image/filebytes.h"
 #include "image/png.h"
 #include "image/pnm.h"
+#include "image/tiff.h"
 #include "base/error.h"
 
 namespace talorin {
 namespace {
 
 constexpr const char* kUnknownKindText =
-    "読める画像ファイルではありません（読めるのは BMP、PNG、PGM、PPM です）";
+    "読める画像ファイルではありません（読めるのは BMP、PNG、PGM、PPM、TIFF です）";
 
 // The longest file any reader accepts: a 16-bit RGBA PNG under the pixel cap
 // stored without compression, plus room for other chunks. A BMP keeps its own
@@ -28,6 +29,8 @@ ImageKind SniffImageKind(const std::uint8_t* data, std::size_t size) {
         return ImageKind::Png;
     if (LooksLikePnm(data, size))
         return ImageKind::Pnm;
+    if (LooksLikeTiff(data, size))
+        return ImageKind::Tiff;
     return ImageKind::Unknown;
 }
 
@@ -39,6 +42,8 @@ Bitmap DecodeImage(const std::uint8_t* data, std::size_t size) {
         return DecodePng(data, size);
     case ImageKind::Pnm:
         return DecodePnm(data, size);
+    case ImageKind::Tiff:
+        return DecodeTiff(data, size);
     case ImageKind::Unknown:
         break;
     }

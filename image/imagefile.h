@@ -1,5 +1,5 @@
 #pragma once
-// Opening a contour image of any kind we read: BMP, PNG, and binary PGM/PPM. The
+// Opening a contour image of any kind we read: BMP, PNG, binary PGM/PPM and TIFF. The
 // kind is told by the file's first bytes, never by its name, so a PNG named
 // .bmp opens as a PNG.
 
@@ -11,10 +11,11 @@
 
 namespace talorin {
 
-enum class ImageKind { Unknown, Bmp, Png, Pnm };
+enum class ImageKind { Unknown, Bmp, Png, Pnm, Tiff };
 
 // The kind the data's first bytes announce: "BM" a BMP, the PNG signature a PNG,
-// "P1" to "P7" a Netpbm file (only P5 and P6 decode). Unknown otherwise.
+// "P1" to "P7" a Netpbm file (only P5 and P6 decode), "II*\0", "MM\0*" or
+// their BigTIFF forms a TIFF. Unknown otherwise.
 ImageKind SniffImageKind(const std::uint8_t* data, std::size_t size);
 
 // Decodes a whole file held in memory by its kind. Throws talorin::Error with a

@@ -46,6 +46,10 @@ double HeightTable::profileHeight(double level) const {
     return CheckedMul(ShapeCurve(m_shapeMode, level / double(m_levelMax), m_e), m_maxHeight);
 }
 
+double HeightTable::fractionHeight(double fraction) const {
+    return CheckedMul(ShapeCurve(m_shapeMode, fraction, m_e), m_maxHeight);
+}
+
 void HeightTable::compute(std::uint32_t level) const {
     std::uint8_t state = kKnown;
     try {
@@ -60,7 +64,8 @@ void HeightTable::compute(std::uint32_t level) const {
 }
 
 VertexSampler::VertexSampler(const Talorin_Args& args)
-    : m_pixels(args.Bitmap->data()), m_levels(args.Bitmap->levels()), m_width(args.Bitmap->width()),
+    : m_pixels(args.Bitmap->data()), m_levels(args.Bitmap->levels()),
+      m_fractions(args.Bitmap->heights()), m_width(args.Bitmap->width()),
       m_spanX(args.Bitmap->width() - 1), m_spanY(args.Bitmap->height() - 1),
       m_heights(args.ShapeMode, args.CurveLevel, args.MaxHeight, args.Bitmap->levelMax()),
       m_table(m_heights.entries()) {
@@ -70,6 +75,7 @@ VertexSampler::VertexSampler(const Talorin_Args& args)
     m_sizeU = args.Size;
     m_sizeV = args.Size;
     m_bilinear = args.Sampling == HeightSampling::Bilinear;
+    m_otherRule = m_bilinear || m_fractions != nullptr;
     if (args.Aspect == TerrainAspect::Image && m_spanX != m_spanY) {
         // One pixel step on both axes: the longer side spans Size, the
         // shorter its share of it (a ratio below 1, which cannot overflow).
@@ -84,6 +90,62 @@ VertexSampler::VertexSampler(const Talorin_Args& args)
     }
     m_halfX = m_sizeV / 2;
     m_halfY = m_sizeU / 2;
+}
+
+namespace {
+
+// The value at(c, r) interpolated between the four pixels around p, its
+// position clamped into the image (spans = size - 1); false for a position
+// not finite.
+template <typename At>
+bool Interpolate(MeshPoint p, int spanX, int spanY, At&& at, double& value) {
+    if (!std::isfinite(p.X) || !std::isfinite(p.Y))
+        return false;
+    const double x = std::min(std::max(p.X, 0.0), double(spanX));
+    const double y = std::min(std::max(p.Y, 0.0), double(spanY));
+    const int c0 = static_cast<int>(x);
+    const int r0 = static_cast<int>(y);
+    const int c1 = std::min(c0 + 1, spanX);
+    const int r1 = std::min(r0 + 1, spanY);
+    const double fx = x - c0;
+    const double fy = y - r0;
+    const double v00 = at(c0, r0), v10 = at(c1, r0);
+    const double v01 = at(c0, r1), v11 = at(c1, r1);
+    const double top = v00 + (v10 - v00) * fx;
+    const double bottom = v01 + (v11 - v01) * fx;
+    value = top + (bottom - top) * fy;
+    return true;
+}
+
+} // namespace
+
+bool VertexSampler::fractionAt(MeshPoint p, double& fraction) const {
+    const auto at = [this](int c, int r) {
+        return m_fractions[std::size_t(r) * std::size_t(m_width) + std::size_t(c)];
+    };
+    if (m_bilinear)
+        return Interpolate(p, m_spanX, m_spanY, at, fraction);
+    const double column = RoundHalfEven(p.X);
+    const double row = RoundHalfEven(p.Y);
+    if (!FitsInt32(column) || !FitsInt32(row))
+        return false;
+    fraction = at(WrapIndex(static_cast<int>(column), m_spanX),
+                  WrapIndex(static_cast<int>(row), m_spanY));
+    return true;
+}
+
+bool VertexSampler::otherHeight(MeshPoint p, double& z) const {
+    if (m_fractions == nullptr)
+        return smoothHeight(p, z);
+    double fraction = 0;
+    if (!fractionAt(p, fraction))
+        return false;
+    try {
+        z = m_heights.fractionHeight(fraction);
+    } catch (const FloatFault&) {
+        return false;
+    }
+    return std::isfinite(z);
 }
 
 bool VertexSampler::smoothLevel(MeshPoint p, double& level) const {
@@ -139,7 +201,18 @@ MeshVertex VertexSampler::checkedVertex(MeshPoint p) const {
     const double b = CheckedMul(p.Y, m_sH);
     out.X = CheckedSub(b, m_halfX);
     out.Y = CheckedSub(a, m_halfY);
-    if (m_bilinear) {
+    if (m_fractions != nullptr) {
+        double fraction = 0;
+        if (m_bilinear) {
+            if (!fractionAt(p, fraction))
+                throw FloatFault(kInvalidOperationText);
+        } else {
+            const int c = WrapIndex(RoundToInt32(p.X), m_spanX);
+            const int r = WrapIndex(RoundToInt32(p.Y), m_spanY);
+            fraction = m_fractions[std::size_t(r) * std::size_t(m_width) + std::size_t(c)];
+        }
+        out.Z = m_heights.fractionHeight(fraction);
+    } else if (m_bilinear) {
         double level = 0;
         if (!smoothLevel(p, level))
             throw FloatFault(kInvalidOperationText);

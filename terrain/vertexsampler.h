@@ -82,6 +82,10 @@ class HeightTable {
     // the bits height() gives it.
     double profileHeight(double level) const;
 
+    // The height of a fraction of the full height (0..1) through the profile
+    // with every step checked; throws FloatFault. Elevation rasters read this.
+    double fractionHeight(double fraction) const;
+
   private:
     void compute(std::uint32_t level) const;
 
@@ -120,8 +124,8 @@ class VertexSampler {
     // The height alone of image point p, the bits vertex() gives as Z,
     // unchecked. False when it is not finite or p cannot be rounded to a pixel.
     bool height(MeshPoint p, double& z) const {
-        if (m_bilinear)
-            return smoothHeight(p, z);
+        if (m_otherRule)
+            return otherHeight(p, z);
         std::uint32_t level = 0;
         if (!levelOf(p, level))
             return false;
@@ -163,6 +167,13 @@ class VertexSampler {
     // height() of the bilinear rule.
     bool smoothHeight(MeshPoint p, double& z) const;
 
+    // The height fraction of an elevation raster at p: the pixel's, or
+    // interpolated as smoothLevel does; false where height() gives false.
+    bool fractionAt(MeshPoint p, double& fraction) const;
+
+    // height() of every rule but nearest levels: bilinear, elevation rasters.
+    bool otherHeight(MeshPoint p, double& z) const;
+
     // The height of an interpolated level, checked: a whole level reads the
     // table (the same bits the profile gives it), others go through the
     // profile. Throws FloatFault with the text of its fault.
@@ -177,12 +188,14 @@ class VertexSampler {
 
     const Rgb* m_pixels;
     const std::uint32_t* m_levels; // null for an 8-bit image: its level is r + g + b
+    const double* m_fractions;     // non-null for an elevation raster, which has no levels
     int m_width;
     int m_spanX; // width - 1
     int m_spanY; // height - 1
     HeightTable m_heights;
     const std::atomic<double>* m_table; // m_heights.entries()
     bool m_bilinear = false;
+    bool m_otherRule = false; // bilinear, or an elevation raster
     double m_sW = 0;
     double m_sH = 0;
     double m_sizeU = 0; // the extent of the image's columns (output y)

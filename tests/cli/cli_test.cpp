@@ -29,6 +29,7 @@
 #include "tests/support/clirun.h"
 #include "tests/support/pngfile.h"
 #include "tests/support/tempfolder.h"
+#include "tests/support/tiffbytes.h"
 
 namespace {
 
@@ -510,7 +511,7 @@ TEST_F(Cli, BadCommandLinesAreUsageErrors) {
         {"generate", "img.bmp", "-o", ""},
         {"estimate", "--size", "5"},
         {"estimate", "--depth", "99999999999"},
-        {"estimate", "extra"},
+        {"estimate", "extra", "more"},
         {"list"},
         {"list", "a.suf", "b.suf"},
         {"resave", "a.suf"},
@@ -926,6 +927,55 @@ TEST_F(Cli, EndlessInputEnds) {
     EXPECT_EQ(r.err, "形状データの文法が1行において変です。\n");
 }
 
+// --- TIFF and true scale --------------------------------------------------------
+
+// Plain grey TIFFs take exactly the path of the same samples as BMP or 16-bit PNG.
+TEST_F(Cli, GreyTiffsGiveTheBytesOfTheSameSamplesAsBmpAndPng) {
+    const int w = 9, h = 7;
+    std::string grey8, grey16;
+    testsupport::PngWriter png;
+    png.width = w;
+    png.height = h;
+    png.bitDepth = 16;
+    for (int i = 0; i < w * h; ++i) {
+        const std::uint16_t v = std::uint16_t(i * 1031 % 65536);
+        grey8 += char(i * 37 % 256);
+        grey16 += std::string{char(v & 0xFF), char(v >> 8)};
+        png.samples.push_back(v);
+    }
+    WriteBmp(path("a.bmp"), w, h, [&](int x, int y) {
+        const auto g = std::uint8_t(grey8[std::size_t(y * w + x)]);
+        return Rgb{g, g, g};
+    });
+    WriteFile(path("a.tif"), testsupport::TiffBytes(testsupport::TiffRasterFields(w, h, 8, 1, grey8.size()), grey8));
+    WriteFile(path("b.png"), png.build());
+    WriteFile(path("b.tif"), testsupport::TiffBytes(testsupport::TiffRasterFields(w, h, 16, 1, grey16.size()), grey16));
+    for (const auto& [tiff, other] : {std::pair{"a.tif", "a.bmp"}, std::pair{"b.tif", "b.png"}}) {
+        const std::vector<std::string> common = {"--depth", "2", "--object", "x", "-o", "-"};
+        std::vector<std::string> a = {"generate", tiff}, b = {"generate", other};
+        a.insert(a.end(), common.begin(), common.end());
+        b.insert(b.end(), common.begin(), common.end());
+        const RunResult ra = run(a), rb = run(b);
+        ASSERT_EQ(ra.status, 0) << ra.err;
+        EXPECT_EQ(ra.out, rb.out) << tiff;
+    }
+}
+
+TEST_F(Cli, TrueScaleNeedsGeoreferencingAndEstimatePrintsTheRange) {
+    const std::string sample = std::string(TALORIN_SAMPLES_DIR) + "/mountain-dem.tif";
+    const RunResult estimate = run({"estimate", sample});
+    ASSERT_EQ(estimate.status, 0) << estimate.err;
+    EXPECT_EQ(estimate.out, "256\n標高 312.0 – 2,179.0 m\n");
+    WriteWhiteBmp(path("w.bmp"), 5, 5);
+    const RunResult flat = run({"generate", "w.bmp", "--true-scale", "2"});
+    EXPECT_EQ(flat.status, 1);
+    EXPECT_NE(flat.err.find("実寸にできません"), std::string::npos) << flat.err;
+    WriteFile(path("cut.tif"), std::string("II*\0\x08\0\0\0\x01", 9));
+    const RunResult cut = run({"generate", "cut.tif"});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("cut.tif を読み込めません"), std::string::npos) << cut.err;
+}
+
 } // namespace
 
 // --- adaptive depth -----------------------------------------------------------------
@@ -987,7 +1037,6 @@ TEST_F(Cli, AdaptiveOptionsThatMakeNoSenseAreUsageErrors) {
         {"estimate", "--size", "100"},           // so do the terrain's settings
         {"estimate", "hill.bmp", "-o", "x.suf"}, // estimate writes nothing
         {"estimate", "hill.bmp", "other.bmp", "--max-error", "2"},
-        {"estimate", "hill.bmp"}, // the uniform count needs no image
     };
     for (const auto& args : cases) {
         const RunResult r = run(args);
