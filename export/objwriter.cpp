@@ -1,20 +1,18 @@
 #include "export/objwriter.h"
 
 #include <charconv>
+#include <algorithm>
 #include <cstring>
+#include <future>
 #include <vector>
 
 #include "export/exportbytes.h"
 #include "base/numbercache.h"
+#include "base/slices.h"
 
 namespace talorin {
 
 namespace {
-
-// The shortest text that reads back as v (at most 24 characters).
-std::size_t ShortestText(double v, char* out) {
-    return std::size_t(std::to_chars(out, out + vesk::kMaxNumberText, v).ptr - out);
-}
 
 // Points of a lattice share their row and column coordinates (and so their
 // texture coordinates) with many others, and finding the shortest text is the
@@ -52,50 +50,57 @@ std::string MaterialName(const TerrainMesh& mesh) {
 
 void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const vesk::ByteSink& sink) {
     const bool uv = HasUv(mesh);
-    const std::vector<Vec3> normals = VertexNormals(mesh);
+    // The normals are found while the positions and texture coordinates are
+    // formatted and written: they are only needed from the "vn" lines on.
+    const std::shared_future<std::vector<Vec3>> normals =
+        vesk::StartAsync([&mesh] { return VertexNormals(mesh); }).share();
     BufferedSink out(sink);
     out.write("# Talorin " TALORIN_VERSION ", Y up\n");
     if (!mtlFileName.empty())
         out.write("mtllib " + mtlFileName + "\n");
     out.write("o " + NameForExport(mesh.ObjName) + "\n");
+    const std::string material = "usemtl " + MaterialName(mesh) + "\n";
+
+    // One run of items, so that formatting never waits for a section to be
+    // written out before the next begins: the "v" lines, the "vt" lines (with
+    // UV), the "vn" lines, then the polygons.
     const std::size_t vertexCount = mesh.Vertices.size();
-    WriteFormattedInParallel(
-        out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
+    const std::size_t uvStart = vertexCount;
+    const std::size_t normalStart = uvStart + (uv ? vertexCount : 0);
+    const std::size_t faceStart = normalStart + vertexCount;
+    const std::size_t count = faceStart + mesh.polygonCount();
+    try {
+        WriteFormattedInParallel(out, count, [&](std::size_t first, std::size_t last,
+                                                 std::string& text) {
             // Room for the whole block: growing it would copy it again and again.
-            text.reserve((last - first) * 72);
-            // The image's columns and rows, one cache each per block.
-            NumberTexts across, along;
-            for (std::size_t i = first; i < last; ++i) {
+            const std::size_t faces = last - std::min(last, std::max(first, faceStart));
+            const std::size_t lineBytes =
+                faces > 0 ? 2 + 36 * std::size_t(mesh.cornerCount(last - 1 - faceStart)) : 0;
+            text.reserve((last - first - faces) * 72 + faces * lineBytes);
+            // The image's columns and rows and the heights, one cache each per block.
+            NumberTexts across, along, heights;
+            for (std::size_t i = first; i < std::min(last, uvStart); ++i) {
                 const Vec3 p = ToYUp(PositionOf(mesh.Vertices[i]));
-                PutLine(text, "v", {p.x, p.y, p.z}, {&across, nullptr, &along});
+                PutLine(text, "v", {p.x, p.y, p.z}, {&across, &heights, &along});
             }
-        });
-    if (uv)
-        WriteFormattedInParallel(
-            out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
-                // Room for the whole block: growing it would copy it again and again.
-                text.reserve((last - first) * 72);
-                NumberTexts across, along;
-                for (std::size_t i = first; i < last; ++i) {
-                    const MeshVertex& v = mesh.Vertices[i];
-                    PutLine(text, "vt", {v.U / 255, 1 - v.V / 255}, {&across, &along});
+            for (std::size_t i = std::max(first, uvStart); i < std::min(last, normalStart); ++i) {
+                const MeshVertex& v = mesh.Vertices[i - uvStart];
+                PutLine(text, "vt", {v.U / 255, 1 - v.V / 255}, {&across, &along});
+            }
+            if (last > normalStart && first < faceStart) {
+                // A copy of its own: each thread waits through its own future.
+                const std::shared_future<std::vector<Vec3>> mine = normals;
+                const std::vector<Vec3>& vertexNormals = mine.get();
+                for (std::size_t i = std::max(first, normalStart); i < std::min(last, faceStart);
+                     ++i) {
+                    const Vec3 n = ToYUp(vertexNormals[i - normalStart]);
+                    PutLine(text, "vn", {n.x, n.y, n.z}, {nullptr, nullptr, nullptr});
                 }
-            });
-    WriteFormattedInParallel(
-        out, vertexCount, [&](std::size_t first, std::size_t last, std::string& text) {
-            // Room for the whole block: growing it would copy it again and again.
-            text.reserve((last - first) * 72);
-            for (std::size_t i = first; i < last; ++i) {
-                const Vec3 n = ToYUp(normals[i]);
-                PutLine(text, "vn", {n.x, n.y, n.z}, {nullptr, nullptr, nullptr});
             }
-        });
-    out.write("usemtl " + MaterialName(mesh) + "\n");
-    WriteFormattedInParallel(
-        out, mesh.polygonCount(), [&](std::size_t first, std::size_t last, std::string& text) {
-            // Room for the whole block: growing it would copy it again and again.
-            text.reserve((last - first) * (2 + 36 * std::size_t(mesh.cornerCount(first))));
-            for (std::size_t p = first; p < last; ++p) {
+            if (first <= faceStart && faceStart < last)
+                text += material;
+            for (std::size_t p = std::max(first, faceStart) - faceStart; p + faceStart < last;
+                 ++p) {
                 const std::uint32_t* c = mesh.corners(p);
                 const std::size_t n = mesh.cornerCount(p);
                 // Each corner takes at most " i/i/i" with 10 digits per index;
@@ -108,9 +113,9 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
                 for (std::size_t i = 0; i < n; ++i) {
                     // The same index three times: format it once.
                     char digits[24];
-                    const char* const last =
+                    const char* const end =
                         PutIndex(digits, digits + sizeof digits, std::uint64_t(c[i]) + 1);
-                    const std::size_t length = std::size_t(last - digits);
+                    const std::size_t length = std::size_t(end - digits);
                     *at++ = ' ';
                     std::memcpy(at, digits, length);
                     at += length;
@@ -127,6 +132,14 @@ void WriteObj(const TerrainMesh& mesh, const std::string& mtlFileName, const ves
                 text.append(line, std::size_t(at - line));
             }
         });
+    } catch (...) {
+        // The normals still read the mesh: let them finish first.
+        normals.wait();
+        throw;
+    }
+    // A mesh without vertices still has its material line before the (no) polygons.
+    if (count == faceStart)
+        out.write(material);
     out.flush();
 }
 

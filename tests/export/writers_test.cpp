@@ -13,6 +13,11 @@
 #include "export/plywriter.h"
 #include "export/stlwriter.h"
 #include "base/error.h"
+#include "export/exportbytes.h"
+
+#include <charconv>
+#include <limits>
+#include <random>
 
 namespace {
 
@@ -122,6 +127,30 @@ TEST(Exporters, ObjWritesShortestRoundTripNumbersInTheYUpFrame) {
     EXPECT_EQ(plain.find("vt "), std::string::npos);
     EXPECT_EQ(plain.find("mtllib"), std::string::npos);
     EXPECT_NE(plain.find("\nf 1//1 5//5 6//6 2//2\n"), std::string::npos);
+}
+
+// The OBJ writer's own formatter must give the library's bytes for every
+// double: random bit patterns, whole numbers past 2^53 (written in full),
+// powers of ten and their neighbours (where fixed and scientific trade
+// places), subnormals and the special values.
+TEST(Exporters, ShortestTextIsTheLibrarysText) {
+    std::mt19937_64 random(24);
+    std::vector<double> values = {0.0, -0.0, 5e-324, 1e23, 9007199254740993.0 * 1024,
+                                  std::numeric_limits<double>::infinity(), std::nan("")};
+    for (int k = 0; k < 300000; ++k) {
+        const std::uint64_t bits = random();
+        values.push_back(std::bit_cast<double>(bits));
+        values.push_back(std::ldexp(double(bits >> 11), int(bits % 160) - 100));
+    }
+    for (int e = -325; e <= 308; ++e)
+        for (const double p : {std::pow(10.0, e), 3 * std::pow(10.0, e)})
+            values.insert(values.end(), {p, std::nextafter(p, 0.0), std::nextafter(p, 1e308)});
+    for (const double v : values) {
+        char expected[64], actual[64];
+        const auto length = std::size_t(std::to_chars(expected, expected + 64, v).ptr - expected);
+        ASSERT_EQ(std::string(actual, talorin::ShortestText(v, actual)),
+                  std::string(expected, length));
+    }
 }
 
 TEST(Exporters, FacesStayCounterClockwiseSeenFromAbove) {
