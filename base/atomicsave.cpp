@@ -33,47 +33,47 @@ namespace vesk {
 std::string SystemErrorText(int error) {
     switch (error) {
     case ENOENT:
-        return "フォルダーが見つかりません";
+        return talorin::Text(talorin::Msg::ErrFolderNotFound);
     case EACCES:
     case EPERM:
-        return "アクセスが拒否されました";
+        return talorin::Text(talorin::Msg::ErrAccessDenied);
     case ENOSPC:
-        return "ディスクの空き容量が足りません";
+        return talorin::Text(talorin::Msg::ErrDiskFull);
     case EDQUOT:
-        return "ディスク容量の割り当てを超えました";
+        return talorin::Text(talorin::Msg::ErrQuota);
     case EFBIG:
-        return "ファイルが大きすぎます";
+        return talorin::Text(talorin::Msg::ErrFileTooLarge);
     case EROFS:
-        return "読み取り専用のファイルシステムです";
+        return talorin::Text(talorin::Msg::ErrReadOnly);
     case EISDIR:
-        return "フォルダーです";
+        return talorin::Text(talorin::Msg::ErrIsFolder);
     case ENOTDIR:
-        return "パスの途中にフォルダーでないものがあります";
+        return talorin::Text(talorin::Msg::ErrNotFolder);
     case ENXIO:
     case ENODEV:
-        return "デバイスまたはアドレスがありません";
+        return talorin::Text(talorin::Msg::ErrNoDevice);
     case ENAMETOOLONG:
-        return "ファイル名が長すぎます";
+        return talorin::Text(talorin::Msg::ErrNameTooLong);
     case ELOOP:
-        return "シンボリックリンクのたどりが多すぎます";
+        return talorin::Text(talorin::Msg::ErrTooManySymlinks);
     case EMLINK:
-        return "リンクが多すぎます";
+        return talorin::Text(talorin::Msg::ErrTooManyLinks);
     case EPIPE:
-        return "読み取る側が閉じられました";
+        return talorin::Text(talorin::Msg::ErrPipeClosed);
     case EBUSY:
     case ETXTBSY:
-        return "使用中です";
+        return talorin::Text(talorin::Msg::ErrBusy);
     case EIO:
-        return "入出力エラーが起きました";
+        return talorin::Text(talorin::Msg::ErrIo);
     case ENOMEM:
-        return "メモリーが足りません";
+        return talorin::Text(talorin::Msg::NotEnoughMemory);
     default:
-        return "エラー番号 " + std::to_string(error) + " のエラーが起きました";
+        return talorin::Text(talorin::Msg::ErrNumber, {std::to_string(error)});
     }
 }
 
 std::string WriteErrorText(const std::string& fileName, int error) {
-    return "ファイル " + ValidUtf8(fileName) + " に書き込めませんでした: " + SystemErrorText(error);
+    return talorin::Text(talorin::Msg::CannotWrite, {ValidUtf8(fileName), SystemErrorText(error)});
 }
 
 bool WriteAll(int fd, std::string_view bytes) {

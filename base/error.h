@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/messages.h"
+
 namespace talorin {
 
 enum class ErrorKind {
@@ -18,7 +20,7 @@ enum class ErrorKind {
 };
 
 // The one text for running out of memory, whoever runs out.
-inline constexpr const char* kOutOfMemoryText = "メモリーが枯渇しました。";
+inline const char* const kOutOfMemoryText = MessageText(Msg::OutOfMemory, ProgramLanguage()).data();
 
 class Error : public std::runtime_error {
   public:
@@ -40,8 +42,9 @@ class FloatFault : public Error {
     explicit FloatFault(const std::string& text) : Error(ErrorKind::FloatFault, text) {}
 };
 
-inline constexpr const char* kDivideByZeroText = "0 による浮動小数点数除算";
-inline constexpr const char* kInvalidOperationText = "不正な浮動小数点数演算命令";
-inline constexpr const char* kOverflowText = "浮動小数点数のオーバーフロー";
+inline const char* const kDivideByZeroText = MessageText(Msg::DivideByZero, ProgramLanguage()).data();
+inline const char* const kInvalidOperationText =
+    MessageText(Msg::InvalidOperation, ProgramLanguage()).data();
+inline const char* const kOverflowText = MessageText(Msg::Overflow, ProgramLanguage()).data();
 
 } // namespace talorin

@@ -408,7 +408,7 @@ bool ParseSufNumber(std::string_view text, double& out) {
 double TextToFloat(std::string_view textUtf8) {
     double value;
     if (!ParseSufNumber(textUtf8, value))
-        throw talorin::Error("'" + std::string(textUtf8) + "' は浮動小数点数ではありません");
+        throw talorin::Error(talorin::Text(talorin::Msg::NotANumber, {textUtf8}));
     return value;
 }
 

@@ -18,8 +18,7 @@ class Converter {
   public:
     Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {
         if (m_cd == reinterpret_cast<iconv_t>(-1))
-            throw talorin::Error(std::string("文字コード変換 (") + from + " から " + to +
-                                 ") を使えません");
+            throw talorin::Error(talorin::Text(talorin::Msg::NoConverter, {from, to}));
     }
     ~Converter() { iconv_close(m_cd); }
     Converter(const Converter&) = delete;
@@ -84,8 +83,8 @@ std::string Cp932FromUtf8(std::string_view utf8) {
     for (std::size_t i = 0; i < utf8.size();) {
         const std::size_t length = Utf8SequenceLength(bytes + i, utf8.size() - i);
         if (length == 0)
-            throw talorin::Error("UTF-8 として正しくない文字列です (" + std::to_string(i + 1) +
-                                 " バイト目の " + HexByte(bytes[i]) + ")");
+            throw talorin::Error(talorin::Text(talorin::Msg::BadUtf8,
+                                              {std::to_string(i + 1), HexByte(bytes[i])}));
         i += length;
     }
 
@@ -100,8 +99,8 @@ std::string Cp932FromUtf8(std::string_view utf8) {
             continue;
         const std::size_t length =
             Utf8SequenceLength(reinterpret_cast<const unsigned char*>(in), inLeft);
-        throw talorin::Error("「" + std::string(in, length == 0 ? 1 : length) +
-                             "」は Shift-JIS (CP932) に変換できない文字です");
+        throw talorin::Error(talorin::Text(talorin::Msg::NotCp932,
+                                          {std::string_view(in, length == 0 ? 1 : length)}));
     }
     out.resize(out.size() - outLeft);
     return out;

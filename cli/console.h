@@ -12,7 +12,7 @@
 namespace talorin::cli {
 
 // How messages name standard output.
-inline constexpr const char* kStandardOutputName = kStandardOutputText;
+inline const char* const kStandardOutputName = kStandardOutputText;
 
 // Writes text as one line on stderr: line breaks inside it become spaces, so
 // that every failure is exactly one line, and bytes that are not UTF-8 (from

@@ -100,13 +100,11 @@ void LoadProject(TerrainDocument& doc, GenerateOptions& o) {
     const ProjectState project = ReadProjectFile(*o.project);
     const std::string imageFile = LocateProjectImage(project, *o.project);
     if (imageFile.empty())
-        throw Error("プロジェクトファイル " + *o.project + " の画像 " + project.imagePath +
-                    " が見つかりません");
+        throw Error(Text(Msg::ProjectImageMissing, {*o.project, project.imagePath}));
     bool hashMatches = true;
     Bitmap image = LoadProjectImage(project, imageFile, hashMatches);
     if (!hashMatches)
-        PrintError("警告: 画像 " + imageFile +
-                   " の内容がプロジェクトを保存したときと違います。高さが変わっています");
+        PrintError(Text(Msg::ProjectImageChanged, {imageFile}));
     ApplyProject(doc, project, std::move(image), BaseFileName(imageFile));
     o.image = imageFile;
     if (!o.maxError && project.adaptive)

@@ -34,9 +34,7 @@ void CheckFloat32Points(const TerrainMesh& mesh, const char* formatName) {
             if (!std::isfinite(float(c))) {
                 char text[32];
                 const std::string value(text, std::to_chars(text, text + sizeof text, c).ptr);
-                throw Error(std::string(formatName) +
-                            " 形式では書けません: 地形に 32 ビット浮動小数点数の範囲を超える点があります"
-                            " (座標 " + value + ")");
+                throw Error(Text(Msg::OutOfFloat, {formatName, value}));
             }
 }
 

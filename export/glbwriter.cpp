@@ -37,7 +37,7 @@ struct View {
 void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSink& sink) {
     const std::uint64_t triangles = TriangleCount(mesh);
     if (triangles == 0)
-        throw Error("glb 形式では書けません: 地形に三角形がありません");
+        throw Error(Text(Msg::GlbNoTriangles));
     const bool uv = HasUv(mesh);
     const std::size_t vertexCount = mesh.Vertices.size();
     // 65535 is the restart marker, which no index may use.
@@ -61,8 +61,7 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
         for (int k = 0; k < 3; ++k) {
             const float f = float(coordinates[k]);
             if (!std::isfinite(f))
-                throw Error("glb 形式では書けません: "
-                            "地形に 32 ビット浮動小数点数の範囲を超える点があります");
+                throw Error(Text(Msg::GlbOutOfFloat));
             lo[k] = std::min(lo[k], f);
             hi[k] = std::max(hi[k], f);
         }
@@ -162,7 +161,7 @@ void WriteGlb(const TerrainMesh& mesh, const Bitmap* texture, const vesk::ByteSi
 
     const std::uint64_t total = 12 + 8 + json.size() + 8 + binLength;
     if (total > std::numeric_limits<std::uint32_t>::max())
-        throw Error("glb 形式では書けません: 地形が大きすぎます (glb ファイルは 4 GiB まで)");
+        throw Error(Text(Msg::GlbTooLarge));
 
     BufferedSink out(sink);
     out.put32(kGlbMagic);

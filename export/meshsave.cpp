@@ -37,7 +37,7 @@ vesk::ByteProducer Producer(ExportFormat format, const TerrainMesh& mesh,
         case ExportFormat::Suf:
             break;
         }
-        throw Error(".suf 形式はこの書き出しでは書けません");
+        throw Error(Text(Msg::SufNotExport));
     };
 }
 
@@ -110,13 +110,9 @@ void SaveMeshExport(ExportFormat format, const std::string& fileName, const Terr
     std::string mtlFileName = obj.stem().string() + ".mtl";
     const fs::path mtl = folder / mtlFileName;
     if (mtl == obj)
-        throw Error("ファイル " + vesk::ValidUtf8(fileName) +
-                    " に書き込めませんでした: OBJ ファイルが自分のマテリアルファイルになります "
-                    "(拡張子 .mtl 以外の名前を付けてください)");
+        throw Error(Text(Msg::ObjIsOwnMtl, {vesk::ValidUtf8(fileName)}));
     if (SameFile(mtl, texture.file))
-        throw Error("ファイル " + vesk::ValidUtf8(mtl.string()) +
-                    " に書き込めませんでした: "
-                    "等高線画像そのものです (OBJ ファイルに別の名前を付けてください)");
+        throw Error(Text(Msg::MtlIsImage, {vesk::ValidUtf8(mtl.string())}));
     const std::string texturePath = HasUv(mesh) ? TexturePath(folder, texture.file) : "";
     const vesk::ByteProducer material = [&](const vesk::ByteSink& sink) {
         WriteMtl(mesh, texturePath, sink);

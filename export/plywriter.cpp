@@ -25,9 +25,7 @@ std::uint64_t FaceCount(const TerrainMesh& mesh) {
 
 void WritePly(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
     if (mesh.Vertices.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
-        throw Error(
-            "PLY 形式では書けません: 頂点が多すぎます (PLY は 2147483647 個まで、この地形は " +
-            std::to_string(mesh.Vertices.size()) + " 個)");
+        throw Error(Text(Msg::PlyTooMany, {std::to_string(mesh.Vertices.size())}));
     CheckFloat32Points(mesh, "PLY");
     const bool uv = HasUv(mesh);
     const std::vector<Vec3> normals = VertexNormals(mesh);

@@ -14,7 +14,7 @@ namespace talorin {
 
 // The name that stands for standard output, and how messages name it.
 inline constexpr const char* kStandardOutputFile = "-";
-inline constexpr const char* kStandardOutputText = "標準出力";
+inline const char* const kStandardOutputText = MessageText(Msg::StandardOutput, ProgramLanguage()).data();
 
 // Gets the bytes written so far after every chunk, possibly on another thread.
 using WrittenFn = std::function<void(std::uint64_t written)>;

@@ -11,9 +11,7 @@ namespace talorin {
 void WriteStl(const TerrainMesh& mesh, const vesk::ByteSink& sink) {
     const std::uint64_t triangles = TriangleCount(mesh);
     if (triangles > std::numeric_limits<std::uint32_t>::max())
-        throw Error(
-            "STL 形式では書けません: 三角形が多すぎます (STL は 4294967295 個まで、この地形は " +
-            std::to_string(triangles) + " 個)");
+        throw Error(Text(Msg::StlTooMany, {std::to_string(triangles)}));
     CheckFloat32Points(mesh, "STL");
     BufferedSink out(sink);
     char header[80];

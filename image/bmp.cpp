@@ -35,9 +35,9 @@
 namespace talorin {
 namespace {
 
-constexpr const char* kNotBmpText = "BMP ファイルではありません";
-constexpr const char* kCorruptText = "BMP ファイルが壊れています";
-constexpr const char* kBadMaskText = "BMP の色マスクが正しくありません";
+const char* const kNotBmpText = MessageText(Msg::NotBmp, ProgramLanguage()).data();
+const char* const kCorruptText = MessageText(Msg::BmpCorrupt, ProgramLanguage()).data();
+const char* const kBadMaskText = MessageText(Msg::BmpBadMask, ProgramLanguage()).data();
 
 // An RLE stream can describe a whole image in a few bytes (end-of-bitmap), so the file
 // length alone does not bound it. Images above kRleFreePixels must bring at least one
@@ -60,7 +60,7 @@ enum Compression : std::uint32_t {
 }
 
 [[noreturn]] void failUnsupported(const std::string& what) {
-    fail("対応していない BMP 形式です（" + what + "）");
+    fail(Text(Msg::BmpUnsupported, {what}));
 }
 
 std::uint16_t le16(const std::uint8_t* p) {
@@ -274,7 +274,7 @@ Header readHeader(const std::uint8_t* data, std::size_t size, std::uint64_t& pix
     const bool os2 = headerSize == 16 || headerSize == 64;
     if (!core && !os2 && headerSize != 40 && headerSize != 52 && headerSize != 56 &&
         headerSize != 108 && headerSize != 124)
-        failUnsupported("ヘッダー " + std::to_string(headerSize) + " バイト");
+        failUnsupported(Text(Msg::BmpHeaderBytes, {std::to_string(headerSize)}));
     if (14 + std::uint64_t(headerSize) > size)
         fail(kTruncatedText);
 
@@ -297,14 +297,15 @@ Header readHeader(const std::uint8_t* data, std::size_t size, std::uint64_t& pix
 
     const unsigned bits = h.bitsPerPixel;
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        failUnsupported(std::to_string(bits) + " ビット");
+        failUnsupported(Text(Msg::BmpBits, {std::to_string(bits)}));
     const std::uint32_t c = h.compression;
     const bool bitfields = !os2 && (c == kBitfields || c == kAlphaBitfields);
     if (c != kRgb && c != kRle8 && c != kRle4 && !bitfields)
-        failUnsupported("圧縮方式 " + std::to_string(c));
+        failUnsupported(Text(Msg::BmpCompression, {std::to_string(c)}));
     if ((c == kRle8 && bits != 8) || (c == kRle4 && bits != 4) ||
         (bitfields && bits != 16 && bits != 32))
-        failUnsupported("圧縮方式 " + std::to_string(c) + "、" + std::to_string(bits) + " ビット");
+        failUnsupported(
+            Text(Msg::BmpCompressionBits, {std::to_string(c), std::to_string(bits)}));
 
     h.topDown = height < 0;
     h.rows = h.topDown ? -height : height;
@@ -389,7 +390,7 @@ Bitmap LoadBmpFile(const std::string& path) {
         const std::vector<std::uint8_t> bytes = ReadFileBytes(path, kMaxBmpFileBytes);
         return DecodeBmp(bytes.data(), bytes.size());
     } catch (const Error& e) {
-        throw Error(e.kind(), path + " を読み込めません: " + e.what());
+        throw Error(e.kind(), Text(Msg::CannotReadFile, {path, e.what()}));
     }
 }
 

@@ -11,12 +11,12 @@
 namespace talorin {
 
 // Texts of the reasons ReadFileBytes and the decoders give (UTF-8, no file name).
-inline constexpr const char* kCannotOpenText = "ファイルを開けません";
-inline constexpr const char* kReadFailedText = "ファイルの読み込み中にエラーが起きました";
-inline constexpr const char* kTooLargeText = "画像が大きすぎます";
-inline constexpr const char* kNoMemoryText = "メモリが足りません"; // of kind OutOfMemory
-inline constexpr const char* kTruncatedText = "ファイルが途中で切れています";
-inline constexpr const char* kBadSizeText = "画像の幅または高さが正しくありません";
+inline const char* const kCannotOpenText = MessageText(Msg::CannotOpen, ProgramLanguage()).data();
+inline const char* const kReadFailedText = MessageText(Msg::ReadFailed, ProgramLanguage()).data();
+inline const char* const kTooLargeText = MessageText(Msg::ImageTooLarge, ProgramLanguage()).data();
+inline const char* const kNoMemoryText = MessageText(Msg::NotEnoughMemoryImage, ProgramLanguage()).data(); // of kind OutOfMemory
+inline const char* const kTruncatedText = MessageText(Msg::Truncated, ProgramLanguage()).data();
+inline const char* const kBadSizeText = MessageText(Msg::BadImageSize, ProgramLanguage()).data();
 
 // Runs allocate(), which sizes a picture's buffers; a heap that refuses them
 // becomes the error of kind OutOfMemory with kNoMemoryText.

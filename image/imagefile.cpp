@@ -12,8 +12,7 @@
 namespace talorin {
 namespace {
 
-constexpr const char* kUnknownKindText =
-    "読める画像ファイルではありません（読めるのは BMP、PNG、PGM、PPM、TIFF です）";
+const char* const kUnknownKindText = MessageText(Msg::UnknownImageKind, ProgramLanguage()).data();
 
 // The longest file any reader accepts: a 16-bit RGBA PNG under the pixel cap
 // stored without compression, plus room for other chunks. A BMP keeps its own
@@ -58,7 +57,7 @@ Bitmap LoadImageFile(const std::string& path) {
             throw Error(kTooLargeText);
         return DecodeImage(bytes.data(), bytes.size());
     } catch (const Error& e) {
-        throw Error(e.kind(), path + " を読み込めません: " + e.what());
+        throw Error(e.kind(), Text(Msg::CannotReadFile, {path, e.what()}));
     }
 }
 

@@ -18,10 +18,10 @@ namespace {
 
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-constexpr const char* kNotPngText = "PNG ファイルではありません";
-constexpr const char* kBadCrcText = "PNG ファイルが壊れています（CRC が一致しません）";
-constexpr const char* kCorruptText = "PNG ファイルが壊れています";
-constexpr const char* kTooLittleDataText = "PNG の画像データが画像の大きさに対して少なすぎます";
+const char* const kNotPngText = MessageText(Msg::NotPng, ProgramLanguage()).data();
+const char* const kBadCrcText = MessageText(Msg::PngBadCrc, ProgramLanguage()).data();
+const char* const kCorruptText = MessageText(Msg::PngCorrupt, ProgramLanguage()).data();
+const char* const kTooLittleDataText = MessageText(Msg::PngTooLittleData, ProgramLanguage()).data();
 
 // Deflate writes a 258-byte match in 2 bits at best, so compressed data expands at
 // most 1032 times. A file whose image data is shorter than its pixels over that
@@ -62,7 +62,7 @@ using Context = std::unique_ptr<spng_ctx, FreeContext>;
     case SPNG_EMEM:
         throw Error(ErrorKind::OutOfMemory, kNoMemoryText);
     default:
-        fail(std::string(kCorruptText) + "（" + spng_strerror(code) + "）");
+        fail(Text(Msg::PngCorruptWhy, {spng_strerror(code)}));
     }
 }
 

@@ -19,8 +19,7 @@ void Check(int error) {
     if (error == SPNG_EMEM)
         throw std::bad_alloc();
     if (error != 0)
-        throw Error("画像を PNG 形式に変換できませんでした (libspng のエラー番号 " +
-                    std::to_string(error) + ")");
+        throw Error(Text(Msg::PngEncodeFailed, {std::to_string(error)}));
 }
 
 } // namespace

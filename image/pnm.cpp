@@ -12,10 +12,10 @@
 namespace talorin {
 namespace {
 
-constexpr const char* kNotPnmText = "PGM/PPM ファイルではありません";
-constexpr const char* kBadHeaderText = "PGM/PPM のヘッダーが正しくありません";
-constexpr const char* kBadMaxvalText = "PGM/PPM の最大値が正しくありません（1 から 65535 まで）";
-constexpr const char* kSampleTooLargeText = "PGM/PPM の画素の値が最大値を超えています";
+const char* const kNotPnmText = MessageText(Msg::NotPnm, ProgramLanguage()).data();
+const char* const kBadHeaderText = MessageText(Msg::PnmBadHeader, ProgramLanguage()).data();
+const char* const kBadMaxvalText = MessageText(Msg::PnmBadMaxval, ProgramLanguage()).data();
+const char* const kSampleTooLargeText = MessageText(Msg::PnmSampleTooLarge, ProgramLanguage()).data();
 
 // Any header number above this is refused (as a size) or out of range (as a maxval);
 // parsing stops counting there, so a long run of digits cannot overflow.
@@ -90,8 +90,7 @@ Bitmap DecodePnm(const std::uint8_t* data, std::size_t size) {
         fail(kNotPnmText);
     const char kind = char(data[1]);
     if (kind != '5' && kind != '6')
-        fail(std::string("対応していない PGM/PPM 形式です（P") + kind +
-             "、読めるのはバイナリの P5 と P6 です）");
+        fail(Text(Msg::PnmUnsupported, {std::string_view(&kind, 1)}));
     const unsigned channels = kind == '6' ? 3 : 1;
 
     HeaderReader header(data, size);

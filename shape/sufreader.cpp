@@ -47,24 +47,19 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 constexpr std::size_t kMaxLine = std::size_t{64} << 20;
 
 // Messages (UTF-8; LoadSuf hands them on as CP932, which holds every one).
-constexpr std::string_view kUnknownFormatText = "行において未知の形式の形状ファイルです。";
-constexpr std::string_view kGrammarHead = "形状データの文法が";
-constexpr std::string_view kGrammarTail = "行において変です。";
-constexpr std::string_view kOutOfMemoryText = "行目でメモリーが枯渇しました。";
 
 // The failures of a read, with the line they happened on.
 [[noreturn]] void ThrowGrammar(std::int64_t lineNo) {
-    std::string text(kGrammarHead);
-    text.append(std::to_string(lineNo)).append(kGrammarTail);
-    throw talorin::Error(talorin::ErrorKind::Malformed, text);
+    throw talorin::Error(talorin::ErrorKind::Malformed,
+                         talorin::Text(talorin::Msg::SufGrammar, {std::to_string(lineNo)}));
 }
 [[noreturn]] void ThrowUnknownFormat(std::int64_t lineNo) {
     throw talorin::Error(talorin::ErrorKind::Malformed,
-                         std::to_string(lineNo).append(kUnknownFormatText));
+                         talorin::Text(talorin::Msg::SufUnknownFormat, {std::to_string(lineNo)}));
 }
 [[noreturn]] void ThrowOutOfMemory(std::int64_t lineNo) {
     throw talorin::Error(talorin::ErrorKind::OutOfMemory,
-                         std::to_string(lineNo).append(kOutOfMemoryText));
+                         talorin::Text(talorin::Msg::SufOutOfMemory, {std::to_string(lineNo)}));
 }
 
 constexpr char kCr = 13;
@@ -108,7 +103,7 @@ class Tokenizer {
             m_file = std::fopen(fileName.c_str(), "rb");
         if (m_file == nullptr)
             throw talorin::Error(talorin::ErrorKind::Io,
-                                 "形状ファイル「" + ValidUtf8(fileName) + "」を開けません。");
+                                 talorin::Text(talorin::Msg::SufCannotOpen, {ValidUtf8(fileName)}));
         // The chunks are large: stdio's own buffer would only add a copy.
         std::setvbuf(m_file, nullptr, _IONBF, 0);
     }
@@ -267,9 +262,9 @@ class Tokenizer {
         m_end = std::fread(m_chunk.get(), 1, m_chunkSize, m_file);
         if (m_end < m_chunkSize) {
             if (std::ferror(m_file))
-                throw talorin::Error(talorin::ErrorKind::Io, "形状ファイル「" +
-                                                                 ValidUtf8(m_fileName) +
-                                                                 "」を読み込めません。");
+                throw talorin::Error(talorin::ErrorKind::Io,
+                                                 talorin::Text(talorin::Msg::SufCannotRead,
+                                                               {ValidUtf8(m_fileName)}));
             m_ended = true;
         }
         if (const void* stop = std::memchr(m_chunk.get(), kEndOfFile, m_end)) {
@@ -504,7 +499,7 @@ class Reader {
     static double ToNumber(std::string_view token) {
         double value = 0;
         if (!ParseSufNumber(token, value))
-            throw talorin::Error("'" + Utf8FromCp932(token) + "' は浮動小数点数ではありません");
+            throw talorin::Error(talorin::Text(talorin::Msg::NotANumber, {Utf8FromCp932(token)}));
         return value;
     }
 

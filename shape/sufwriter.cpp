@@ -115,7 +115,7 @@ template <typename Write> bool ReportInSufError(const TVESK_Object* chain, const
     } catch (const talorin::Error& e) {
         detail::SetSufError(e.what());
     } catch (const std::bad_alloc&) {
-        detail::SetSufError("メモリーが足りません");
+        detail::SetSufError(talorin::Text(talorin::Msg::NotEnoughMemory));
     }
     return false;
 }

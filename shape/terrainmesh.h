@@ -48,7 +48,7 @@ struct TerrainMesh {
 };
 
 // The reason given for a mesh whose index lists do not hold together.
-inline constexpr const char* kBrokenMeshText = "メッシュの頂点番号が範囲外です";
+inline const char* const kBrokenMeshText = MessageText(Msg::BrokenMesh, ProgramLanguage()).data();
 
 // Refuses, with an Error of kind BadInput, a mesh whose lists would make a
 // reader go outside them: Starts must rise from 0 to Indices.size(), and every

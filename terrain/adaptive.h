@@ -93,6 +93,6 @@ std::uint64_t AdaptivePolygonCount(const Talorin_Args& args, double maxError,
                                    const ProgressFn& progress = {});
 
 // The text for an allowed error that is not a number above 0.
-inline constexpr const char* kBadMaxErrorText = "許容誤差は 0 より大きい数で指定してください";
+inline const char* const kBadMaxErrorText = MessageText(Msg::BadMaxError, ProgramLanguage()).data();
 
 } // namespace talorin

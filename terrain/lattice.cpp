@@ -9,7 +9,7 @@ namespace talorin {
 
 void CheckDensity(int paMax) {
     if (paMax < 1 || paMax > kMaxPaMax)
-        throw Error("メッシュの密度は 1 から 16 までで指定してください");
+        throw Error(Text(Msg::LatticeDensity));
 }
 
 namespace {

@@ -16,6 +16,7 @@
 #include "base/error.h"
 #include "base/numtext.h"
 #include "base/sjis.h"
+#include "image/filebytes.h"
 #include "image/imagefile.h"
 #include "base/atomicsave.h"
 
@@ -53,54 +54,54 @@ std::string HexOf(const std::uint8_t* bytes, std::size_t size) {
 const Json& Member(const Json& object, const char* key, const std::string& where) {
     const auto it = object.find(key);
     if (it == object.end())
-        Refuse(where + key + " がありません");
+        Refuse(talorin::Text(Msg::ProjectKeyMissing, {where + key}));
     return *it;
 }
 
 const Json& Object(const Json& object, const char* key) {
     const Json& value = Member(object, key, "");
     if (!value.is_object())
-        Refuse(std::string(key) + " の値の型が正しくありません");
+        Refuse(talorin::Text(Msg::ProjectBadType, {std::string(key)}));
     return value;
 }
 
 std::string Text(const Json& object, const char* key, const std::string& where) {
     const Json& value = Member(object, key, where);
     if (!value.is_string())
-        Refuse(where + key + " の値の型が正しくありません");
+        Refuse(talorin::Text(Msg::ProjectBadType, {where + key}));
     const auto& text = value.get_ref<const std::string&>();
     if (text.size() > kMaxProjectText)
-        Refuse(where + key + " の文字列が長すぎます");
+        Refuse(talorin::Text(Msg::ProjectStringTooLong, {where + key}));
     return text;
 }
 
 bool Flag(const Json& object, const char* key, const std::string& where) {
     const Json& value = Member(object, key, where);
     if (!value.is_boolean())
-        Refuse(where + key + " の値の型が正しくありません");
+        Refuse(talorin::Text(Msg::ProjectBadType, {where + key}));
     return value.get<bool>();
 }
 
 int Integer(const Json& object, const char* key, const std::string& where, int lo, int hi) {
     const Json& value = Member(object, key, where);
     if (!value.is_number_integer())
-        Refuse(where + key + " の値の型が正しくありません");
+        Refuse(talorin::Text(Msg::ProjectBadType, {where + key}));
     // Compared as 64-bit values: a huge number must not wrap into the range.
     const bool inRange = value.is_number_unsigned()
                              ? value.get<std::uint64_t>() <= std::uint64_t(std::max(hi, 0)) &&
                                    std::int64_t(value.get<std::uint64_t>()) >= lo
                              : value.get<std::int64_t>() >= lo && value.get<std::int64_t>() <= hi;
     if (!inRange)
-        Refuse(where + key + " の値が範囲外です");
+        Refuse(talorin::Text(Msg::ProjectOutOfRange, {where + key}));
     return int(value.get<std::int64_t>());
 }
 
 double Number(const Json& value, const std::string& what) {
     if (!value.is_number())
-        Refuse(what + " の値の型が正しくありません");
+        Refuse(talorin::Text(Msg::ProjectBadType, {what}));
     const double v = value.get<double>();
     if (!std::isfinite(v))
-        Refuse(what + " が有限の数ではありません");
+        Refuse(talorin::Text(Msg::ProjectNotFinite, {what}));
     return v;
 }
 
@@ -109,10 +110,10 @@ double Number(const Json& value, const std::string& what) {
 MeshPoint Point(const Json& value, int i, int j, int width, int height) {
     const std::string what = "lattice.points[" + std::to_string(i) + "][" + std::to_string(j) + "]";
     if (!value.is_array() || value.size() != 2)
-        Refuse(what + " は 2 つの数の配列でなければなりません");
+        Refuse(talorin::Text(Msg::ProjectNotPair, {what}));
     const MeshPoint p{Number(value[0], what), Number(value[1], what)};
     if (p.X < -double(width) || p.X > 2.0 * width || p.Y < -double(height) || p.Y > 2.0 * height)
-        Refuse(what + " の値が範囲外です");
+        Refuse(talorin::Text(Msg::ProjectOutOfRange, {what}));
     return p;
 }
 
@@ -130,7 +131,7 @@ int Choice(const Json& object, const char* key, const std::string& where,
     std::string list;
     for (std::size_t i = 0; i < N; ++i)
         list.append(i ? ", " : "").append(names[i]);
-    Refuse(where + key + " は " + list + " のどれかです");
+    Refuse(talorin::Text(Msg::ProjectOneOf, {where + key, list}));
 }
 
 bool IsSha256(const std::string& text) {
@@ -152,11 +153,11 @@ void RequireRegularFile(const std::string& path) {
         return; // a missing file is its reader's to report
     if (S_ISREG(st.st_mode))
         return;
-    const char* kind = S_ISDIR(st.st_mode)                            ? "フォルダー"
-                       : S_ISFIFO(st.st_mode)                         ? "パイプ"
-                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "デバイス"
-                                                                      : "通常のファイルではないもの";
-    throw Error(ErrorKind::Io, "画像 " + path + " は" + kind + "です");
+    const Msg kind = S_ISDIR(st.st_mode)                            ? Msg::ImageIsFolder
+                     : S_ISFIFO(st.st_mode)                         ? Msg::ImageIsPipe
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? Msg::ImageIsDevice
+                                                                    : Msg::ImageNotRegular;
+    throw Error(ErrorKind::Io, talorin::Text(kind, {path}));
 }
 
 } // namespace
@@ -165,7 +166,7 @@ std::string FileSha256(const std::string& path) {
     RequireRegularFile(path);
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw Error(ErrorKind::Io, path + " を読み込めません: ファイルを開けません");
+        throw Error(ErrorKind::Io, talorin::Text(Msg::CannotReadFile, {path, kCannotOpenText}));
     sha256_ctx context;
     sha256_init(&context);
     std::vector<char> buffer(1 << 16);
@@ -176,8 +177,7 @@ std::string FileSha256(const std::string& path) {
             sha256_update(&context, std::size_t(got), reinterpret_cast<const std::uint8_t*>(buffer.data()));
     }
     if (in.bad())
-        throw Error(ErrorKind::Io,
-                    path + " を読み込めません: ファイルの読み込み中にエラーが起きました");
+        throw Error(ErrorKind::Io, talorin::Text(Msg::CannotReadFile, {path, kReadFailedText}));
     std::uint8_t digest[SHA256_DIGEST_SIZE];
     sha256_digest(&context, SHA256_DIGEST_SIZE, digest);
     return HexOf(digest, sizeof digest);
@@ -187,7 +187,7 @@ ProjectState CaptureProject(const TerrainDocument& document, const std::string& 
                        const std::string& projectFile, bool adaptive,
                        const std::string& maxErrorText, double maxError) {
     if (!document.hasImage())
-        throw Error("等高線画像が読み込まれていません");
+        throw Error(talorin::Text(Msg::NoContourImage));
     ProjectState p;
     std::error_code ec;
     fs::path absolute = fs::absolute(fs::path(imageFile), ec);
@@ -253,7 +253,7 @@ std::string ProjectText(const ProjectState& p) {
     try {
         text = root.dump(2);
     } catch (const OrderedJson::type_error&) {
-        throw Error("ファイル名または文字列が UTF-8 ではないため、プロジェクトに書けません");
+        throw Error(talorin::Text(Msg::ProjectNotUtf8));
     }
     std::string points = "[\n";
     for (int i = 0; i <= p.density; ++i) {
@@ -270,57 +270,56 @@ std::string ProjectText(const ProjectState& p) {
 
 ProjectState ParseProject(std::string_view text) {
     if (text.size() > kMaxProjectFileBytes)
-        Refuse("ファイルが大きすぎます");
+        Refuse(talorin::Text(Msg::ErrFileTooLarge));
     Json root;
     try {
         // Nesting is refused as it grows, before it can take memory or stack.
         root = Json::parse(text, [](int depth, Json::parse_event_t, Json&) {
             if (depth > kMaxNesting)
-                throw Error("入れ子が深すぎます");
+                throw Error(talorin::Text(Msg::NestedTooDeep));
             return true;
         });
     } catch (const Json::parse_error& e) {
-        Refuse("JSON として読めません (" + std::to_string(e.byte) + " バイト目)");
+        Refuse(talorin::Text(Msg::NotJson, {std::to_string(e.byte)}));
     } catch (const Json::exception&) {
         // A number beyond the range of double (1e999).
-        Refuse("JSON の数が大きすぎて読めません");
+        Refuse(talorin::Text(Msg::JsonNumberTooLarge));
     }
     if (!root.is_object())
-        Refuse("Talorin のプロジェクトファイルではありません");
+        Refuse(talorin::Text(Msg::NotProject));
     const auto format = root.find("format");
     if (format == root.end() || !format->is_string() ||
         format->get_ref<const std::string&>() != kProjectFormatName)
-        Refuse("Talorin のプロジェクトファイルではありません");
+        Refuse(talorin::Text(Msg::NotProject));
     const Json& versionValue = Member(root, "version", "");
     if (!versionValue.is_number_unsigned() || versionValue.get<std::uint64_t>() < 1)
-        Refuse("version の値が正しくありません");
+        Refuse(talorin::Text(Msg::BadVersion));
     if (versionValue.get<std::uint64_t>() > std::uint64_t(kProjectFormatVersion))
-        Refuse("より新しい版 (" + versionValue.dump() +
-               ") のプロジェクトファイルです。この版で読めるのは版 " +
-               std::to_string(kProjectFormatVersion) + " までです");
+        Refuse(talorin::Text(Msg::NewerVersion,
+                             {versionValue.dump(), std::to_string(kProjectFormatVersion)}));
 
     ProjectState p;
     const Json& image = Object(root, "image");
     p.imagePath = Text(image, "path", "image.");
     p.imageAbsolutePath = Text(image, "absolutePath", "image.");
     if (p.imagePath.empty() && p.imageAbsolutePath.empty())
-        Refuse("image.path が空です");
+        Refuse(talorin::Text(Msg::EmptyImagePath));
     p.imageWidth = Integer(image, "width", "image.", 1, std::numeric_limits<int>::max());
     p.imageHeight = Integer(image, "height", "image.", 1, std::numeric_limits<int>::max());
     p.imageSha256 = Text(image, "sha256", "image.");
     if (!IsSha256(p.imageSha256))
-        Refuse("image.sha256 が SHA-256 の値ではありません");
+        Refuse(talorin::Text(Msg::BadSha256));
 
     const Json& lattice = Object(root, "lattice");
     p.density = Integer(lattice, "density", "lattice.", kMinPaMax, kMaxPaMax);
     const Json& points = Member(lattice, "points", "lattice.");
     if (!points.is_array() || points.size() != std::size_t(p.density) + 1)
-        Refuse("lattice.points の列の数が密度 " + std::to_string(p.density) + " と合いません");
+        Refuse(talorin::Text(Msg::ColumnsDensity, {std::to_string(p.density)}));
     for (int i = 0; i <= p.density; ++i) {
         const Json& column = points[std::size_t(i)];
         if (!column.is_array() || column.size() != std::size_t(p.density) + 1)
-            Refuse("lattice.points[" + std::to_string(i) + "] の点の数が密度 " +
-                   std::to_string(p.density) + " と合いません");
+            Refuse(talorin::Text(Msg::PointsDensity,
+                                 {std::to_string(i), std::to_string(p.density)}));
         for (int j = 0; j <= p.density; ++j)
             p.lattice[i][j] = Point(column[std::size_t(j)], i, j, p.imageWidth, p.imageHeight);
     }
@@ -328,7 +327,7 @@ ProjectState ParseProject(std::string_view text) {
     const Json& settings = Object(root, "settings");
     const std::string polygons = Text(settings, "polygons", "settings.");
     if (polygons != "quads" && polygons != "triangles")
-        Refuse("settings.polygons は quads か triangles です");
+        Refuse(talorin::Text(Msg::BadPolygons));
     p.quadMode = polygons == "quads";
     p.withUV = Flag(settings, "uv", "settings.");
     p.withShade = Flag(settings, "normals", "settings.");
@@ -336,7 +335,7 @@ ProjectState ParseProject(std::string_view text) {
     const std::string profile = Text(settings, "profile", "settings.");
     const auto known = std::find(std::begin(kProfileNames), std::end(kProfileNames), profile);
     if (known == std::end(kProfileNames))
-        Refuse("settings.profile は rise, dome, hill のどれかです");
+        Refuse(talorin::Text(Msg::BadProfile));
     p.shapeMode = std::uint8_t(known - std::begin(kProfileNames));
     p.level = Integer(settings, "level", "settings.", kMinLevel, kMaxLevel);
     p.sizeText = Text(settings, "size", "settings.");
@@ -349,7 +348,7 @@ ProjectState ParseProject(std::string_view text) {
     p.maxErrorText = Text(output, "maxErrorText", "output.");
     p.maxError = Number(Member(output, "maxError", "output."), "output.maxError");
     if (!MaxErrorInRange(p.maxError))
-        Refuse("output.maxError の値が範囲外です");
+        Refuse(talorin::Text(Msg::ProjectOutOfRange, {"output.maxError"}));
 
     // Added after the first files were written: absent means the default.
     if (settings.contains("sampling"))
@@ -363,30 +362,30 @@ ProjectState ParseProject(std::string_view text) {
     if (output.contains("solidBase")) {
         p.solidBase = Number(Member(output, "solidBase", "output."), "output.solidBase");
         if (!(p.solidBase > 0))
-            Refuse("output.solidBase の値が範囲外です");
+            Refuse(talorin::Text(Msg::ProjectOutOfRange, {"output.solidBase"}));
     }
     return p;
 }
 
 ProjectState ReadProjectFile(const std::string& path) {
     const auto refuse = [&path](ErrorKind kind, const std::string& reason) {
-        return Error(kind, "プロジェクトファイル " + path + " を読み込めません: " + reason);
+        return Error(kind, talorin::Text(Msg::ProjectCannotRead, {path, reason}));
     };
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         throw refuse(ErrorKind::Io, vesk::SystemErrorText(errno));
     if (!S_ISREG(st.st_mode))
-        throw refuse(ErrorKind::Io, "通常のファイルではありません");
+        throw refuse(ErrorKind::Io, talorin::Text(Msg::NotRegularFile));
     if (std::uint64_t(st.st_size) > kMaxProjectFileBytes)
-        throw refuse(ErrorKind::BadInput, "ファイルが大きすぎます");
+        throw refuse(ErrorKind::BadInput, talorin::Text(Msg::ErrFileTooLarge));
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw refuse(ErrorKind::Io, "ファイルを開けません");
+        throw refuse(ErrorKind::Io, kCannotOpenText);
     // Read up to one byte past the cap: a file that grew meanwhile is still refused.
     std::string text(std::size_t(kMaxProjectFileBytes) + 1, '\0');
     in.read(text.data(), std::streamsize(text.size()));
     if (in.bad())
-        throw refuse(ErrorKind::Io, "ファイルの読み込み中にエラーが起きました");
+        throw refuse(ErrorKind::Io, kReadFailedText);
     text.resize(std::size_t(in.gcount()));
     try {
         return ParseProject(text);
@@ -439,10 +438,10 @@ Bitmap LoadProjectImage(const ProjectState& project, const std::string& imageFil
     RequireRegularFile(imageFile);
     Bitmap image = LoadImageFile(imageFile);
     if (image.width() != project.imageWidth || image.height() != project.imageHeight)
-        throw Error("画像 " + imageFile + " の大きさ (" + std::to_string(image.width()) + " x " +
-                    std::to_string(image.height()) + ") がプロジェクトの画像 (" +
-                    std::to_string(project.imageWidth) + " x " +
-                    std::to_string(project.imageHeight) + ") と違うため、開けません");
+        throw Error(talorin::Text(Msg::ImageSizeDiffers,
+                                  {imageFile, std::to_string(image.width()),
+                                   std::to_string(image.height()), std::to_string(project.imageWidth),
+                                   std::to_string(project.imageHeight)}));
     hashMatches = FileSha256(imageFile) == project.imageSha256;
     return image;
 }

@@ -70,10 +70,10 @@ bool FanFits(const TerrainMesh& mesh, const std::vector<Edge>& border, double x,
 
 TerrainMesh MakeSolid(const TerrainMesh& top, double base) {
     if (!(base > 0) || !std::isfinite(base))
-        throw Error("台座の深さは 0 より大きい数でなければなりません");
+        throw Error(Text(Msg::SolidBadDepth));
     for (const MeshVertex& v : top.Vertices)
         if (!(v.Z > -base))
-            throw Error("台座の底が地形の最も低い点より下にありません");
+            throw Error(Text(Msg::SolidBottomTooHigh));
 
     TerrainMesh solid = top;
     const std::vector<Edge> border = BorderEdges(top);
@@ -93,7 +93,7 @@ TerrainMesh MakeSolid(const TerrainMesh& top, double base) {
         return below[v];
     };
     if (top.Vertices.size() * 2 + 1 > std::numeric_limits<std::uint32_t>::max())
-        throw Error("地形の点が多すぎて台座を付けられません");
+        throw Error(Text(Msg::SolidTooManyPoints));
 
     // Walls: the border edge a -> b of the top becomes b -> a of its wall, so
     // that the wall faces outward.

@@ -411,9 +411,9 @@ double ShapeCurve(std::uint8_t shapeMode, double x, double e) {
 
 void CheckGenerationArgs(const Talorin_Args& args) {
     if (args.Depth < 0)
-        throw Error("再帰回数は 0 以上で指定してください");
+        throw Error(Text(Msg::DepthNegative));
     if (args.Bitmap == nullptr || args.Bitmap->empty())
-        throw Error("等高線画像が読み込まれていません");
+        throw Error(Text(Msg::NoContourImage));
     CheckDensity(args.PaMax);
     // The window's fields only give finite numbers; anything else would turn
     // into a fault later anyway, so refuse it before building.

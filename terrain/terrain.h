@@ -92,7 +92,7 @@ MeshCounts UniformMeshCounts(const Talorin_Args& args);
 [[noreturn]] void ThrowFirstFault(const Talorin_Args& args);
 
 // The text of a cancelled run.
-inline constexpr const char* kCancelledText = "地形形状の生成を中止しました。";
+inline const char* const kCancelledText = MessageText(Msg::Cancelled, ProgramLanguage()).data();
 
 // The mesh as one new object of the shape model, which the caller owns
 // (FreeSuf): the polygons and their vertex lists in file order, normals zero.

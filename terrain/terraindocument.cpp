@@ -53,7 +53,7 @@ void TerrainDocument::notify(unsigned changes) {
 
 void TerrainDocument::setImage(Bitmap image, const std::string& baseName) {
     if (image.empty())
-        throw Error("画像が空です");
+        throw Error(Text(Msg::ImageEmpty));
     // Everything that can fail first, so that a failure changes nothing.
     const double scaleX = PreviewScale(kPreviewWidth, image.width());
     const double scaleY = PreviewScale(kPreviewHeight, image.height());
@@ -99,8 +99,7 @@ void TerrainDocument::press(const PreviewPress& press) {
 
 void TerrainDocument::setDensity(int paMax) {
     if (paMax < kMinPaMax || paMax > kMaxPaMax)
-        throw Error("メッシュの密度は " + std::to_string(kMinPaMax) + " から " +
-                    std::to_string(kMaxPaMax) + " までで指定してください");
+        throw Error(Text(Msg::DensityRange, {std::to_string(kMinPaMax), std::to_string(kMaxPaMax)}));
     if (paMax == m_paMax)
         return;
     if (!m_image) {
@@ -124,10 +123,9 @@ void TerrainDocument::reset() {
 
 void TerrainDocument::setLattice(int paMax, const MeshLattice& lattice) {
     if (!m_image)
-        throw Error("等高線画像が読み込まれていません");
+        throw Error(Text(Msg::NoContourImage));
     if (paMax < kMinPaMax || paMax > kMaxPaMax)
-        throw Error("メッシュの密度は " + std::to_string(kMinPaMax) + " から " +
-                    std::to_string(kMaxPaMax) + " までで指定してください");
+        throw Error(Text(Msg::DensityRange, {std::to_string(kMinPaMax), std::to_string(kMaxPaMax)}));
     const LatticeState before{m_lattice, m_paMax};
     m_lattice = lattice;
     m_paMax = paMax;
@@ -187,7 +185,7 @@ void TerrainDocument::setQuadMode(bool quads) {
 
 void TerrainDocument::setShapeMode(std::uint8_t mode) {
     if (mode > 2)
-        throw Error("山の形は 0, 1, 2 のどれかです");
+        throw Error(Text(Msg::ProfileRange));
     if (mode == m_shapeMode)
         return;
     m_shapeMode = mode;
@@ -196,8 +194,7 @@ void TerrainDocument::setShapeMode(std::uint8_t mode) {
 
 void TerrainDocument::setLevel(int level) {
     if (level < kMinLevel || level > kMaxLevel)
-        throw Error("山の形の極端さは " + std::to_string(kMinLevel) + " から " +
-                    std::to_string(kMaxLevel) + " までで指定してください");
+        throw Error(Text(Msg::LevelRange, {std::to_string(kMinLevel), std::to_string(kMaxLevel)}));
     if (level == m_level)
         return;
     m_level = level;
@@ -241,7 +238,7 @@ void TerrainDocument::setSolid(bool on) {
 
 void TerrainDocument::setSolidBase(const std::string& text, double value) {
     if (!(value > 0) || !std::isfinite(value))
-        throw Error("台座の厚さは 0 より大きい数で指定してください");
+        throw Error(Text(Msg::BaseThickness));
     if (text == m_solidBaseText && value == m_solidBase)
         return;
     m_solidBaseText = text;
@@ -294,11 +291,11 @@ Talorin_Args TerrainDocument::makeArgs() const {
     args.ShapeMode = m_shapeMode;
     args.CurveLevel = curveLevel();
     if (!m_image)
-        throw ArgsError(Field::Image, "等高線画像が読み込まれていません");
+        throw ArgsError(Field::Image, Text(Msg::NoContourImage));
     args.Bitmap = m_image;
     if (m_depth < kMinDepth || m_depth > kMaxDepth)
-        throw ArgsError(Field::Depth, "再帰回数は " + std::to_string(kMinDepth) + " から " +
-                                          std::to_string(kMaxDepth) + " までで指定してください");
+        throw ArgsError(Field::Depth,
+                        Text(Msg::DepthRange, {std::to_string(kMinDepth), std::to_string(kMaxDepth)}));
     args.Depth = m_depth;
     args.ObjName = convert(Field::ObjectName, [&] { return vesk::Cp932FromUtf8(m_objectName); });
     args.AtrName =

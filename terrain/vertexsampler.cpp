@@ -11,7 +11,7 @@ namespace talorin {
 namespace {
 
 enum : std::uint8_t { kUnknown, kKnown, kFirstFault };
-constexpr const char* kFaultTexts[] = {kDivideByZeroText, kInvalidOperationText, kOverflowText};
+const char* const kFaultTexts[] = {kDivideByZeroText, kInvalidOperationText, kOverflowText};
 // Tables up to this many entries cost well under a millisecond to fill.
 constexpr std::uint32_t kFilledUpFront = 4096;
 

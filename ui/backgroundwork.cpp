@@ -114,7 +114,7 @@ std::unique_ptr<QProgressDialog> MakeDialog(QWidget* owner, const WorkOptions& o
     // progress outlives the dialog: RunInBackground holds it.
     auto dialog = std::make_unique<QProgressDialog>(owner);
     dialog->setObjectName(QString::fromLatin1(kProgressDialogName));
-    dialog->setWindowTitle(kApplicationTitle);
+    dialog->setWindowTitle(ApplicationTitle());
     dialog->setLabelText(options.label);
     // Not modal: Qt drops a close request from the window system to a window
     // that a modal dialog blocks, and the window must hear it to cancel the
@@ -128,13 +128,13 @@ std::unique_ptr<QProgressDialog> MakeDialog(QWidget* owner, const WorkOptions& o
     else
         dialog->setRange(0, 1000);
     if (options.cancellable) {
-        dialog->setCancelButton(new QPushButton(kCancelText, dialog.get()));
+        dialog->setCancelButton(new QPushButton(CancelText(), dialog.get()));
         QObject::connect(dialog.get(), &QProgressDialog::canceled, dialog.get(),
                          [&progress] { progress.cancel(); });
     } else {
         dialog->setCancelButton(nullptr);
     }
-    dialog->setMinimumWidth(std::max(dialog->sizeHint().width(), TitleWidth(kApplicationTitle)));
+    dialog->setMinimumWidth(std::max(dialog->sizeHint().width(), TitleWidth(ApplicationTitle())));
     return dialog;
 }
 
@@ -149,7 +149,7 @@ QString GroupDigits(std::uint64_t n) {
 void Refresh(QProgressDialog& dialog, const WorkOptions& options, const WorkProgress& progress) {
     if (options.countsBytes) {
         dialog.setLabelText(options.label + QLatin1Char('\n') +
-                            QStringLiteral("%1 バイト").arg(GroupDigits(progress.done())));
+                            QCoreApplication::translate("Talorin", "%1 バイト").arg(GroupDigits(progress.done())));
         return;
     }
     const std::uint64_t total = progress.total();

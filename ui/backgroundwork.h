@@ -9,6 +9,7 @@
 // ignores input to its controls (dropped, not queued for later), and after
 // half a second shows a progress dialog, with キャンセル when the work can stop.
 
+#include <QCoreApplication>
 #include <QString>
 #include <atomic>
 #include <condition_variable>
@@ -95,7 +96,9 @@ struct WorkOptions {
 };
 
 // The text of the progress dialog's cancel button.
-inline const QString kCancelText = QStringLiteral("キャンセル");
+inline QString CancelText() {
+    return QCoreApplication::translate("Talorin", "キャンセル");
+}
 // The object name of the progress dialog, a child of owner.
 inline const char* const kProgressDialogName = "ProgressDialog";
 // How long work runs before its progress dialog appears, in milliseconds.

@@ -54,7 +54,7 @@ Dialogs::SaveChoice RunFileDialog(QWidget* parent, const FileDialogRequest& requ
 // Without a parent the box is centred on the screen; exec() makes it modal
 // for the whole application.
 void ShowBox(QMessageBox::Icon icon, const QString& text) {
-    QMessageBox box(icon, kApplicationTitle, text, QMessageBox::Ok);
+    QMessageBox box(icon, ApplicationTitle(), text, QMessageBox::Ok);
     box.exec();
 }
 
@@ -76,11 +76,11 @@ class QtDialogs final : public Dialogs {
         return RunOutputOptionsDialog(parent, options);
     }
     SaveAnswer askSave(QWidget*, const QString& text) override {
-        QMessageBox box(QMessageBox::Warning, kApplicationTitle, text);
-        QPushButton* save = box.addButton(QStringLiteral("保存"), QMessageBox::AcceptRole);
+        QMessageBox box(QMessageBox::Warning, ApplicationTitle(), text);
+        QPushButton* save = box.addButton(QCoreApplication::translate("Talorin", "保存"), QMessageBox::AcceptRole);
         QPushButton* discard =
-            box.addButton(QStringLiteral("保存しない"), QMessageBox::DestructiveRole);
-        QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+            box.addButton(QCoreApplication::translate("Talorin", "保存しない"), QMessageBox::DestructiveRole);
+        QPushButton* cancel = box.addButton(QCoreApplication::translate("Talorin", "キャンセル"), QMessageBox::RejectRole);
         box.setDefaultButton(save);
         box.setEscapeButton(cancel);
         box.exec();

@@ -2,6 +2,7 @@
 // Every modal dialog, message box and the beep go through this interface, so
 // that tests can drive the windows headless with a fake in its place.
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <exception>
@@ -73,4 +74,6 @@ QString ErrorBoxText(const QString& text);
 void RunHandler(Dialogs& dialogs, QWidget* parent, const std::function<void()>& handler);
 
 // The application title, the caption of every box.
-inline const QString kApplicationTitle = QStringLiteral("Talorin-地面形状生成支援プログラム");
+inline QString ApplicationTitle() {
+    return QCoreApplication::translate("Talorin", "Talorin-地面形状生成支援プログラム");
+}

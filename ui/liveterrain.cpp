@@ -33,15 +33,15 @@ QImage ToImage(const talorin::Bitmap& bitmap) {
 } // namespace
 
 QString PreviewLabel(int previewDepth) {
-    return QStringLiteral("プレビュー: 再帰回数 %1").arg(previewDepth);
+    return QCoreApplication::translate("Talorin", "プレビュー: 再帰回数 %1").arg(previewDepth);
 }
 
 QString ShapeLabel(std::size_t polygonCount) {
-    return QStringLiteral("出力した形状: ポリゴン数 %1").arg(qulonglong(polygonCount));
+    return QCoreApplication::translate("Talorin", "出力した形状: ポリゴン数 %1").arg(qulonglong(polygonCount));
 }
 
 QString ReducedShapeLabel(std::size_t polygonCount) {
-    return QStringLiteral("出力した形状（縮小表示）: ポリゴン数 %1").arg(qulonglong(polygonCount));
+    return QCoreApplication::translate("Talorin", "出力した形状（縮小表示）: ポリゴン数 %1").arg(qulonglong(polygonCount));
 }
 
 // One piece of work for the worker: generate from args, or take mesh as it is.
@@ -245,7 +245,7 @@ void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progres
     } catch (const std::bad_alloc&) {
         // The view is an extra and must not bring anything down: it says so.
         QMetaObject::invokeMethod(
-            self, [self, serial] { self->deliver(serial, nullptr, kViewOutOfMemoryText); },
+            self, [self, serial] { self->deliver(serial, nullptr, ViewOutOfMemoryText()); },
             Qt::QueuedConnection);
     }
 }

@@ -61,26 +61,35 @@ constexpr int kCountRightEdge = 406;
 constexpr int kCountPixelSize = 16;
 // Every kind the loader reads first, then one entry per kind, then all files;
 // the loader tells the kind by the content, so any name may be chosen.
-const QString kImageFilter = QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm);;"
-                                            "BMPファイル (*.bmp);;"
-                                            "PNGファイル (*.png);;"
-                                            "PGMファイル (*.pgm);;"
-                                            "PPMファイル (*.ppm);;"
-                                            "すべてのファイル (*)");
-const QString kSufFilter = QStringLiteral("Quiro形状ファイル (*.suf)");
-const QString kProjectFilter = QStringLiteral("Talorinプロジェクト (*.talorin)");
+QString ImageFilter() {
+    return QCoreApplication::translate("TTalorin_main", "画像ファイル (*.bmp *.png *.pgm *.ppm);;"
+                                                        "BMPファイル (*.bmp);;"
+                                                        "PNGファイル (*.png);;"
+                                                        "PGMファイル (*.pgm);;"
+                                                        "PPMファイル (*.ppm);;"
+                                                        "すべてのファイル (*)");
+}
+QString SufFilter() { return QCoreApplication::translate("TTalorin_main", "Quiro形状ファイル (*.suf)"); }
+QString ProjectFilter() {
+    return QCoreApplication::translate("TTalorin_main", "Talorinプロジェクト (*.talorin)");
+}
 // Ctrl+O opens either; the content tells which it is.
-const QString kProjectOrImageFilter =
-    QStringLiteral("プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm);;") + kProjectFilter +
-    QStringLiteral(";;") + kImageFilter;
+QString ProjectOrImageFilter() {
+    return QCoreApplication::translate("TTalorin_main",
+                                       "プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm);;") +
+           ProjectFilter() + QStringLiteral(";;") + ImageFilter();
+}
 // Where the recent files are remembered.
 const QString kSettingsOrganization = QStringLiteral("talorin");
 const QString kSettingsApplication = QStringLiteral("talorin");
 const QString kRecentFilesKey = QStringLiteral("recentFiles");
 // The other formats the terrain can be saved in, after the .suf filter.
-const QStringList kExportFilters = {
-    QStringLiteral("Wavefront OBJ (*.obj)"), QStringLiteral("STL バイナリ (*.stl)"),
-    QStringLiteral("PLY バイナリ (*.ply)"), QStringLiteral("glTF バイナリ (*.glb)")};
+QStringList ExportFilters() {
+    return {QStringLiteral("Wavefront OBJ (*.obj)"),
+            QCoreApplication::translate("TTalorin_main", "STL バイナリ (*.stl)"),
+            QCoreApplication::translate("TTalorin_main", "PLY バイナリ (*.ply)"),
+            QCoreApplication::translate("TTalorin_main", "glTF バイナリ (*.glb)")};
+}
 
 QFont PixelFont(int pixelSize, bool bold = false, bool italic = false, bool underline = false) {
     QFont font(kFontFamily);
@@ -243,9 +252,16 @@ void SyncChecked(QAbstractButton* button, bool checked) {
     button->setChecked(checked);
 }
 
-const QString kGeneratingText = QStringLiteral("地形形状を生成しています…");
-const QString kSavingText = QStringLiteral("ファイルに書き込んでいます…");
-const QString kFreeingText = QStringLiteral("前の形状を解放しています…");
+// Read when a run starts, so that they are in the window's language.
+QString GeneratingText() {
+    return QCoreApplication::translate("TTalorin_main", "地形形状を生成しています…");
+}
+QString SavingText() {
+    return QCoreApplication::translate("TTalorin_main", "ファイルに書き込んでいます…");
+}
+QString FreeingText() {
+    return QCoreApplication::translate("TTalorin_main", "前の形状を解放しています…");
+}
 
 } // namespace
 
@@ -256,19 +272,19 @@ TTalorin_main::TTalorin_main(Dialogs& dialogs, const QStringList& arguments, QWi
     setWindowTitle(QStringLiteral("Talorin"));
     m_live = std::make_unique<LiveTerrain>(m_document);
 
-    BmpOpen.filter = kImageFilter;
+    BmpOpen.filter = ImageFilter();
     BmpOpen.defaultSuffix = QStringLiteral("bmp");
     BmpOpen.fileMustExist = true;
     BmpOpen.folderMustExist = true;
-    SufSave.filter = kSufFilter;
-    SufSave.moreFilters = kExportFilters;
+    SufSave.filter = SufFilter();
+    SufSave.moreFilters = ExportFilters();
     SufSave.defaultSuffix = QStringLiteral("suf");
     SufSave.folderMustExist = true;
     SufSave.confirmOverwrite = true;
-    ProjectOpenRequest.filter = kProjectOrImageFilter;
+    ProjectOpenRequest.filter = ProjectOrImageFilter();
     ProjectOpenRequest.fileMustExist = true;
     ProjectOpenRequest.folderMustExist = true;
-    ProjectSaveRequest.filter = kProjectFilter;
+    ProjectSaveRequest.filter = ProjectFilter();
     ProjectSaveRequest.defaultSuffix = QStringLiteral("talorin");
     ProjectSaveRequest.folderMustExist = true;
     ProjectSaveRequest.confirmOverwrite = true;
@@ -342,32 +358,32 @@ void TTalorin_main::createMenu() {
     // clang-format off
     MainMenu1 = menuBar();
     MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    addMenu(K1, "K1", QStringLiteral("ファイル(&F)"),
-            {{BmpFileOpen, "BmpFileOpen", QStringLiteral("BMPファイルを開く(&O)")},
-             {ProjectOpen, "ProjectOpen", QStringLiteral("プロジェクトを開く(&P)..."),
+    addMenu(K1, "K1", tr("ファイル(&F)"),
+            {{BmpFileOpen, "BmpFileOpen", tr("BMPファイルを開く(&O)")},
+             {ProjectOpen, "ProjectOpen", tr("プロジェクトを開く(&P)..."),
               {QKeySequence(Qt::CTRL | Qt::Key_O)}},
-             {ProjectSave, "ProjectSave", QStringLiteral("プロジェクトを保存(&S)"),
+             {ProjectSave, "ProjectSave", tr("プロジェクトを保存(&S)"),
               {QKeySequence(Qt::CTRL | Qt::Key_S)}, false},
-             {ProjectSaveAs, "ProjectSaveAs", QStringLiteral("名前を付けてプロジェクトを保存(&A)..."),
+             {ProjectSaveAs, "ProjectSaveAs", tr("名前を付けてプロジェクトを保存(&A)..."),
               {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)}, false},
              {N2, "N2", {}},
-             {SUFOut, "SUFOut", QStringLiteral("SUFファイルを出力する(&E)"), {}, false},
-             {OutputOptionsMenu, "OutputOptionsMenu", QStringLiteral("出力オプション(&O)...")},
+             {SUFOut, "SUFOut", tr("SUFファイルを出力する(&E)"), {}, false},
+             {OutputOptionsMenu, "OutputOptionsMenu", tr("出力オプション(&O)...")},
              {N1, "N1", {}},
-             {Exit1, "Exit1", QStringLiteral("終了(&X)")}});
-    addMenu(EditMenu, "EditMenu", QStringLiteral("編集(&E)"),
-            {{UndoAction, "UndoAction", QStringLiteral("元に戻す(&U)"),
+             {Exit1, "Exit1", tr("終了(&X)")}});
+    addMenu(EditMenu, "EditMenu", tr("編集(&E)"),
+            {{UndoAction, "UndoAction", tr("元に戻す(&U)"),
               {QKeySequence(Qt::CTRL | Qt::Key_Z)}, false},
-             {RedoAction, "RedoAction", QStringLiteral("やり直し(&R)"),
+             {RedoAction, "RedoAction", tr("やり直し(&R)"),
               {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)},
               false}});
-    addMenu(ViewMenu, "ViewMenu", QStringLiteral("表示(&V)"),
-            {{View3D, "View3D", QStringLiteral("3Dビュー(&3)"), {QKeySequence(Qt::Key_F3)}}});
-    addMenu(KH1, "KH1", QStringLiteral("ヘルプ(&H)"),
-            {{K2, "K2", QStringLiteral("ヴァージョン情報(&A)...")}});
+    addMenu(ViewMenu, "ViewMenu", tr("表示(&V)"),
+            {{View3D, "View3D", tr("3Dビュー(&3)"), {QKeySequence(Qt::Key_F3)}}});
+    addMenu(KH1, "KH1", tr("ヘルプ(&H)"),
+            {{K2, "K2", tr("ヴァージョン情報(&A)...")}});
     // clang-format on
     // The recent files, filled whenever the menu opens.
-    RecentMenu = new QMenu(QStringLiteral("最近使ったファイル(&R)"), K1);
+    RecentMenu = new QMenu(tr("最近使ったファイル(&R)"), K1);
     RecentMenu->setObjectName(QStringLiteral("RecentMenu"));
     K1->insertMenu(N2, RecentMenu);
     connect(RecentMenu, &QMenu::aboutToShow, this, [this] { fillRecentMenu(); });
@@ -388,61 +404,60 @@ void TTalorin_main::createControls() {
     const ControlRow rows[] = {
         {Bevel1, "Bevel1", {8, 24, 233, 233}, {}, {}, kSunkenPanel},
         {BmpShow, "BmpShow", {8, 24, 233, 233}, {},
-         QStringLiteral("読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。")},
+         tr("読み込んだ等高線画像です。クリックするとメッシュの密度が変化します。")},
         {Bevel2, "Bevel2", {8, 288, 233, 73}, {}, {}, kSunkenPanel},
-        {InitPaMax, "InitPaMax", {192, 4, 49, 17}, QStringLiteral("初期化"),
-         QStringLiteral("メッシュの形を初期化します  わけがわかんなくなったら押しましょう。"),
+        {InitPaMax, "InitPaMax", {192, 4, 49, 17}, tr("初期化"),
+         tr("メッシュの形を初期化します  わけがわかんなくなったら押しましょう。"),
          kDisabled},
-        {SUFOutButton, "SUFOutButton", {256, 328, 145, 25}, QStringLiteral("地形形状作成保存"),
-         QStringLiteral("形状を生成・出力します"), kDisabled},
+        {SUFOutButton, "SUFOutButton", {256, 328, 145, 25}, tr("地形形状作成保存"),
+         tr("形状を生成・出力します"), kDisabled},
         {{CovertLevel,
           TrackBarOf(talorin::kMinLevel, talorin::kMaxLevel, talorin::kDefaultLevel, 10)},
-         "CovertLevel", {72, 268, 121, 17}, {}, QStringLiteral("山の形の極端さ加減を調整します")},
+         "CovertLevel", {72, 268, 121, 17}, {}, tr("山の形の極端さ加減を調整します")},
         {Bevel3, "Bevel3", {248, 0, 161, 361}, {}, {}, kSunkenBox},
-        {Label1, "Label1", {8, 8, 71, 12}, QStringLiteral("メッシュ  密度"), {}},
-        {Label2, "Label2", {8, 272, 57, 12}, QStringLiteral("山のかたち"), {}},
-        {ModeA, "ModeA", {256, 8, 145, 17}, QStringLiteral("四角形ポリゴンで出力"),
-         QStringLiteral("すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"),
+        {Label1, "Label1", {8, 8, 71, 12}, tr("メッシュ  密度"), {}},
+        {Label2, "Label2", {8, 272, 57, 12}, tr("山のかたち"), {}},
+        {ModeA, "ModeA", {256, 8, 145, 17}, tr("四角形ポリゴンで出力"),
+         tr("すべて四角形で出力します  四つの頂点が平面上に乗っている保証はありません"),
          kChecked},
-        {ModeB, "ModeB", {256, 24, 145, 17}, QStringLiteral("三角形ポリゴンで出力"),
-         QStringLiteral("すべてを三角形で出力します  ポリゴン数はかなり増えます")},
-        {UV, "UV", {256, 48, 145, 17}, QStringLiteral("UV 座標付加"),
-         QStringLiteral("UV座標をつけて出力します 最大値255の実数値です"), kChecked},
-        {Shade, "Shade", {256, 64, 137, 17}, QStringLiteral("法線ベクトル付加"),
-         QStringLiteral("法線ベクトルをつけて出力する…はずですがまだ実装されていません"),
+        {ModeB, "ModeB", {256, 24, 145, 17}, tr("三角形ポリゴンで出力"),
+         tr("すべてを三角形で出力します  ポリゴン数はかなり増えます")},
+        {UV, "UV", {256, 48, 145, 17}, tr("UV 座標付加"),
+         tr("UV座標をつけて出力します 最大値255の実数値です"), kChecked},
+        {Shade, "Shade", {256, 64, 137, 17}, tr("法線ベクトル付加"),
+         tr("法線ベクトルをつけて出力する…はずですがまだ実装されていません"),
          kDisabled},
-        {Label4, "Label4", {256, 232, 72, 12}, QStringLiteral("オブジェクト名"), {}},
+        {Label4, "Label4", {256, 232, 72, 12}, tr("オブジェクト名"), {}},
         {ObjName, "ObjName", {256, 248, 145, 24}, FromUtf8(talorin::kDefaultObjectName),
-         QStringLiteral("出力形状につけるオブジェクト名です"), kEditLook},
-        {Label5, "Label5", {256, 280, 80, 12}, QStringLiteral("アトリビュート名"), {}},
+         tr("出力形状につけるオブジェクト名です"), kEditLook},
+        {Label5, "Label5", {256, 280, 80, 12}, tr("アトリビュート名"), {}},
         {AtrName, "AtrName", {256, 296, 145, 24}, FromUtf8(talorin::kDefaultAttributeName),
-         QStringLiteral(
-             "出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"),
+         tr("出力するポリゴンのアトリビュート名です アトリビュートは別個用意してください"),
          kEditLook},
-        {Label3, "Label3", {256, 168, 31, 12}, QStringLiteral("大きさ"), {}},
+        {Label3, "Label3", {256, 168, 31, 12}, tr("大きさ"), {}},
         {Size, "Size", {312, 160, 65, 24}, FromUtf8(talorin::kDefaultSizeText),
-         QStringLiteral("出力形状の大きさです"), kEditLook},
-        {Label6, "Label6", {256, 200, 21, 12}, QStringLiteral("高さ"), {}},
-        {Label7, "Label7", {376, 168, 24, 12}, QStringLiteral("四方"), {}},
+         tr("出力形状の大きさです"), kEditLook},
+        {Label6, "Label6", {256, 200, 21, 12}, tr("高さ"), {}},
+        {Label7, "Label7", {376, 168, 24, 12}, tr("四方"), {}},
         {MaxHeight, "MaxHeight", {312, 192, 65, 24}, FromUtf8(talorin::kDefaultHeightText),
-         QStringLiteral("出力形状の高さです"), kEditLook},
+         tr("出力形状の高さです"), kEditLook},
         {{PolygoneDepth, depthField}, "PolygoneDepth", {312, 96, 65, 26}, {},
-         QStringLiteral("再帰的に分割する回数を指定します 1増えるとポリゴン数は4倍になります"),
+         tr("再帰的に分割する回数を指定します 1増えるとポリゴン数は4倍になります"),
          kEditLook},
-        {Label8, "Label8", {256, 96, 48, 12}, QStringLiteral("再帰回数"), {}},
-        {Label9, "Label9", {256, 128, 59, 12}, QStringLiteral("ポリゴン数："), {}},
+        {Label8, "Label8", {256, 96, 48, 12}, tr("再帰回数"), {}},
+        {Label9, "Label9", {256, 128, 59, 12}, tr("ポリゴン数："), {}},
         {PolygoneCount, "PolygoneCount", {320, 128, 9, 16}, QStringLiteral("0"), {}},
         {ShowGraph, "ShowGraph", {8, 288, 233, 73}, {},
-         QStringLiteral("山の形を横から見た図です")},
+         tr("山の形を横から見た図です")},
         {Panel1, "Panel1", {192, 266, 48, 17}, {}, {}, kRaisedPanel},
         {ShapeModeA, "ShapeModeA", {0, 0, 17, 17}, {},
-         QStringLiteral("山の形(富士山のようなかたち）"), kInPanel | kChecked},
+         tr("山の形(富士山のようなかたち）"), kInPanel | kChecked},
         {ShapeModeB, "ShapeModeB", {16, 0, 17, 17}, QStringLiteral("ShapeModeB"),
-         QStringLiteral("山の形（ドーム）"), kInPanel},
+         tr("山の形（ドーム）"), kInPanel},
         {ShapeModeC, "ShapeModeC", {32, 0, 17, 17}, QStringLiteral("ShapeModeC"),
-         QStringLiteral("山の形（丘）"), kInPanel},
+         tr("山の形（丘）"), kInPanel},
         {{PaMaxBar, TrackBarOf(talorin::kMinPaMax, talorin::kMaxPaMax, talorin::kDefaultPaMax, 1)},
-         "PaMaxBar", {80, 4, 105, 17}, {}, QStringLiteral("全体的なメッシュの密度を変更できます")},
+         "PaMaxBar", {80, 4, 105, 17}, {}, tr("全体的なメッシュの密度を変更できます")},
     };
     // clang-format on
     for (const ControlRow& row : rows)
@@ -946,7 +961,7 @@ void TTalorin_main::OutputSUF() {
          std::nullopt, std::nullopt, kViewShare},
         nullptr});
     try {
-        runInBackground({kGeneratingText, true, false}, [run](WorkProgress& progress) {
+        runInBackground({GeneratingText(), true, false}, [run](WorkProgress& progress) {
             const auto report = [&progress](std::uint64_t done, std::uint64_t total) {
                 return progress.report(done, total);
             };
@@ -992,7 +1007,7 @@ void TTalorin_main::OutputSUF() {
         auto solid = std::make_shared<talorin::TerrainMesh>();
         const double base = m_document.solidBase();
         const std::shared_ptr<const talorin::TerrainMesh> top = CurrentShape;
-        runInBackground({kGeneratingText, false, false},
+        runInBackground({GeneratingText(), false, false},
                         [&](WorkProgress&) { *solid = talorin::MakeSolid(*top, base); });
         toSave = std::move(solid);
     }
@@ -1009,7 +1024,7 @@ void TTalorin_main::OutputSUF() {
     }
     // A failed write is told here, before a close asked for meanwhile.
     try {
-        runInBackground({kSavingText, false, true}, [&](WorkProgress& progress) {
+        runInBackground({SavingText(), false, true}, [&](WorkProgress& progress) {
             talorin::SaveTerrain(format, path, shape, texture, [&progress](std::uint64_t written) {
                 progress.report(written, 0);
             });
@@ -1036,7 +1051,7 @@ void TTalorin_main::freeInBackground(std::shared_ptr<talorin::TerrainMesh> shape
     if (!shape)
         return;
     // A big mesh takes a while to give back; the busy cursor covers it.
-    runInBackground({kFreeingText, false, false}, [&shape](WorkProgress&) { shape.reset(); });
+    runInBackground({FreeingText(), false, false}, [&shape](WorkProgress&) { shape.reset(); });
 }
 
 void TTalorin_main::releaseShape() {
@@ -1071,7 +1086,7 @@ bool TTalorin_main::maybeSave() {
     const QString name = m_projectFile.isEmpty() ? QFileInfo(m_imageFile).fileName()
                                                  : QFileInfo(m_projectFile).fileName();
     switch (m_dialogs.askSave(
-        this, QStringLiteral("%1 への変更をプロジェクトに保存しますか?").arg(name))) {
+        this, tr("%1 への変更をプロジェクトに保存しますか?").arg(name))) {
     case Dialogs::SaveAnswer::Save:
         return saveProjectCommand();
     case Dialogs::SaveAnswer::Discard:
@@ -1114,7 +1129,7 @@ void TTalorin_main::openProject(const QString& fileName) {
     std::string imageFile = talorin::LocateProjectImage(project, path);
     if (imageFile.empty()) {
         // Moved or renamed: the user shows where it is now.
-        m_dialogs.message(this, QStringLiteral("プロジェクトの画像 %1 が見つかりません。画像を選んでください")
+        m_dialogs.message(this, tr("プロジェクトの画像 %1 が見つかりません。画像を選んでください")
                                     .arg(FromUtf8(project.imagePath)));
         FileDialogRequest request = BmpOpen;
         request.initialFolder = QFileInfo(fileName).absolutePath();
@@ -1137,7 +1152,7 @@ void TTalorin_main::openProject(const QString& fileName) {
     markSaved();
     addRecentFile(fileName);
     if (!hashMatches)
-        m_dialogs.message(this, QStringLiteral("画像 %1 の内容がプロジェクトを保存したときと違います。"
+        m_dialogs.message(this, tr("画像 %1 の内容がプロジェクトを保存したときと違います。"
                                                "高さが変わっています")
                                     .arg(imageName));
 }
@@ -1178,8 +1193,8 @@ bool TTalorin_main::saveProject(const QString& fileName) {
         const std::string image = LocalPath(m_imageFile);
         std::error_code ec;
         if (std::filesystem::equivalent(path, image, ec) && !ec)
-            throw talorin::Error(fileName.toStdString() +
-                                 " は等高線画像です。別のファイル名を指定してください");
+            throw talorin::Error(
+                tr("%1 は等高線画像です。別のファイル名を指定してください").arg(fileName).toStdString());
         talorin::SaveProjectFile(
             path, talorin::CaptureProject(m_document, image, path, m_outputOptions.adaptive,
                                           ToUtf8(m_outputOptions.maxErrorText),
@@ -1214,7 +1229,7 @@ void TTalorin_main::fillRecentMenu() {
     RecentMenu->clear();
     const QStringList files = recentFiles();
     if (files.isEmpty()) {
-        RecentMenu->addAction(QStringLiteral("(なし)"))->setEnabled(false);
+        RecentMenu->addAction(tr("(なし)"))->setEnabled(false);
         return;
     }
     for (int i = 0; i < files.size(); ++i) {
@@ -1232,7 +1247,7 @@ void TTalorin_main::RecentFileClick(const QString& fileName) {
         QStringList files = settings.value(kRecentFilesKey).toStringList();
         files.removeAll(fileName);
         settings.setValue(kRecentFilesKey, files);
-        m_dialogs.message(this, QStringLiteral("%1 が見つかりません。最近使ったファイルから外しました")
+        m_dialogs.message(this, tr("%1 が見つかりません。最近使ったファイルから外しました")
                                     .arg(fileName));
         return;
     }

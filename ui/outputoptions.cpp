@@ -23,48 +23,46 @@ bool ParseAllowedError(const QString& text, double& value) {
 
 OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& options)
     : QDialog(parent), m_options(options) {
-    setWindowTitle(QStringLiteral("出力オプション"));
+    setWindowTitle(tr("出力オプション"));
     setObjectName(QStringLiteral("OutputOptions"));
 
-    m_adaptive = new QCheckBox(QStringLiteral("地形に合わせて分割の深さを変える(&A)"), this);
+    m_adaptive = new QCheckBox(tr("地形に合わせて分割の深さを変える(&A)"), this);
     m_adaptive->setObjectName(QStringLiteral("Adaptive"));
-    m_adaptive->setToolTip(QStringLiteral(
-        "再帰回数を上限として、地形が許容誤差より大きくずれる所だけ細かく分割します"));
+    m_adaptive->setToolTip(tr("再帰回数を上限として、地形が許容誤差より大きくずれる所だけ細かく分割します"));
     m_adaptive->setChecked(options.adaptive);
 
-    auto* label = new QLabel(QStringLiteral("許容誤差(&E):"), this);
+    auto* label = new QLabel(tr("許容誤差(&E):"), this);
     m_maxError = new QLineEdit(options.maxErrorText, this);
     m_maxError->setObjectName(QStringLiteral("MaxError"));
-    m_maxError->setToolTip(QStringLiteral("高さと同じ単位で、0 より大きい数です"));
+    m_maxError->setToolTip(tr("高さと同じ単位で、0 より大きい数です"));
     label->setBuddy(m_maxError);
     m_problem = new QLabel(this);
     m_problem->setObjectName(QStringLiteral("Problem"));
     m_problem->setStyleSheet(QStringLiteral("color: red"));
 
-    m_solid = new QCheckBox(QStringLiteral("台座を付ける(&B)"), this);
+    m_solid = new QCheckBox(tr("台座を付ける(&B)"), this);
     m_solid->setObjectName(QStringLiteral("Solid"));
-    m_solid->setToolTip(QStringLiteral(
-        "地形の縁から平らな底まで壁を付けて、印刷できる立体にします。"
+    m_solid->setToolTip(tr("地形の縁から平らな底まで壁を付けて、印刷できる立体にします。"
         "OBJ, STL, PLY, glb で保存するときに付き、.suf には付きません"));
     m_solid->setChecked(options.solid);
-    auto* baseLabel = new QLabel(QStringLiteral("台座の厚さ(&D):"), this);
+    auto* baseLabel = new QLabel(tr("台座の厚さ(&D):"), this);
     m_solidBase = new QLineEdit(options.solidBaseText, this);
     m_solidBase->setObjectName(QStringLiteral("SolidBase"));
-    m_solidBase->setToolTip(QStringLiteral("高さ 0 から底までの深さ。高さと同じ単位で、0 より大きい数です"));
+    m_solidBase->setToolTip(tr("高さ 0 から底までの深さ。高さと同じ単位で、0 より大きい数です"));
     baseLabel->setBuddy(m_solidBase);
 
-    auto* aspectLabel = new QLabel(QStringLiteral("縦横比(&P):"), this);
+    auto* aspectLabel = new QLabel(tr("縦横比(&P):"), this);
     m_aspect = new QComboBox(this);
     m_aspect->setObjectName(QStringLiteral("Aspect"));
-    m_aspect->addItem(QStringLiteral("正方形 (一辺がサイズ)"));
-    m_aspect->addItem(QStringLiteral("画像と同じ (長い辺がサイズ)"));
+    m_aspect->addItem(tr("正方形 (一辺がサイズ)"));
+    m_aspect->addItem(tr("画像と同じ (長い辺がサイズ)"));
     m_aspect->setCurrentIndex(options.aspect == talorin::TerrainAspect::Image ? 1 : 0);
     aspectLabel->setBuddy(m_aspect);
 
-    m_smooth = new QCheckBox(QStringLiteral("高さをなめらかにする(&S)"), this);
+    m_smooth = new QCheckBox(tr("高さをなめらかにする(&S)"), this);
     m_smooth->setObjectName(QStringLiteral("Smooth"));
     m_smooth->setToolTip(
-        QStringLiteral("点の高さを、まわりの 4 つの画素の明るさから補間して求めます"));
+        tr("点の高さを、まわりの 4 つの画素の明るさから補間して求めます"));
     m_smooth->setChecked(options.sampling == talorin::HeightSampling::Bilinear);
 
     auto* note = new QLabel(QString::fromUtf8(kPrintSizeNote), this);
@@ -121,7 +119,7 @@ void OutputOptionsDialog::accept() {
         next.solidBaseText = m_solidBase->text();
         next.solidBase = value;
     } else if (next.solid) {
-        m_problem->setText(QStringLiteral("台座の厚さは 0 より大きい数で指定してください"));
+        m_problem->setText(tr("台座の厚さは 0 より大きい数で指定してください"));
         m_solidBase->setFocus();
         m_solidBase->selectAll();
         return;

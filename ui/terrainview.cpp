@@ -300,7 +300,7 @@ void TerrainView::uploadFailed() {
     clearGLErrors();
     m_triangleCount = m_edgeCount = m_outlineCount = m_coarseCount = 0;
     m_geometry.reset();
-    m_label->setText(kViewOutOfMemoryText);
+    m_label->setText(ViewOutOfMemoryText());
     m_label->adjustSize();
     m_label->show();
 }
@@ -539,7 +539,7 @@ void TerrainView::keyPressEvent(QKeyEvent* event) {
 
 TerrainViewWindow::TerrainViewWindow(std::optional<QSurfaceFormat> format, QWidget* parent)
     : QWidget(parent, Qt::Window) {
-    setWindowTitle(QStringLiteral("3Dビュー"));
+    setWindowTitle(tr("3Dビュー"));
     resize(640, 480);
     m_stack = new QStackedLayout(this);
     m_stack->setContentsMargins(0, 0, 0, 0);
@@ -558,7 +558,7 @@ TerrainViewWindow::TerrainViewWindow(QWidget* parent)
 
 void TerrainViewWindow::showMessage() {
     if (!m_message) {
-        m_message = new QLabel(kNoOpenGLText, this);
+        m_message = new QLabel(NoOpenGLText(), this);
         m_message->setAlignment(Qt::AlignCenter);
         m_message->setWordWrap(true);
         m_message->setMargin(24);

@@ -8,6 +8,7 @@
 // returns to the first view. W toggles the wireframe, T the contour image as
 // texture, L the outlines of the lattice cells.
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
@@ -28,15 +29,19 @@ class QOpenGLVertexArrayObject;
 class QStackedLayout;
 
 // The message the view's window shows when OpenGL cannot start.
-inline const QString kNoOpenGLText =
-    QStringLiteral("3Dビューを表示できません。\nOpenGL を開始できませんでした"
-                   "（ディスプレイまたはグラフィックス ドライバーがありません）。\n"
-                   "ほかの機能はこれまでどおり使えます。");
+inline QString NoOpenGLText() {
+    return QCoreApplication::translate("Talorin",
+                                       "3Dビューを表示できません。\nOpenGL を開始できませんでした"
+                                       "（ディスプレイまたはグラフィックス ドライバーがありません）。\n"
+                                       "ほかの機能はこれまでどおり使えます。");
+}
 
 // What the view shows instead of a terrain it has no memory for (building
 // its geometry or giving it to the graphics driver failed).
-inline const QString kViewOutOfMemoryText =
-    QStringLiteral("メモリーが足りないため、この形状を3Dビューに表示できません。");
+inline QString ViewOutOfMemoryText() {
+    return QCoreApplication::translate(
+        "Talorin", "メモリーが足りないため、この形状を3Dビューに表示できません。");
+}
 
 // A format that this machine can give an OpenGL context in: OpenGL 3.3 core,
 // else OpenGL ES 3.0. Nothing when neither starts (no display, no driver, or
@@ -155,7 +160,7 @@ class TerrainView : public QOpenGLWidget, protected QOpenGLFunctions {
 };
 
 // The separate, resizable 3D view window "3Dビュー" (640 x 480 at first). It
-// holds a TerrainView, or the message kNoOpenGLText when OpenGL cannot start.
+// holds a TerrainView, or the message NoOpenGLText() when OpenGL cannot start.
 class TerrainViewWindow : public QWidget {
     Q_OBJECT
   public:

@@ -18,7 +18,9 @@ constexpr int kOuterHeight = 300;
 constexpr int kFrameWidth = 2 * 4;
 constexpr int kFrameHeight = 2 * 4 + 19;
 
-const QString kSufFilter = QStringLiteral("形状ファイル (*.suf)");
+QString SufFilter() {
+    return QCoreApplication::translate("Talorin", "形状ファイル (*.suf)");
+}
 
 // Names and messages of the library are CP932 bytes.
 QString FromCp932(const std::string& text) {
@@ -42,7 +44,7 @@ TVESK::TVESK(Dialogs& dialogs, QWidget* parent) : QWidget(parent), m_dialogs(dia
     LoadTest = new QPushButton(QStringLiteral("LoadTest"), this);
     LoadTest->setGeometry(240, 152, 137, 33);
 
-    OpenDialog1.filter = kSufFilter;
+    OpenDialog1.filter = SufFilter();
 
     ListBox1 = new QListWidget(this);
     ListBox1->setGeometry(8, 8, 217, 249);
@@ -55,7 +57,7 @@ TVESK::TVESK(Dialogs& dialogs, QWidget* parent) : QWidget(parent), m_dialogs(dia
     SaveTest->setGeometry(240, 192, 137, 33);
     SaveTest->setEnabled(false);
 
-    SaveDialog1.filter = kSufFilter;
+    SaveDialog1.filter = SufFilter();
     SaveDialog1.defaultSuffix = QStringLiteral("suf");
 
     FreeSufTest = new QPushButton(QStringLiteral("FreeSufTest"), this);

@@ -1,6 +1,7 @@
 // The one save path of every writer, driven with plain byte producers.
 
 #include "base/atomicsave.h"
+#include "base/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -259,3 +260,19 @@ TEST_F(AtomicSave, UndoneCommitPutsBackTheReplacedFileOrRemovesTheNewOne) {
 }
 
 } // namespace
+
+// The language follows LC_ALL, LC_MESSAGES, LANG, then LANGUAGE, as GNU
+// programs do; C, POSIX and languages without a translation keep Japanese.
+TEST(Messages, LanguageFollowsTheLocaleAndEnglishTextsFillTheirPlaces) {
+    using talorin::Language;
+    EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "en_US.UTF-8", nullptr), Language::English);
+    EXPECT_EQ(talorin::LanguageFromLocale("C", nullptr, "en_US.UTF-8", "en"), Language::Japanese);
+    EXPECT_EQ(talorin::LanguageFromLocale("", "ja_JP.UTF-8", "en_US", nullptr), Language::Japanese);
+    EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "C.UTF-8", nullptr), Language::Japanese);
+    EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "de_DE.UTF-8", "fr:en_GB"), Language::English);
+    EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "fr_FR.UTF-8", nullptr), Language::Japanese);
+    EXPECT_EQ(talorin::Text(talorin::Msg::CannotWrite, Language::English, {"a.suf", "x"}),
+              "Could not write the file a.suf: x");
+    EXPECT_EQ(talorin::Text(talorin::Msg::CannotWrite, Language::Japanese, {"a.suf"}),
+              "ファイル a.suf に書き込めませんでした: {2}");
+}

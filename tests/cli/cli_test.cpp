@@ -1045,3 +1045,18 @@ TEST_F(Cli, AdaptiveOptionsThatMakeNoSenseAreUsageErrors) {
     }
     EXPECT_EQ(listing(), std::vector<std::string>{"hill.bmp"});
 }
+
+// Errors speak the locale's language: English under an English locale, naming
+// the file and the reason; today's Japanese under C.
+TEST_F(Cli, ErrorsFollowTheLocale) {
+    const std::string missing = (m_dir / "none.bmp").string();
+    const std::pair<const char*, std::string> cases[] = {
+        {"LC_ALL=en_US.UTF-8", "Cannot read " + missing + ": the file cannot be opened"},
+        {"LC_ALL=C", missing + " を読み込めません: ファイルを開けません"}};
+    for (const auto& [locale, expected] : cases) {
+        const RunResult r = testsupport::RunCli(
+            "/usr/bin/env", m_dir, {locale, TALORIN_CLI_PATH, "generate", missing, "-o", "x.suf"});
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+    }
+}

@@ -26,7 +26,7 @@ class NoOpenGLTest : public QObject {
         QVERIFY(window.view() == nullptr);
         QVERIFY(window.message() != nullptr);
         QVERIFY(window.message()->isVisible());
-        QCOMPARE(window.message()->text(), kNoOpenGLText);
+        QCOMPARE(window.message()->text(), NoOpenGLText());
         QVERIFY(window.message()->text().contains(QStringLiteral("OpenGL")));
         // The window keeps working as a window.
         window.resize(300, 200);
@@ -42,7 +42,7 @@ class NoOpenGLTest : public QObject {
         w.findChild<QAction*>(QStringLiteral("View3D"))->trigger();
         QVERIFY(w.terrainViewWindow());
         QVERIFY(!w.terrainViewWindow()->view());
-        QCOMPARE(w.terrainViewWindow()->message()->text(), kNoOpenGLText);
+        QCOMPARE(w.terrainViewWindow()->message()->text(), NoOpenGLText());
         // Edits start no runs for a view that is not there, and work as ever.
         w.document().press({100, 100, talorin::kLeftButton});
         w.document().setDepth(4);

@@ -99,7 +99,7 @@ class TestBackgroundWork : public QObject {
             title = dialog->windowTitle();
             width = dialog->width();
             auto* cancel = dialog->findChild<QPushButton*>();
-            if (!cancel || cancel->text() != kCancelText)
+            if (!cancel || cancel->text() != CancelText())
                 return false;
             QTest::mouseClick(cancel, Qt::LeftButton);
             return true;
@@ -121,7 +121,7 @@ class TestBackgroundWork : public QObject {
         QVERIFY(!*finished);
         QVERIFY(shownAt >= kProgressDelayMs);
         QVERIFY(busyCursor);
-        QCOMPARE(title, kApplicationTitle);
+        QCOMPARE(title, ApplicationTitle());
         QVERIFY(width >= TitleWidth(title));
         QVERIFY(width > QFontMetrics(QApplication::font()).horizontalAdvance(title));
         QVERIFY(!DialogOf(owner));

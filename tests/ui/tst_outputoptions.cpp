@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 #include <memory>
 
@@ -16,6 +18,7 @@
 #include "greybmp.h"
 #include "ui/mainwindow.h"
 #include "ui/outputoptions.h"
+#include "ui/terrainview.h"
 #include "windowcontrols.h"
 
 namespace {
@@ -61,6 +64,31 @@ class TestOutputOptions : public QObject {
         QVERIFY(dir->isValid());
         image = dir->filePath(QStringLiteral("hill.bmp"));
         WriteGreyBmp(image, 40, 30, Hill);
+    }
+
+    // Without a translation (C, Japanese and untranslated locales) the window
+    // keeps its Japanese texts; the English one, built in, changes captions,
+    // menus and messages alike.
+    void windowSpeaksEnglishOnlyUnderItsTranslation() {
+        const auto caption = [](TTalorin_main& w, const char* name) {
+            return w.findChild<QAbstractButton*>(QLatin1String(name))->text();
+        };
+        auto japanese = startWithImage();
+        QCOMPARE(caption(*japanese, "SUFOutButton"), QStringLiteral("地形形状作成保存"));
+        QCOMPARE(japanese->findChild<QAction*>(QStringLiteral("Exit1"))->text(), QStringLiteral("終了(&X)"));
+        QTranslator english;
+        QVERIFY(english.load(QStringLiteral(":/i18n/talorin_en.qm")));
+        QCoreApplication::installTranslator(&english);
+        auto translated = startWithImage();
+        QCoreApplication::removeTranslator(&english);
+        QCOMPARE(caption(*translated, "SUFOutButton"), QStringLiteral("Generate and Save"));
+        QCOMPARE(caption(*translated, "ModeB"), QStringLiteral("Triangle polygons"));
+        QCOMPARE(translated->findChild<QLabel*>(QStringLiteral("Label8"))->text(), QStringLiteral("Depth"));
+        QCOMPARE(translated->findChild<QAction*>(QStringLiteral("Exit1"))->text(), QStringLiteral("E&xit"));
+        QCoreApplication::installTranslator(&english);
+        const QString message = ViewOutOfMemoryText();
+        QCoreApplication::removeTranslator(&english);
+        QCOMPARE(message, QStringLiteral("There is not enough memory to show this shape in the 3D view."));
     }
 
     void allowedErrorMustBeAPositiveNumber_data() {
