@@ -38,6 +38,7 @@
 #include "export/format.h"
 #include "export/output.h"
 #include "terrain/solid.h"
+#include "terrain/truescale.h"
 #include "base/error.h"
 #include "base/numtext.h"
 #include "base/sjis.h"
@@ -62,11 +63,12 @@ constexpr int kCountPixelSize = 16;
 // Every kind the loader reads first, then one entry per kind, then all files;
 // the loader tells the kind by the content, so any name may be chosen.
 QString ImageFilter() {
-    return QCoreApplication::translate("TTalorin_main", "画像ファイル (*.bmp *.png *.pgm *.ppm);;"
+    return QCoreApplication::translate("TTalorin_main", "画像ファイル (*.bmp *.png *.pgm *.ppm *.tif *.tiff);;"
                                                         "BMPファイル (*.bmp);;"
                                                         "PNGファイル (*.png);;"
                                                         "PGMファイル (*.pgm);;"
                                                         "PPMファイル (*.ppm);;"
+                                                        "TIFFファイル (*.tif *.tiff);;"
                                                         "すべてのファイル (*)");
 }
 QString SufFilter() { return QCoreApplication::translate("TTalorin_main", "Quiro形状ファイル (*.suf)"); }
@@ -76,7 +78,7 @@ QString ProjectFilter() {
 // Ctrl+O opens either; the content tells which it is.
 QString ProjectOrImageFilter() {
     return QCoreApplication::translate("TTalorin_main",
-                                       "プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm);;") +
+                                       "プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm *.tif *.tiff);;") +
            ProjectFilter() + QStringLiteral(";;") + ImageFilter();
 }
 // Where the recent files are remembered.
@@ -467,6 +469,18 @@ void TTalorin_main::createControls() {
     SUFOutButton->setDefault(true);
     m_countFont = PixelFont(kCountPixelSize, true, true, true);
     PolygoneCount->setFont(m_countFont);
+    // Over the foot of the preview, where it hides least of the lattice; the
+    // preview's clicks pass through it.
+    ElevationRange = new QLabel(client);
+    ElevationRange->setObjectName(QStringLiteral("ElevationRange"));
+    ElevationRange->setGeometry(10, 243, 229, 13);
+    ElevationRange->setAlignment(Qt::AlignCenter);
+    ElevationRange->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ElevationRange->setAutoFillBackground(true);
+    QPalette rangePalette = ElevationRange->palette();
+    rangePalette.setColor(QPalette::Window, QColor(255, 255, 255, 200));
+    ElevationRange->setPalette(rangePalette);
+    ElevationRange->hide();
     QPalette countPalette = PolygoneCount->palette();
     countPalette.setColor(QPalette::WindowText, Qt::black);
     PolygoneCount->setPalette(countPalette);
@@ -753,6 +767,15 @@ void TTalorin_main::installImage(const QString& fileName, talorin::Bitmap image,
         m_document.setImage(std::move(image), talorin::BaseFileName(name));
     m_imageFile = fileName;
 
+    const talorin::Elevation* elevation = m_document.image().elevation();
+    ElevationRange->setText(elevation ? FromUtf8(talorin::ElevationRangeText(*elevation))
+                                      : QString());
+    ElevationRange->setVisible(elevation != nullptr);
+    // A new raster at true scale, unless a project brought its own size.
+    if (!project && m_outputOptions.trueScale &&
+        talorin::TrueScaleUnavailableReason(m_document.image()).empty())
+        applyTrueScale();
+
     SufSave.proposedName = FromUtf8(talorin::BaseFileName(name)) + QStringLiteral(".suf");
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(name));
     SUFOutButton->setEnabled(true);
@@ -911,8 +934,21 @@ void TTalorin_main::OutputOptionsMenuClick() {
     options.solidBase = m_document.solidBase();
     options.aspect = m_document.aspect();
     options.sampling = m_document.sampling();
+    options.trueScaleUnavailable =
+        m_document.hasImage() ? FromUtf8(talorin::TrueScaleUnavailableReason(m_document.image()))
+                              : tr("画像が読み込まれていません");
     const OutputOptions before = options;
-    if (!m_dialogs.outputOptions(this, options) || options == before)
+    if (!m_dialogs.outputOptions(this, options))
+        return;
+    m_outputOptions.trueScale = options.trueScale;
+    m_outputOptions.exaggerationText = options.exaggerationText;
+    m_outputOptions.exaggeration = options.exaggeration;
+    // Confirmed again, true scale puts back fields the user has typed over.
+    if (options.trueScale) {
+        applyTrueScale();
+        options.aspect = talorin::TerrainAspect::Image;
+    }
+    if (options == before)
         return;
     m_document.setSolid(options.solid);
     m_document.setSolidBase(ToUtf8(options.solidBaseText), options.solidBase);
@@ -924,6 +960,14 @@ void TTalorin_main::OutputOptionsMenuClick() {
     UpdatePolygonCount();
     m_live->setMaxError(m_outputOptions.adaptive ? m_outputOptions.maxError : 0);
     updateTitle();
+}
+
+void TTalorin_main::applyTrueScale() {
+    const talorin::TrueScale scale =
+        talorin::ComputeTrueScale(m_document.image(), m_outputOptions.exaggeration);
+    m_document.setSizeText(talorin::MetresText(scale.size));
+    m_document.setHeightText(talorin::MetresText(scale.height));
+    m_document.setAspect(talorin::TerrainAspect::Image);
 }
 
 // The most the 3D view holds of a shape, which the output run counts as its own.

@@ -153,6 +153,9 @@ class TTalorin_main : public QMainWindow {
     QLabel* Label8 = nullptr;
     QLabel* Label9 = nullptr;
     QLabel* PolygoneCount = nullptr;
+    // An elevation raster's real range, along the foot of the preview;
+    // hidden for other images.
+    QLabel* ElevationRange = nullptr;
     PaintBox* ShowGraph = nullptr;
     QFrame* Panel1 = nullptr;
     QRadioButton* ShapeModeA = nullptr;
@@ -256,6 +259,10 @@ class TTalorin_main : public QMainWindow {
     static void addRecentFile(const QString& fileName);
     void fillRecentMenu();
     void drawMeshOverlay();
+    // Sets the size and height fields to the image's real extent and relief
+    // times the exaggeration, in metres, and keeps its proportions. The image
+    // must be georeferenced (talorin::TrueScaleUnavailableReason is empty).
+    void applyTrueScale();
     void drawShapeGraph();
     std::uint8_t shapeMode() const;
     void focusFirstControl();

@@ -65,6 +65,23 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
         tr("点の高さを、まわりの 4 つの画素の明るさから補間して求めます"));
     m_smooth->setChecked(options.sampling == talorin::HeightSampling::Bilinear);
 
+    m_trueScale = new QCheckBox(tr("実寸(&T)"), this);
+    m_trueScale->setObjectName(QStringLiteral("TrueScale"));
+    auto* exaggerationLabel = new QLabel(tr("高さの倍率(&X):"), this);
+    m_exaggeration = new QLineEdit(options.exaggerationText, this);
+    m_exaggeration->setObjectName(QStringLiteral("Exaggeration"));
+    m_exaggeration->setToolTip(tr("起伏を何倍にするか。0 より大きい数です"));
+    exaggerationLabel->setBuddy(m_exaggeration);
+    if (options.trueScaleUnavailable.isEmpty()) {
+        m_trueScale->setToolTip(
+            tr("大きさと高さを、標高データの実際の広さと起伏 (メートル) にします"));
+        m_trueScale->setChecked(options.trueScale);
+    } else {
+        // Greyed, and the hint says why.
+        m_trueScale->setToolTip(options.trueScaleUnavailable);
+        m_trueScale->setEnabled(false);
+    }
+
     auto* note = new QLabel(QString::fromUtf8(kPrintSizeNote), this);
     note->setObjectName(QStringLiteral("PrintSizeNote"));
     note->setWordWrap(true);
@@ -74,6 +91,7 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_adaptive, &QCheckBox::toggled, this, [this] { updateEnabled(); });
     connect(m_solid, &QCheckBox::toggled, this, [this] { updateEnabled(); });
+    connect(m_trueScale, &QCheckBox::toggled, this, [this] { updateEnabled(); });
 
     auto* grid = new QGridLayout;
     grid->addWidget(m_adaptive, 0, 0, 1, 2);
@@ -85,8 +103,11 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
     grid->addWidget(aspectLabel, 4, 0);
     grid->addWidget(m_aspect, 4, 1);
     grid->addWidget(m_smooth, 5, 0, 1, 2);
-    grid->addWidget(m_problem, 6, 0, 1, 2);
-    grid->addWidget(note, 7, 0, 1, 2);
+    grid->addWidget(m_trueScale, 6, 0, 1, 2);
+    grid->addWidget(exaggerationLabel, 7, 0);
+    grid->addWidget(m_exaggeration, 7, 1);
+    grid->addWidget(m_problem, 8, 0, 1, 2);
+    grid->addWidget(note, 9, 0, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(buttons);
@@ -96,6 +117,12 @@ OutputOptionsDialog::OutputOptionsDialog(QWidget* parent, const OutputOptions& o
 void OutputOptionsDialog::updateEnabled() {
     m_maxError->setEnabled(m_adaptive->isChecked());
     m_solidBase->setEnabled(m_solid->isChecked());
+    const bool trueScale = m_trueScale->isEnabled() && m_trueScale->isChecked();
+    m_exaggeration->setEnabled(trueScale);
+    // True scale keeps the raster's proportions.
+    if (trueScale)
+        m_aspect->setCurrentIndex(1);
+    m_aspect->setEnabled(!trueScale);
     m_problem->clear();
 }
 
@@ -122,6 +149,17 @@ void OutputOptionsDialog::accept() {
         m_problem->setText(tr("台座の厚さは 0 より大きい数で指定してください"));
         m_solidBase->setFocus();
         m_solidBase->selectAll();
+        return;
+    }
+    next.trueScale = m_trueScale->isEnabled() && m_trueScale->isChecked();
+    if (vesk::ParseSufNumber(m_exaggeration->text().toStdString(), value) &&
+        std::isfinite(value) && value > 0) {
+        next.exaggerationText = m_exaggeration->text();
+        next.exaggeration = value;
+    } else if (next.trueScale) {
+        m_problem->setText(tr("高さの倍率は 0 より大きい数で指定してください"));
+        m_exaggeration->setFocus();
+        m_exaggeration->selectAll();
         return;
     }
     next.aspect = m_aspect->currentIndex() == 1 ? talorin::TerrainAspect::Image

@@ -31,6 +31,16 @@ struct OutputOptions {
     double solidBase = talorin::kDefaultSolidBase;
     talorin::TerrainAspect aspect = talorin::kDefaultAspect;
     talorin::HeightSampling sampling = talorin::kDefaultSampling;
+    // True scale, kept by the window: the size and height fields take a
+    // georeferenced elevation raster's real extent and relief in metres (the
+    // relief times the exaggeration, as typed and its value), and the
+    // proportions the image's.
+    bool trueScale = false;
+    QString exaggerationText = QStringLiteral("1");
+    double exaggeration = 1;
+    // Why the image loaded now cannot be made at true scale; empty when it can.
+    // The window fills it in before the dialog.
+    QString trueScaleUnavailable{};
     friend bool operator==(const OutputOptions&, const OutputOptions&) = default;
 };
 
@@ -61,6 +71,8 @@ class OutputOptionsDialog : public QDialog {
     QLineEdit* m_solidBase = nullptr;
     QComboBox* m_aspect = nullptr;
     QCheckBox* m_smooth = nullptr;
+    QCheckBox* m_trueScale = nullptr;
+    QLineEdit* m_exaggeration = nullptr;
     QLabel* m_problem = nullptr;
 };
 

@@ -13,7 +13,9 @@
 #include <QtTest>
 #include <memory>
 
+#include "image/imagefile.h"
 #include "terrain/adaptive.h"
+#include "terrain/truescale.h"
 #include "fakedialogs.h"
 #include "greybmp.h"
 #include "ui/mainwindow.h"
@@ -186,6 +188,26 @@ class TestOutputOptions : public QObject {
         QCOMPARE(c.PolygoneCount->text(), QStringLiteral("4096"));
         c.SUFOutButton->click();
         QCOMPARE(int(w->currentShape()->polygonCount()), 4096);
+    }
+
+    // True scale puts a georeferenced raster's extent and relief times the
+    // exaggeration into the size and height fields and keeps its proportions;
+    // the raster's range shows over the preview, and not for other images.
+    void trueScaleFillsTheFieldsFromTheRaster() {
+        QVERIFY(!startWithImage()->findChild<QLabel*>(QStringLiteral("ElevationRange"))->isVisible());
+        image = QStringLiteral(TALORIN_SAMPLES_DIR "/mountain-dem.tif");
+        const auto w = startWithImage();
+        const Controls c(*w);
+        QVERIFY(w->findChild<QLabel*>(QStringLiteral("ElevationRange"))->isVisible());
+        OutputOptions options;
+        options.trueScale = true;
+        options.exaggerationText = QStringLiteral("2");
+        options.exaggeration = 2;
+        chooseOptions(*w, options);
+        const auto scale = talorin::ComputeTrueScale(talorin::LoadImageFile(image.toStdString()), 2);
+        QCOMPARE(c.Size->text().toStdString(), talorin::MetresText(scale.size));
+        QCOMPARE(c.MaxHeight->text().toStdString(), talorin::MetresText(scale.height));
+        QVERIFY(w->document().aspect() == talorin::TerrainAspect::Image);
     }
 
     void cancelledDialogChangesNothing() {

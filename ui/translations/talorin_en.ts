@@ -29,7 +29,7 @@
     </message>
     <message>
         <source>地形の縁から平らな底まで壁を付けて、印刷できる立体にします。OBJ, STL, PLY, glb で保存するときに付き、.suf には付きません</source>
-        <translation>Adds walls from the terrain's edge down to a flat bottom, making a printable solid. Added when saving OBJ, STL, PLY or glb, never to .suf</translation>
+        <translation>Adds walls from the terrain&apos;s edge down to a flat bottom, making a printable solid. Added when saving OBJ, STL, PLY or glb, never to .suf</translation>
     </message>
     <message>
         <source>台座の厚さ(&amp;D):</source>
@@ -57,11 +57,31 @@
     </message>
     <message>
         <source>点の高さを、まわりの 4 つの画素の明るさから補間して求めます</source>
-        <translation>Interpolates each point's height from the brightness of the 4 pixels around it</translation>
+        <translation>Interpolates each point&apos;s height from the brightness of the 4 pixels around it</translation>
     </message>
     <message>
         <source>台座の厚さは 0 より大きい数で指定してください</source>
         <translation>The base depth must be greater than 0</translation>
+    </message>
+    <message>
+        <source>実寸(&amp;T)</source>
+        <translation>&amp;True scale</translation>
+    </message>
+    <message>
+        <source>高さの倍率(&amp;X):</source>
+        <translation>Height e&amp;xaggeration:</translation>
+    </message>
+    <message>
+        <source>起伏を何倍にするか。0 より大きい数です</source>
+        <translation>How many times the relief; a number greater than 0</translation>
+    </message>
+    <message>
+        <source>大きさと高さを、標高データの実際の広さと起伏 (メートル) にします</source>
+        <translation>Makes the size and height the elevation data&apos;s real extent and relief (metres)</translation>
+    </message>
+    <message>
+        <source>高さの倍率は 0 より大きい数で指定してください</source>
+        <translation>The height exaggeration must be a number greater than 0</translation>
     </message>
 </context>
 <context>
@@ -78,20 +98,12 @@ Please verify the correct directory name was given.</translation>
 <context>
     <name>TTalorin_main</name>
     <message>
-        <source>画像ファイル (*.bmp *.png *.pgm *.ppm);;BMPファイル (*.bmp);;PNGファイル (*.png);;PGMファイル (*.pgm);;PPMファイル (*.ppm);;すべてのファイル (*)</source>
-        <translation>Image files (*.bmp *.png *.pgm *.ppm);;BMP files (*.bmp);;PNG files (*.png);;PGM files (*.pgm);;PPM files (*.ppm);;All files (*)</translation>
-    </message>
-    <message>
         <source>Quiro形状ファイル (*.suf)</source>
         <translation>Quiro shape files (*.suf)</translation>
     </message>
     <message>
         <source>Talorinプロジェクト (*.talorin)</source>
         <translation>Talorin projects (*.talorin)</translation>
-    </message>
-    <message>
-        <source>プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm);;</source>
-        <translation>Projects and images (*.talorin *.bmp *.png *.pgm *.ppm);;</translation>
     </message>
     <message>
         <source>STL バイナリ (*.stl)</source>
@@ -319,7 +331,7 @@ Please verify the correct directory name was given.</translation>
     </message>
     <message>
         <source>プロジェクトの画像 %1 が見つかりません。画像を選んでください</source>
-        <translation>The project's image %1 was not found. Please choose the image</translation>
+        <translation>The project&apos;s image %1 was not found. Please choose the image</translation>
     </message>
     <message>
         <source>画像 %1 の内容がプロジェクトを保存したときと違います。高さが変わっています</source>
@@ -337,6 +349,18 @@ Please verify the correct directory name was given.</translation>
         <source>%1 が見つかりません。最近使ったファイルから外しました</source>
         <translation>%1 was not found and has been removed from the recent files</translation>
     </message>
+    <message>
+        <source>画像ファイル (*.bmp *.png *.pgm *.ppm *.tif *.tiff);;BMPファイル (*.bmp);;PNGファイル (*.png);;PGMファイル (*.pgm);;PPMファイル (*.ppm);;TIFFファイル (*.tif *.tiff);;すべてのファイル (*)</source>
+        <translation>Image files (*.bmp *.png *.pgm *.ppm *.tif *.tiff);;BMP files (*.bmp);;PNG files (*.png);;PGM files (*.pgm);;PPM files (*.ppm);;TIFF files (*.tif *.tiff);;All files (*)</translation>
+    </message>
+    <message>
+        <source>プロジェクトと画像 (*.talorin *.bmp *.png *.pgm *.ppm *.tif *.tiff);;</source>
+        <translation>Projects and images (*.talorin *.bmp *.png *.pgm *.ppm *.tif *.tiff);;</translation>
+    </message>
+    <message>
+        <source>画像が読み込まれていません</source>
+        <translation>No image is loaded</translation>
+    </message>
 </context>
 <context>
     <name>Talorin</name>
@@ -350,7 +374,7 @@ Please verify the correct directory name was given.</translation>
     </message>
     <message>
         <source>保存しない</source>
-        <translation>Don't Save</translation>
+        <translation>Don&apos;t Save</translation>
     </message>
     <message>
         <source>キャンセル</source>
