@@ -28,29 +28,53 @@ std::string_view LanguageCode(std::string_view name) {
 
 } // namespace
 
-Language LanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang,
-                            const char* language) {
+namespace {
+
+// The code of the translated language ("en" or "ja") that the locale
+// variables ask for, or empty when they ask for none: unset, C or POSIX, or
+// only languages without a translation.
+std::string_view ChosenLanguage(const char* lcAll, const char* lcMessages, const char* lang,
+                                const char* language) {
     const char* locale = IsSet(lcAll) ? lcAll : IsSet(lcMessages) ? lcMessages : lang;
     if (!IsSet(locale))
-        return Language::Japanese;
+        return {};
     const std::string_view name(locale);
     if (name == "C" || name == "POSIX" || name.starts_with("C."))
-        return Language::Japanese;
+        return {};
     if (IsSet(language)) {
         // The first entry with a translation decides; Japanese is the source.
         std::string_view list(language);
         while (!list.empty()) {
             const std::size_t colon = list.find(':');
             const std::string_view code = LanguageCode(list.substr(0, colon));
-            if (code == "en")
-                return Language::English;
-            if (code == "ja")
-                return Language::Japanese;
+            if (code == "en" || code == "ja")
+                return code;
             list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
         }
-        return Language::Japanese;
+        return {};
     }
-    return LanguageCode(name) == "en" ? Language::English : Language::Japanese;
+    const std::string_view code = LanguageCode(name);
+    return code == "en" || code == "ja" ? code : std::string_view();
+}
+
+} // namespace
+
+Language LanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang,
+                            const char* language) {
+    return ChosenLanguage(lcAll, lcMessages, lang, language) == "en" ? Language::English
+                                                                       : Language::Japanese;
+}
+
+bool LocaleAsksForJapanese(const char* lcAll, const char* lcMessages, const char* lang,
+                           const char* language) {
+    return ChosenLanguage(lcAll, lcMessages, lang, language) == "ja";
+}
+
+bool ProgramLocaleAsksForJapanese() {
+    static const bool japanese =
+        LocaleAsksForJapanese(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"),
+                              std::getenv("LANG"), std::getenv("LANGUAGE"));
+    return japanese;
 }
 
 Language ProgramLanguage() {

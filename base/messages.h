@@ -131,7 +131,38 @@ enum class Language : unsigned char { Japanese, English };
     M(BadProfile, "settings.profile は rise, dome, hill のどれかです", "settings.profile must be rise, dome or hill") \
     M(NotRegularFile, "通常のファイルではありません", "not a regular file") \
     M(ImageSizeDiffers, "画像 {1} の大きさ ({2} x {3}) がプロジェクトの画像 ({4} x {5}) と違うため、開けません", "The image {1} ({2} x {3}) differs in size from the project's image ({4} x {5}) and cannot be opened") \
-    M(LatticeDensity, "メッシュの密度は 1 から 16 までで指定してください", "The mesh density must be from 1 to 16")
+    M(LatticeDensity, "メッシュの密度は 1 から 16 までで指定してください", "The mesh density must be from 1 to 16") \
+    M(NotTiff, "TIFF ファイルではありません", "not a TIFF file") \
+    M(TiffCorrupt, "TIFF ファイルが壊れています", "the TIFF file is damaged") \
+    M(TiffCorruptWhy, "TIFF ファイルが壊れています（{1}）", "the TIFF file is damaged ({1})") \
+    M(TiffCompression, "この TIFF の圧縮方式には対応していません（{1}）", "unsupported TIFF compression ({1})") \
+    M(TiffSample, "この TIFF のサンプルの形式には対応していません", "unsupported TIFF sample format") \
+    M(TiffColour, "この TIFF の色の形式には対応していません", "unsupported TIFF colour format") \
+    M(TiffStripCount, "TIFF のストリップまたはタイルの数が画像の大きさと合いません", "the number of TIFF strips or tiles does not match the image size") \
+    M(TiffTooLittleData, "TIFF の圧縮データが画像の大きさに対して少なすぎます", "the TIFF holds too little compressed data for its size") \
+    M(ElevationNoValid, "標高データに有効なサンプルがありません", "the elevation data has no valid sample") \
+    M(ElevationFlat, "標高データの最低と最高が同じです", "the elevation data's lowest and highest values are the same") \
+    M(ElevationRangeTooLarge, "標高データの範囲が大きすぎます", "the elevation data's range is too large") \
+    M(GeoNone, "位置の情報（GeoTIFF）がありません", "the file is not georeferenced (no GeoTIFF keys)") \
+    M(GeoNoModel, "座標系の種類が示されていません", "the kind of coordinate system is not given") \
+    M(GeoOtherModel, "座標系が投影座標系でも地理座標系でもありません", "the coordinate system is neither projected nor geographic") \
+    M(GeoLinearUnit, "座標の単位がメートルではありません", "the coordinates are not in metres") \
+    M(GeoAngularUnit, "座標の単位が度ではありません", "the coordinates are not in degrees") \
+    M(GeoNoScale, "画素の大きさが示されていません", "the pixel size is not given") \
+    M(GeoNoTiepoint, "基準点が示されていません", "no tie point is given") \
+    M(NotElevation, "標高データ（TIFF）ではありません", "not elevation data (TIFF)") \
+    M(NoTrueScale, "実寸にできません: {1}", "Cannot make the terrain at true scale: {1}") \
+    M(ElevationRange, "標高 {1} – {2} m", "Elevation {1} – {2} m") \
+    M(NameEmpty, "名前が空です", "the name is empty") \
+    M(NameSpace, "空白を含んでいます", "it contains a space") \
+    M(NameControl, "制御文字 ({1}) を含んでいます", "it contains a control character ({1})") \
+    M(NameSplitCharacter, "「{1}」の2バイト目が区切りの記号「{2}」と同じです (この文字は名前の最後にだけ使えます)", "the second byte of \"{1}\" is the separator \"{2}\" (this character can only end a name)") \
+    M(NameSeparator, "区切りの記号「{1}」を含んでいます (名前の最後にだけ使えます)", "it contains the separator \"{1}\" (allowed only at the end of a name)") \
+    M(NameComment, "コメントの始まり「/*」を含んでいます", "it contains \"/*\", which starts a comment") \
+    M(ObjectNameEmpty, "オブジェクト名が空では形状ファイルに書けません", "An empty object name cannot be written to a shape file") \
+    M(AttributeNameEmpty, "属性名が空では形状ファイルに書けません", "An empty attribute name cannot be written to a shape file") \
+    M(ObjectNameProblem, "オブジェクト名「{1}」は形状ファイルに書けません: {2}", "The object name \"{1}\" cannot be written to a shape file: {2}") \
+    M(AttributeNameProblem, "属性名「{1}」は形状ファイルに書けません: {2}", "The attribute name \"{1}\" cannot be written to a shape file: {2}")
 // clang-format on
 
 // One id per message, in the order of TALORIN_MESSAGES.
@@ -150,6 +181,16 @@ enum class Msg : unsigned short {
 // languages without a translation included. Null pointers count as unset.
 Language LanguageFromLocale(const char* lcAll, const char* lcMessages, const char* lang,
                             const char* language);
+
+// Whether the locale variables ask for Japanese by name (language code "ja",
+// found by the same rule as LanguageFromLocale), rather than getting it by
+// default: false for unset, C, POSIX and the languages without a translation.
+// For the few texts whose default is English.
+bool LocaleAsksForJapanese(const char* lcAll, const char* lcMessages, const char* lang,
+                           const char* language);
+
+// LocaleAsksForJapanese on this process's environment, read once.
+bool ProgramLocaleAsksForJapanese();
 
 // The program's language: LanguageFromLocale on this process's environment,
 // read once on the first call and constant afterwards.

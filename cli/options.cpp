@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
 #include "terrain/lattice.h"
 #include "terrain/terraindocument.h"
 
@@ -102,6 +103,85 @@ constexpr const char* kHelp =
     "  writes to standard output.\n"
     "\n"
     "Exit status: 0 success, 1 failure (message on stderr), 2 usage error.\n";
+
+// The same help for a locale that asks for Japanese by name, line for line.
+constexpr const char* kHelpJapanese =
+    "talorin-cli: ウィンドウを使わない地形の生成。\n"
+    "\n"
+    "talorin-cli generate IMAGE [-o OUT] [options]\n"
+    "  等高線画像から地形形状を作ります (画素の明るさが高さです。BMP、PNG、\n"
+    "  バイナリの PGM/PPM ファイルを内容で見分け、16 ビットのサンプルは精度を\n"
+    "  落とさずに読みます)。形状ファイル .suf として書き出します。既定値は\n"
+    "  ウィンドウの起動時の値です。\n"
+    "  -o FILE          出力ファイル。\"-\" で標準出力に書きます。既定: 画像の\n"
+    "                   フォルダーと基本名 (最初の \".\" まで) + 形式の拡張子\n"
+    "                   (\".suf\")。\n"
+    "                   失敗した実行は何も書かず、既存のファイルをそのまま残します。\n"
+    "  --size TEXT      正方形の地形の一辺、10 進数 (既定 {size})\n"
+    "  --height TEXT    白い画素の高さ、10 進数 (既定 {height})\n"
+    "  --depth N        再帰回数、{minDepth}..{maxDepth} (既定 {depth})。1 段ごとにポリゴンが\n"
+    "                   4 倍になります\n"
+    "  --density N      格子の一辺のセルの数、{minDensity}..{maxDensity} (既定 {density})\n"
+    "  --triangles      葉ごとに四角形 1 つの代わりに三角形 4 つ\n"
+    "  --profile P      山の形: rise、dome、hill のどれか (既定 rise)\n"
+    "  --level N        山の形の極端さ、1..100 = 指数 0.1..10.0\n"
+    "                   (既定 {level}、指数 {exponent})\n"
+    "  --sampling S     画像から高さを読む方法: nearest (点を丸めた位置の画素)\n"
+    "                   または bilinear (なめらか: 周りの 4 画素の間の明るさ、\n"
+    "                   縁では縁の画素) (既定 nearest)\n"
+    "  --aspect A       square (一辺 --size の正方形) または image (画像の縦横比:\n"
+    "                   長い辺が --size に渡り、1 画素の間隔は両方の軸で同じ\n"
+    "                   長さ) (既定 square)\n"
+    "  --no-uv          UV 座標を書きません\n"
+    "  --normals        (ゼロの) 法線ベクトルを書きます\n"
+    "  --object NAME    オブジェクト名 (既定: 画像の基本名)\n"
+    "  --attribute NAME すべてのポリゴンが持つ属性名 (既定 {attribute})\n"
+    "                   名前は Shift-JIS (CP932) で表せなければなりません。\n"
+    "  --pull X,Y       233 x 233 のプレビューの画素 (X, Y) での左ボタンの押下:\n"
+    "                   格子の内側の点をそこへ引き寄せます (メッシュが密に)\n"
+    "  --push X,Y       そこでの右ボタンの押下: 点を遠ざけます (メッシュが疎に)\n"
+    "                   押下は繰り返せ、指定した順に、選んだ密度の一様な格子に\n"
+    "                   適用されます。X と Y は 0..232 です。\n"
+    "  --format F       suf (形状ファイル)、obj (Wavefront OBJ、横に .mtl)、\n"
+    "                   stl (バイナリ STL)、ply (バイナリ PLY)、glb (glTF 2.0 バイナリ)。\n"
+    "                   既定: -o の拡張子から (大文字小文字を問わず)。標準出力には\n"
+    "                   .suf。ほかの拡張子には --format が要ります。\n"
+    "  --solid BASE     印刷のために地形を閉じた立体にします: 縁から高さ -BASE の\n"
+    "                   平らな底まで壁を立てます (BASE > 0、出力の単位)。\n"
+    "                   .suf にはできません。\n"
+
+    "  --true-scale [X] 位置の情報を持つ標高データ (GeoTIFF) で: 大きさを長い辺に\n"
+    "                   沿った実際の広がり (メートル) に、高さを実際の起伏の X 倍\n"
+    "                   (既定 1) にします。--aspect image になります。--size、\n"
+    "                   --height とは一緒に使えません。\n"
+    "  --max-error E    再帰回数の自動調整: --depth が最大の再帰回数になり、葉は\n"
+    "                   表す地形からのずれが E (出力の高さの単位、E > 0) より\n"
+    "                   大きい間だけさらに分割されます。平らな土地はポリゴンが少なく、\n"
+    "                   尾根は多くなります。格子は指定したままです。\n"
+    "  --project P      画像、格子、設定、出力オプション (.suf 以外の形式では台座\n"
+    "                   も) を IMAGE の代わりにプロジェクトファイル P (.talorin、\n"
+    "                   ウィンドウが保存するもの) から取ります。指定した\n"
+    "                   オプションはその設定より優先し、押下はその格子の後に\n"
+    "                   適用されます。\n"
+    "  --save-project P この実行の画像、格子 (押下を含む)、設定、--max-error、\n"
+    "                   --solid をプロジェクトファイル P に保存します。-o がなければ\n"
+    "                   プロジェクトだけを書きます。\n"
+    "  STL には単位がなく、スライサーはミリメートルで読みます: 大きさ 150 は幅 150 mm で印刷されます。\n"
+    "\n"
+    "talorin-cli estimate [--depth N] [--density N] [--triangles]\n"
+    "  generate がこの設定で作るポリゴンの数を表示します。\n"
+    "talorin-cli estimate IMAGE [--max-error E] [-o、--format、--solid 以外の generate のオプション]\n"
+    "  その画像での実行について同じものを表示します (--max-error では自動調整)。\n"
+    "  標高データでは 2 行目にその範囲をメートルで表示します。\n"
+    "\n"
+    "talorin-cli list FILE.suf\n"
+    "  形状ファイルのオブジェクト名を 1 行に 1 つずつ表示します。\n"
+    "\n"
+    "talorin-cli resave IN.suf OUT.suf\n"
+    "  形状ファイルを読み込み、標準の形で書き直します。OUT.suf を \"-\" にすると\n"
+    "  標準出力に書きます。\n"
+    "\n"
+    "終了ステータス: 0 成功、1 失敗 (標準エラー出力にメッセージ)、2 使い方の誤り。\n";
 
 // Walks the arguments of one command: options with a value ("--depth 3" or
 // "--depth=3") and positional arguments, with "--" ending the options.
@@ -487,7 +567,7 @@ const char* UsageText() {
 const char* HelpText() {
     // The defaults and ranges as the document defines them, filled in once.
     static const std::string help = [] {
-        std::string text = kHelp;
+        std::string text = ProgramLocaleAsksForJapanese() ? kHelpJapanese : kHelp;
         const auto put = [&text](std::string_view field, const std::string& value) {
             std::string key = "{";
             key.append(field).append("}");

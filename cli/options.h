@@ -112,7 +112,8 @@ struct Options {
 // a missing or extra argument, or a number that is malformed or out of range.
 Options ParseCommandLine(int argc, const char* const* argv);
 
-// The short usage (for usage errors) and the full help (for --help).
+// The short usage (for usage errors) and the full help (for --help). Both are
+// English; the help is Japanese where the locale asks for Japanese by name.
 const char* UsageText();
 const char* HelpText();
 

@@ -53,7 +53,7 @@ struct Elevation {
     double pixelWidth = 0;     // along a row, in units (> 0 when units is not None)
     double pixelHeight = 0;    // along a column, in units
     double centreLatitude = 0; // degrees, for Degrees: where the raster's centre lies
-    std::string notGeoreferenced; // with units None: why, in Japanese
+    std::string notGeoreferenced; // with units None: why, in the program's language
 };
 
 class Bitmap {

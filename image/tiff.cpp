@@ -18,28 +18,28 @@
 #include "image/filebytes.h"
 #include "base/error.h"
 #include "base/memorybudget.h"
+#include "base/messages.h"
 
 namespace talorin {
 namespace {
 
-constexpr const char* kNotTiffText = "TIFF ファイルではありません";
-constexpr const char* kCorruptText = "TIFF ファイルが壊れています";
-constexpr const char* kCompressionText = "この TIFF の圧縮方式には対応していません";
-constexpr const char* kSampleText = "この TIFF のサンプルの形式には対応していません";
-constexpr const char* kColourText = "この TIFF の色の形式には対応していません";
-constexpr const char* kStripCountText = "TIFF のストリップまたはタイルの数が画像の大きさと合いません";
-constexpr const char* kTooLittleDataText = "TIFF の圧縮データが画像の大きさに対して少なすぎます";
-constexpr const char* kNoValidText = "標高データに有効なサンプルがありません";
-constexpr const char* kFlatText = "標高データの最低と最高が同じです";
-constexpr const char* kRangeText = "標高データの範囲が大きすぎます";
+const char* const kNotTiffText = MessageText(Msg::NotTiff, ProgramLanguage()).data();
+const char* const kCorruptText = MessageText(Msg::TiffCorrupt, ProgramLanguage()).data();
+const char* const kSampleText = MessageText(Msg::TiffSample, ProgramLanguage()).data();
+const char* const kColourText = MessageText(Msg::TiffColour, ProgramLanguage()).data();
+const char* const kStripCountText = MessageText(Msg::TiffStripCount, ProgramLanguage()).data();
+const char* const kTooLittleDataText = MessageText(Msg::TiffTooLittleData, ProgramLanguage()).data();
+const char* const kNoValidText = MessageText(Msg::ElevationNoValid, ProgramLanguage()).data();
+const char* const kFlatText = MessageText(Msg::ElevationFlat, ProgramLanguage()).data();
+const char* const kRangeText = MessageText(Msg::ElevationRangeTooLarge, ProgramLanguage()).data();
 
-constexpr const char* kNoGeoText = "位置の情報（GeoTIFF）がありません";
-constexpr const char* kNoModelText = "座標系の種類が示されていません";
-constexpr const char* kOtherModelText = "座標系が投影座標系でも地理座標系でもありません";
-constexpr const char* kLinearUnitText = "座標の単位がメートルではありません";
-constexpr const char* kAngularUnitText = "座標の単位が度ではありません";
-constexpr const char* kNoScaleText = "画素の大きさが示されていません";
-constexpr const char* kNoTiepointText = "基準点が示されていません";
+const char* const kNoGeoText = MessageText(Msg::GeoNone, ProgramLanguage()).data();
+const char* const kNoModelText = MessageText(Msg::GeoNoModel, ProgramLanguage()).data();
+const char* const kOtherModelText = MessageText(Msg::GeoOtherModel, ProgramLanguage()).data();
+const char* const kLinearUnitText = MessageText(Msg::GeoLinearUnit, ProgramLanguage()).data();
+const char* const kAngularUnitText = MessageText(Msg::GeoAngularUnit, ProgramLanguage()).data();
+const char* const kNoScaleText = MessageText(Msg::GeoNoScale, ProgramLanguage()).data();
+const char* const kNoTiepointText = MessageText(Msg::GeoNoTiepoint, ProgramLanguage()).data();
 
 // Tags libtiff does not know by itself.
 constexpr ttag_t kModelPixelScaleTag = 33550;
@@ -179,7 +179,7 @@ struct FreeOptions {
 [[noreturn]] void failCorrupt(const Source& source) {
     if (source.message.empty())
         fail(kCorruptText);
-    fail(std::string(kCorruptText) + "（" + source.message + "）");
+    fail(Text(Msg::TiffCorruptWhy, {source.message}));
 }
 
 // The first band (or three, for RGB) of every pixel, row-major, each sample
@@ -543,7 +543,7 @@ Bitmap DecodeTiff(const std::uint8_t* data, std::size_t size) {
     TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &layout.planar);
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &layout.compression);
     if (!knownCompression(layout.compression))
-        fail(std::string(kCompressionText) + "（" + std::to_string(layout.compression) + "）");
+        fail(Text(Msg::TiffCompression, {std::to_string(layout.compression)}));
 
     const bool integer = layout.format == SAMPLEFORMAT_UINT || layout.format == SAMPLEFORMAT_INT;
     const bool sampleOk = integer ? (layout.bits == 8 || layout.bits == 16 || layout.bits == 32)

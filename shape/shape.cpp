@@ -20,6 +20,7 @@
 #include <type_traits>
 #include <unistd.h>
 
+#include "base/messages.h"
 #include "base/sjis.h"
 
 #if defined(TALORIN_SANITIZE)
@@ -37,33 +38,53 @@ std::string SufError;
 
 namespace {
 
-// Message parts, as CP932 bytes (the model's text is Shift-JIS).
-// "オブジェクト"
-constexpr std::string_view kObjectWord = "\x83\x49\x83\x75\x83\x57\x83\x46\x83\x4e\x83\x67";
-// "作成中にメモリーが枯渇しました。"
-constexpr std::string_view kObjectOutOfMemory =
+// Message parts, as CP932 bytes (the model's text is Shift-JIS), kept as
+// constants so that reporting a lack of memory allocates nothing more than
+// the text itself. The English ones are ASCII, the same bytes in CP932.
+struct OutOfMemoryText {
+    std::string_view head; // before the object's name
+    std::string_view tail; // after it
+};
+// "オブジェクト" name "作成中にメモリーが枯渇しました。"
+constexpr OutOfMemoryText kObjectOutOfMemory{
+    "\x83\x49\x83\x75\x83\x57\x83\x46\x83\x4e\x83\x67",
     "\x8d\xec\x90\xac\x92\x86\x82\xc9\x83\x81\x83\x82\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89"
-    "\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
-// "のポリゴン作成中にメモリーが枯渇しました。"
-constexpr std::string_view kPolygonOutOfMemory =
+    "\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42"};
+// "オブジェクト" name "のポリゴン作成中にメモリーが枯渇しました。"
+constexpr OutOfMemoryText kPolygonOutOfMemory{
+    kObjectOutOfMemory.head,
     "\x82\xcc\x83\x7c\x83\x8a\x83\x53\x83\x93\x8d\xec\x90\xac\x92\x86\x82\xc9\x83\x81\x83\x82"
-    "\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+    "\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42"};
 // "頂点データ作成中にメモリーが枯渇しました。"
-constexpr std::string_view kVertexOutOfMemory =
+constexpr OutOfMemoryText kVertexOutOfMemory{
     "\x92\xb8\x93\x5f\x83\x66\x81\x5b\x83\x5e\x8d\xec\x90\xac\x92\x86\x82\xc9\x83\x81\x83\x82"
-    "\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
+    "\x83\x8a\x81\x5b\x82\xaa\x8c\xcd\x8a\x89\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42",
+    {}};
+constexpr OutOfMemoryText kObjectOutOfMemoryEnglish{"Out of memory while making the object ",
+                                                    "."};
+constexpr OutOfMemoryText kPolygonOutOfMemoryEnglish{
+    "Out of memory while making a polygon of the object ", "."};
+constexpr OutOfMemoryText kVertexOutOfMemoryEnglish{"Out of memory while making vertex data.", {}};
 
-// Sets SufError without letting a failed allocation escape: an out-of-memory
-// report must not itself throw. Falls back to the text without the name.
-void SetOutOfMemory(std::string_view head, std::string_view name, std::string_view tail) noexcept {
+// Sets SufError to text around name in the program's language without
+// letting a failed allocation escape: an out-of-memory report must not itself
+// throw. Falls back to the text without the name.
+void SetOutOfMemory(const OutOfMemoryText& japanese, const OutOfMemoryText& english,
+                    std::string_view name) noexcept {
+    const bool inEnglish = talorin::ProgramLanguage() == talorin::Language::English;
+    const OutOfMemoryText& text = inEnglish ? english : japanese;
     try {
-        std::string text;
-        text.reserve(head.size() + name.size() + tail.size());
-        text.append(head).append(name).append(tail);
-        SufError = std::move(text);
+        std::string message;
+        message.reserve(text.head.size() + name.size() + text.tail.size());
+        message.append(text.head).append(name).append(text.tail);
+        SufError = std::move(message);
     } catch (const std::bad_alloc&) {
         try {
-            SufError.assign(head).append(tail);
+            // Without the name, the English head's closing space goes too.
+            std::string_view head = text.head;
+            if (head.ends_with(' '))
+                head.remove_suffix(1);
+            SufError.assign(head).append(text.tail);
         } catch (const std::bad_alloc&) {
             SufError.clear();
         }
@@ -424,7 +445,7 @@ void SetSufError(std::string_view utf8) noexcept {
 TVESK_Object* NewObject(const std::string& name) {
     if (TVESK_Object* object = detail::TryNewObject(name))
         return object;
-    SetOutOfMemory(kObjectWord, name, kObjectOutOfMemory);
+    SetOutOfMemory(kObjectOutOfMemory, kObjectOutOfMemoryEnglish, name);
     return nullptr;
 }
 
@@ -447,7 +468,7 @@ TVESK_Polygon* NewPolygon(const std::string& atrName, std::uint8_t kind, TVESK_O
         }
     }
     if (slot == nullptr) {
-        SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
+        SetOutOfMemory(kPolygonOutOfMemory, kPolygonOutOfMemoryEnglish, object->Name);
         return nullptr;
     }
     if (made) {
@@ -465,7 +486,7 @@ TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& nam
         return group;
     TVESK_Attribute* group = detail::TryNewAttribute(name);
     if (group == nullptr) {
-        SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
+        SetOutOfMemory(kPolygonOutOfMemory, kPolygonOutOfMemoryEnglish, object->Name);
         return nullptr;
     }
     group->Next = object->Attributes;
@@ -476,7 +497,7 @@ TVESK_Attribute* FindOrAddAttribute(TVESK_Object* object, const std::string& nam
 TVESK_Polygon* NewPolygonIn(const TVESK_Object* object, TVESK_Attribute* group, std::uint8_t kind) {
     if (TVESK_Polygon* polygon = detail::TryNewPolygon(group, kind))
         return polygon;
-    SetOutOfMemory(kObjectWord, object->Name, kPolygonOutOfMemory);
+    SetOutOfMemory(kPolygonOutOfMemory, kPolygonOutOfMemoryEnglish, object->Name);
     return nullptr;
 }
 
@@ -492,7 +513,7 @@ TVESK_Vertex* NewVertex(double x, double y, double z, double nx, double ny, doub
                         double v) {
     if (TVESK_Vertex* vertex = detail::TryNewVertex(x, y, z, nx, ny, nz, u, v))
         return vertex;
-    SetOutOfMemory(kVertexOutOfMemory, {}, {});
+    SetOutOfMemory(kVertexOutOfMemory, kVertexOutOfMemoryEnglish, {});
     return nullptr;
 }
 

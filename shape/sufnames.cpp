@@ -3,11 +3,13 @@
 
 #include "shape/sufnames.h"
 
+#include <initializer_list>
 #include <new>
 #include <string_view>
 #include <vector>
 
 #include "base/error.h"
+#include "base/messages.h"
 #include "base/sjis.h"
 
 namespace vesk {
@@ -34,6 +36,27 @@ std::string J(std::string_view utf8) {
     return Cp932FromUtf8(utf8);
 }
 
+// Message id as CP932 with {1}, {2}, ... replaced by cp932Args. The text is
+// converted piece by piece around the placeholders, since the arguments are a
+// name's own bytes, which need not be valid as UTF-8.
+std::string J(talorin::Msg id, std::initializer_list<std::string_view> cp932Args = {}) {
+    const std::string_view text = talorin::MessageText(id, talorin::ProgramLanguage());
+    std::string out;
+    std::size_t piece = 0;
+    for (std::size_t i = 0; i + 2 < text.size(); ++i) {
+        if (text[i] != '{' || text[i + 2] != '}' || text[i + 1] < '1' || text[i + 1] > '9')
+            continue;
+        const std::size_t n = std::size_t(text[i + 1] - '1');
+        if (n >= cp932Args.size())
+            continue;
+        out += J(text.substr(piece, i - piece));
+        out.append(cp932Args.begin()[n]);
+        piece = i + 3;
+        i += 2;
+    }
+    return out + J(text.substr(piece));
+}
+
 // What keeps a name from reading back: the reason as CP932 (empty when it
 // reads back) and where, as the first byte and the byte count of the
 // character to blame (none for the empty name).
@@ -45,30 +68,27 @@ struct Offence {
 
 Offence FindOffence(std::string_view name) {
     if (name.empty())
-        return {J("名前が空です")};
+        return {J(talorin::Msg::NameEmpty)};
     const std::size_t size = name.size();
     for (std::size_t i = 0; i < size; ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         if (c == ' ')
-            return {J("空白を含んでいます"), i, 1};
+            return {J(talorin::Msg::NameSpace), i, 1};
         if (c < ' ' || c == 0x7F)
-            return {J("制御文字 (" + Hex(c) + ") を含んでいます"), i, 1};
+            return {J(talorin::Msg::NameControl, {Hex(c)}), i, 1};
         const auto trail = i + 1 < size ? static_cast<unsigned char>(name[i + 1]) : 0;
         if (IsLeadByte(c) && trail >= 0x40 && trail <= 0xFC && trail != 0x7F) {
             // The tokenizer works on single bytes, so a second byte that
             // equals punctuation ends the name inside the character.
             if (IsPunctuation(trail) && i + 2 < size)
-                return {J("「") + std::string(name.substr(i, 2)) +
-                            J("」の2バイト目が区切りの記号「") + static_cast<char>(trail) +
-                            J("」と同じです (この文字は名前の最後にだけ使えます)"),
+                return {J(talorin::Msg::NameSplitCharacter,
+                          {name.substr(i, 2), name.substr(i + 1, 1)}),
                         i, 2};
             ++i;
             continue;
         }
         if (IsPunctuation(c) && i + 1 < size)
-            return {J("区切りの記号「") + static_cast<char>(c) +
-                        J("」を含んでいます (名前の最後にだけ使えます)"),
-                    i, 1};
+            return {J(talorin::Msg::NameSeparator, {name.substr(i, 1)}), i, 1};
     }
     // The comment filter: a "/*" without a later "*/" opens a comment; with
     // one, the bytes between are removed unless the "*/" comes first.
@@ -76,7 +96,7 @@ Offence FindOffence(std::string_view name) {
     if (open != std::string_view::npos) {
         const std::size_t close = name.find("*/");
         if (close == std::string_view::npos || close + 2 > open)
-            return {J("コメントの始まり「/*」を含んでいます"), open, 1};
+            return {J(talorin::Msg::NameComment), open, 1};
     }
     return {};
 }
@@ -97,14 +117,14 @@ std::string ProblemCp932(const std::string& name, bool attribute) {
     const std::string reason = Reason(name);
     if (reason.empty())
         return {};
-    const std::string kind = J(attribute ? "属性名" : "オブジェクト名");
     if (name.empty())
-        return kind + J("が空では形状ファイルに書けません");
+        return J(attribute ? talorin::Msg::AttributeNameEmpty : talorin::Msg::ObjectNameEmpty);
     std::string shown(name);
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < ' ' || c == 0x7F)
             c = '\xFF';
-    return kind + J("「") + shown + J("」は形状ファイルに書けません: ") + reason;
+    return J(attribute ? talorin::Msg::AttributeNameProblem : talorin::Msg::ObjectNameProblem,
+             {shown, reason});
 }
 
 } // namespace
@@ -172,7 +192,7 @@ std::string ChainNameProblem(const TVESK_Object* chain) {
                 return problem;
         }
     } catch (const std::bad_alloc&) {
-        return J("メモリーが足りません");
+        return J(talorin::Msg::NotEnoughMemory);
     }
     return {};
 }

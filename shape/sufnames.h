@@ -11,7 +11,8 @@ namespace vesk {
 
 // Why cp932Name, written as an object name (attribute false) or an attribute
 // name (attribute true), would not read back from a .suf file as the same
-// name: a UTF-8 sentence that names the name and the reason, ready to show.
+// name: a UTF-8 sentence in the program's language that names the name and
+// the reason, ready to show.
 // Empty when the name reads back. Refused: the empty name; white space and
 // control bytes (CR, LF, Ctrl-Z among them); "/*", which opens a comment; and
 // any of the ten punctuation bytes , ( ) { } [ ] ` " ' except as the last
@@ -31,7 +32,8 @@ std::string SufSafeName(std::string_view utf8);
 // Checks every name that writing chain would put into the file (each object's
 // name and the group of each polygon). Returns the first problem as CP932
 // (the name's own bytes, for SufError), or empty when all of them read back.
-// Out of memory, the problem is "メモリーが足りません".
+// Out of memory, the problem is "メモリーが足りません" (in English "not enough
+// memory").
 std::string ChainNameProblem(const TVESK_Object* chain);
 
 } // namespace vesk

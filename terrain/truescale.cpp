@@ -5,12 +5,11 @@
 #include <cstdio>
 
 #include "base/error.h"
+#include "base/messages.h"
 
 namespace talorin {
 namespace {
 
-constexpr const char* kNotElevationText = "標高データ（TIFF）ではありません";
-constexpr const char* kCannotText = "実寸にできません: ";
 constexpr double kDegree = 3.14159265358979323846 / 180;
 
 // A value with one decimal and its thousands grouped: 2180.5 → "2,180.5".
@@ -49,7 +48,7 @@ double MetresPerDegreeLongitude(double latitude) {
 std::string TrueScaleUnavailableReason(const Bitmap& image) {
     const Elevation* elevation = image.elevation();
     if (elevation == nullptr)
-        return kNotElevationText;
+        return Text(Msg::NotElevation);
     if (elevation->units == GroundUnits::None)
         return elevation->notGeoreferenced;
     return {};
@@ -58,7 +57,7 @@ std::string TrueScaleUnavailableReason(const Bitmap& image) {
 TrueScale ComputeTrueScale(const Bitmap& image, double exaggeration) {
     const std::string reason = TrueScaleUnavailableReason(image);
     if (!reason.empty())
-        throw Error(kCannotText + reason);
+        throw Error(Text(Msg::NoTrueScale, {reason}));
     const Elevation& e = *image.elevation();
     double metresX = e.pixelWidth;
     double metresY = e.pixelHeight;
@@ -82,7 +81,7 @@ std::string MetresText(double metres) {
 }
 
 std::string ElevationRangeText(const Elevation& elevation) {
-    return "標高 " + Grouped(elevation.minimum) + " – " + Grouped(elevation.maximum) + " m";
+    return Text(Msg::ElevationRange, {Grouped(elevation.minimum), Grouped(elevation.maximum)});
 }
 
 } // namespace talorin

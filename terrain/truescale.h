@@ -20,7 +20,8 @@ struct TrueScale {
 double MetresPerDegreeLatitude(double latitude);
 double MetresPerDegreeLongitude(double latitude);
 
-// Why image cannot be made at true scale (Japanese), or empty when it can.
+// Why image cannot be made at true scale (in the program's language), or
+// empty when it can.
 std::string TrueScaleUnavailableReason(const Bitmap& image);
 
 // The true scale of image with the relief times exaggeration (finite, > 0).
@@ -34,7 +35,8 @@ TrueScale ComputeTrueScale(const Bitmap& image, double exaggeration);
 std::string MetresText(double metres);
 
 // The range of an elevation raster as shown beside its name:
-// "標高 312.0 – 2,180.5 m" (one decimal, thousands grouped).
+// "標高 312.0 – 2,180.5 m" (one decimal, thousands grouped), in English
+// "Elevation 312.0 – 2,180.5 m".
 std::string ElevationRangeText(const Elevation& elevation);
 
 } // namespace talorin

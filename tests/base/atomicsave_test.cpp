@@ -271,6 +271,11 @@ TEST(Messages, LanguageFollowsTheLocaleAndEnglishTextsFillTheirPlaces) {
     EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "C.UTF-8", nullptr), Language::Japanese);
     EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "de_DE.UTF-8", "fr:en_GB"), Language::English);
     EXPECT_EQ(talorin::LanguageFromLocale(nullptr, nullptr, "fr_FR.UTF-8", nullptr), Language::Japanese);
+    // Japanese by name (for --help), not by default.
+    EXPECT_TRUE(talorin::LocaleAsksForJapanese(nullptr, nullptr, "ja_JP.UTF-8", nullptr));
+    EXPECT_TRUE(talorin::LocaleAsksForJapanese(nullptr, nullptr, "de_DE.UTF-8", "fr:ja:en"));
+    EXPECT_FALSE(talorin::LocaleAsksForJapanese("C", nullptr, "ja_JP.UTF-8", "ja"));
+    EXPECT_FALSE(talorin::LocaleAsksForJapanese(nullptr, nullptr, "fr_FR.UTF-8", nullptr));
     EXPECT_EQ(talorin::Text(talorin::Msg::CannotWrite, Language::English, {"a.suf", "x"}),
               "Could not write the file a.suf: x");
     EXPECT_EQ(talorin::Text(talorin::Msg::CannotWrite, Language::Japanese, {"a.suf"}),

@@ -1059,4 +1059,25 @@ TEST_F(Cli, ErrorsFollowTheLocale) {
         EXPECT_NE(r.status, 0);
         EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
     }
+    // Name problems, true scale and the elevation range in English; --help in
+    // Japanese only where the locale names Japanese, today's English under C.
+    WriteWhiteBmp(path("w.bmp"), 5, 5);
+    const std::string dem = std::string(TALORIN_SAMPLES_DIR) + "/mountain-dem.tif";
+    const auto english = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"LC_ALL=en_US.UTF-8", TALORIN_CLI_PATH});
+        const RunResult r = testsupport::RunCli("/usr/bin/env", m_dir, args);
+        return r.out + r.err;
+    };
+    EXPECT_NE(english({"generate", "w.bmp", "--object", "my hill", "-o", "x.suf"})
+                  .find("The object name \"my hill\" cannot be written to a shape file: it "
+                        "contains a space"),
+              std::string::npos);
+    EXPECT_NE(english({"generate", "w.bmp", "--true-scale"})
+                  .find("Cannot make the terrain at true scale: not elevation data (TIFF)"),
+              std::string::npos);
+    EXPECT_EQ(english({"estimate", dem}), "256\nElevation 312.0 – 2,179.0 m\n");
+    const RunResult japanese = testsupport::RunCli(
+        "/usr/bin/env", m_dir, {"LC_ALL=ja_JP.UTF-8", TALORIN_CLI_PATH, "--help"});
+    EXPECT_NE(japanese.out.find("終了ステータス: 0 成功"), std::string::npos) << japanese.out;
+    EXPECT_TRUE(run({"--help"}).out.starts_with("talorin-cli: the terrain generator without"));
 }
