@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <fast_float/fast_float.h>
 
 #include "base/error.h"
 #include "base/numtext.h"
@@ -145,6 +148,49 @@ class Tokenizer {
             if (!token.empty())
                 return token;
         }
+    }
+
+    // The next token as a number when it is a plain one that lies whole in
+    // the chunk, as the writers make every number: true with value set, and
+    // the token taken. Otherwise false, with only the white space before the
+    // token taken (and its line breaks counted, as ReadToken would), so that
+    // ReadToken and ParseSufNumber then read the token and give the very same
+    // result or failure. The value is the correctly rounded one, as
+    // ParseSufNumber's; zeros other than "0", subnormals, infinities and NaN
+    // are left to ParseSufNumber, whose range rules decide them.
+    bool TryReadNumber(double& value) {
+        if (m_inComment || !m_inLine)
+            return false;
+        const char* const data = m_chunk.get();
+        std::size_t i = m_pos;
+        for (;; ++i) {
+            if (i == m_end || data[i] == kCr) {
+                m_pos = i;
+                return false;
+            }
+            if (!IsWhite(static_cast<unsigned char>(data[i])))
+                break;
+            if (data[i] == kLf) {
+                m_pos = i;
+                LineBreak();
+            }
+        }
+        m_pos = i;
+        const char c = data[i];
+        if (!((c >= '0' && c <= '9') || c == '-' || c == '.'))
+            return false;
+        double number = 0;
+        const auto result = fast_float::from_chars(data + i, data + m_end, number);
+        // The token must end at white space here: any other byte would belong
+        // to it (or open a comment) and make it something else.
+        if (result.ec != std::errc() || result.ptr == data + m_end ||
+            !IsWhite(static_cast<unsigned char>(*result.ptr)))
+            return false;
+        if (!std::isnormal(number) && !(number == 0 && result.ptr == data + i + 1 && c == '0'))
+            return false;
+        m_pos = static_cast<std::size_t>(result.ptr - data);
+        value = number;
+        return true;
     }
 
     // Lines read so far, blank lines included: the line of the last token.
@@ -445,27 +491,40 @@ class Reader {
         const bool hasUv = kind == kUvPoly || kind == kUvShade;
         TVESK_Vertex* last = nullptr;
         for (;;) {
-            const std::string_view token = m_tokens.ReadToken();
-            if (token == ")")
-                break;
+            double x = 0;
+            const bool plainX = m_tokens.TryReadNumber(x);
+            std::string_view token;
+            if (!plainX) {
+                token = m_tokens.ReadToken();
+                if (token == ")")
+                    break;
+            }
             TVESK_Vertex* vertex = m_records.TryNewVertex();
             if (vertex == nullptr)
                 ThrowOutOfMemory(m_tokens.LineNo());
             AppendVertex(polygon, last, vertex);
-            vertex->X = ToNumber(token);
-            vertex->Y = ToNumber(m_tokens.ReadToken());
-            vertex->Z = ToNumber(m_tokens.ReadToken());
+            vertex->X = plainX ? x : ToNumber(token);
+            vertex->Y = ReadNumber();
+            vertex->Z = ReadNumber();
             if (hasNormal) {
-                vertex->NX = ToNumber(m_tokens.ReadToken());
-                vertex->NY = ToNumber(m_tokens.ReadToken());
-                vertex->NZ = ToNumber(m_tokens.ReadToken());
+                vertex->NX = ReadNumber();
+                vertex->NY = ReadNumber();
+                vertex->NZ = ReadNumber();
             }
             if (hasUv) {
-                vertex->U = ToNumber(m_tokens.ReadToken());
-                vertex->V = ToNumber(m_tokens.ReadToken());
+                vertex->U = ReadNumber();
+                vertex->V = ReadNumber();
             }
             ExtendBox(*vertex);
         }
+    }
+
+    // The next token as a number; throws the reader's message if it is none.
+    double ReadNumber() {
+        double value;
+        if (m_tokens.TryReadNumber(value))
+            return value;
+        return ToNumber(m_tokens.ReadToken());
     }
 
     void ExtendBox(const TVESK_Vertex& vertex) {
