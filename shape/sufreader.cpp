@@ -163,17 +163,34 @@ class Tokenizer {
             return false;
         const char* const data = m_chunk.get();
         std::size_t i = m_pos;
-        for (;; ++i) {
-            if (i == m_end || data[i] == kCr) {
+        for (;;) {
+            if (i == m_end) {
                 m_pos = i;
                 return false;
             }
-            if (!IsWhite(static_cast<unsigned char>(data[i])))
+            const char c = data[i];
+            if (!IsWhite(static_cast<unsigned char>(c)))
                 break;
-            if (data[i] == kLf) {
+            if (c == kCr) {
+                // A line end with more of the chunk after it: the next line
+                // begins as StartLine would begin it. Near the chunk's end
+                // ReadToken does it, refilling as it needs.
+                if (i + 2 >= m_end) {
+                    m_pos = i;
+                    return false;
+                }
+                m_pos = i;
+                LineBreak();
+                i += data[i + 1] == kLf ? 2 : 1;
+                m_lineStart = m_base + i;
+                ++m_lineNo;
+                continue;
+            }
+            if (c == kLf) {
                 m_pos = i;
                 LineBreak();
             }
+            ++i;
         }
         m_pos = i;
         const char c = data[i];
