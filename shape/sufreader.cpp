@@ -205,7 +205,7 @@ class Tokenizer {
         if (result.ec != std::errc() || result.ptr == data + m_end ||
             !IsWhite(static_cast<unsigned char>(*result.ptr)))
             return false;
-        if (!std::isnormal(number) && !(number == 0 && result.ptr == data + i + 1 && c == '0'))
+        if (!std::isnormal(number))
             return false;
         m_pos = static_cast<std::size_t>(result.ptr - data);
         value = number;
@@ -213,7 +213,7 @@ class Tokenizer {
     }
 
     // The writers' usual number, [-]digits[.digits] with at most 19 digits
-    // whose integer is 1..2^53 and with at most 22 after the point, ending at
+    // whose integer is 1..2^53 and with at most 22 after the point, or "0", ending at
     // white space before end: one division of two exact doubles, so the
     // correctly rounded value, as every exact parser gives it; several times
     // cheaper than the general parser. Takes it and returns true, or returns
@@ -233,8 +233,11 @@ class Tokenizer {
             for (++p; p != end && static_cast<unsigned>(*p - '0') < 10 && count < 19;
                  ++p, ++count, ++fraction)
                 digits = digits * 10 + static_cast<unsigned>(*p - '0');
-        if (p == end || !IsWhite(static_cast<unsigned char>(*p)) || digits == 0 ||
-            digits > (std::uint64_t{1} << 53) || fraction > 22)
+        // Of the zeros only "0" itself: ParseSufNumber's range rules decide
+        // the rest (a "-0" keeps its sign there).
+        if (p == end || !IsWhite(static_cast<unsigned char>(*p)) ||
+            (digits == 0 && p != start + 1) || digits > (std::uint64_t{1} << 53) ||
+            fraction > 22)
             return false;
         const double magnitude = static_cast<double>(digits) / kPow10[fraction];
         value = negative ? -magnitude : magnitude;
