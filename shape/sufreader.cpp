@@ -235,7 +235,7 @@ class Tokenizer {
                 digits = digits * 10 + static_cast<unsigned>(*p - '0');
         // Of the zeros only "0" itself: ParseSufNumber's range rules decide
         // the rest (a "-0" keeps its sign there).
-        if (p == end || !IsWhite(static_cast<unsigned char>(*p)) ||
+        if (count == 0 || p == end || !IsWhite(static_cast<unsigned char>(*p)) ||
             (digits == 0 && p != start + 1) || digits > (std::uint64_t{1} << 53) ||
             fraction > 22)
             return false;
