@@ -212,12 +212,12 @@ class Tokenizer {
         return true;
     }
 
-    // The writers' usual number, [-]digits[.digits] with at most 19 digits
-    // whose integer is 1..2^53 and with at most 22 after the point, or "0", ending at
-    // white space before end: one division of two exact doubles, so the
-    // correctly rounded value, as every exact parser gives it; several times
-    // cheaper than the general parser. Takes it and returns true, or returns
-    // false and takes nothing.
+    // The writers' usual number, ending at white space before end: "0", or
+    // [-]digits[.digits] of at most 19 digits that make an integer 1..2^53,
+    // at most 22 of them after the point. One division of two exact doubles
+    // gives the correctly rounded value, as every exact parser does, several
+    // times cheaper than the general parser. Takes it and returns true, or
+    // returns false and takes nothing.
     bool ReadShortDecimal(const char* p, const char* end, double& value) {
         static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
