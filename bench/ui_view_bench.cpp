@@ -15,11 +15,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <sys/resource.h>
 
 #include "shape/terrainmesh.h"
+#include "terrain/terrain.h"
 #include "view/viewgeometry.h"
 #include "ui/dialogs.h"
 #include "ui/liveterrain.h"
@@ -312,8 +314,86 @@ void BM_PreviewClickToPicture(benchmark::State& state) {
     state.counters["polygons"] = double(window->view()->terrain()->polygonCount);
 }
 
+// Peak resident bytes since the last ResetPeak (Linux: VmHWM), and the present.
+std::uint64_t StatusBytes(const char* field) {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    char line[256];
+    std::uint64_t kib = 0;
+    while (f && std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, field, std::strlen(field)) == 0)
+            kib = std::strtoull(line + std::strlen(field), nullptr, 10);
+    if (f)
+        std::fclose(f);
+    return kib * 1024;
+}
+void ResetPeak() {
+    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
+// After output of 16 x 16 cells at depth range(0) (8: 16,777,216 quads, shown
+// as a reduced copy; 7: 4,194,304, within the view's budget, shown whole):
+// from handing the shape to the view until it is on the window, and the most
+// memory the view took for it beside the shape (peak_view_mib).
+void BM_ShapeAfterSave(benchmark::State& state) {
+    TTalorin_main main(RealDialogs(), {QStringLiteral("talorin")});
+    talorin::Bitmap image(233, 233);
+    for (int y = 0; y < 233; ++y)
+        for (int x = 0; x < 233; ++x) {
+            const double r = std::min(1.0, std::hypot(x - 116.0, y - 116.0) / 116.0);
+            const auto v = std::uint8_t(255 * (1 - r));
+            image.setPixel(x, y, {v, v, v});
+        }
+    main.document().setImage(image, "hill");
+    main.document().setDensity(16);
+    main.document().setDepth(int(state.range(0)));
+    main.findChild<QAction*>(QStringLiteral("View3D"))->trigger();
+    TerrainViewWindow* window = main.terrainViewWindow();
+    LiveTerrain* live = main.liveTerrain();
+    if (!window || !window->view()) {
+        state.SkipWithError("no OpenGL");
+        return;
+    }
+    window->resize(640, 480);
+    bool delivered = false;
+    QEventLoop loop;
+    QObject::connect(live, &LiveTerrain::terrainShown, [&] { delivered = true; });
+    QObject::connect(window->view(), &QOpenGLWidget::frameSwapped, [&] {
+        if (delivered && live->upToDate())
+            loop.quit();
+    });
+    auto waitForPicture = [&] {
+        QTimer::singleShot(60000, &loop, [&loop] { loop.quit(); });
+        loop.exec();
+    };
+    waitForPicture(); // the preview
+    const auto mesh = std::make_shared<const talorin::TerrainMesh>(
+        talorin::GenerateTerrainMesh(main.document().makeArgs()));
+    std::uint64_t peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        delivered = false;
+        window->view()->setTerrain(nullptr, QString());
+        ShowFrame(window->view());
+        const std::uint64_t before = StatusBytes("VmRSS:");
+        ResetPeak();
+        state.ResumeTiming();
+        live->showShape(mesh);
+        waitForPicture();
+        state.PauseTiming();
+        peak = std::max(peak, StatusBytes("VmHWM:") - before);
+        state.ResumeTiming();
+    }
+    state.counters["shape_polygons"] = double(mesh->polygonCount());
+    state.counters["shown_polygons"] = double(window->view()->terrain()->polygonCount);
+    state.counters["peak_view_mib"] = double(peak) / (1 << 20);
+}
+
 } // namespace
 
+BENCHMARK(BM_ShapeAfterSave)->Arg(8)->Arg(7)->Iterations(1)->UseRealTime()->Apply(Summarized)->Repetitions(3);
 BENCHMARK(BM_PreviewClickToPicture)->Iterations(10)->UseRealTime()->Apply(Summarized);
 BENCHMARK(BM_DrawOnly)->Arg(512)->Iterations(30)->UseRealTime()->Apply(Summarized);
 BENCHMARK(BM_BuildSurface)->Arg(512)->UseRealTime()->Apply(Summarized);

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-translations-l10n qt6-l10n-tools qt6-tools-dev libgl-dev clang libclang-rt-14-dev libspng-dev zlib1g-dev
           fonts-ipafont-gothic xvfb xauth libqt6opengl6-dev libgl1-mesa-dri libegl1 libglx-mesa0
-          nlohmann-json3-dev nettle-dev libtiff-dev libfmt-dev
+          nlohmann-json3-dev nettle-dev libtiff-dev libfmt-dev libfast-float-dev
           libassimp-dev admesh)  # the last two only for the export tests
 missing=()
 for p in "${packages[@]}"; do

@@ -115,6 +115,40 @@ class PoolLock {
 constexpr std::size_t kLargeBlock = std::size_t{1} << 20;
 constexpr std::size_t kPageSize = 4096;
 
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Maps bytes (a multiple of kPageSize) with every page filled in at once: one
+// call instead of a fault every 4 KiB while the model grows. A block of whole
+// huge pages starts on a huge-page boundary and asks for huge pages, which
+// makes the first write to each record several times cheaper (fewer faults and
+// TLB misses, most of all under a hypervisor). Null when the system refuses.
+void* MapLargeBlock(std::size_t bytes) noexcept {
+    if (bytes % kHugePage != 0) {
+        void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        return map == MAP_FAILED ? nullptr : map;
+    }
+    // Over-map by one huge page and cut off what lies outside the aligned span.
+    void* map = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED)
+        return nullptr;
+    char* const raw = static_cast<char*>(map);
+    char* const start = raw + (kHugePage - reinterpret_cast<std::uintptr_t>(raw) % kHugePage) %
+                                  kHugePage;
+    if (start != raw)
+        ::munmap(raw, static_cast<std::size_t>(start - raw));
+    if (const std::size_t tail = static_cast<std::size_t>(raw + kHugePage - start); tail > 0)
+        ::munmap(start + bytes, tail);
+    // Both are advice, as MAP_POPULATE is: where a kernel refuses, the pages
+    // are filled in on first use.
+    ::madvise(start, bytes, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(start, bytes, MADV_POPULATE_WRITE);
+#endif
+    return start;
+}
+
 struct BlockHeader {
     BlockHeader* next;
     std::size_t bytes;
@@ -223,7 +257,8 @@ template <typename T> class Pool {
         std::size_t bytes = sizeof(BlockHeader) + records * kSlot;
         const bool large = bytes >= kLargeBlock;
         if (large) {
-            bytes -= bytes % kPageSize;
+            // Whole huge pages where the block spans some, else whole pages.
+            bytes -= bytes % (bytes >= kHugePage ? kHugePage : kPageSize);
             records = (bytes - sizeof(BlockHeader)) / kSlot;
         }
         // The charge also re-checks the memory the system has left, every
@@ -232,11 +267,7 @@ template <typename T> class Pool {
             return false;
         BlockHeader* block;
         if (large) {
-            // Large blocks are mapped with their pages filled in at once: one
-            // call instead of a page fault every 4 KiB while the model grows.
-            void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
-                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-            block = map == MAP_FAILED ? nullptr : static_cast<BlockHeader*>(map);
+            block = static_cast<BlockHeader*>(MapLargeBlock(bytes));
         } else {
             block = static_cast<BlockHeader*>(std::malloc(bytes));
         }

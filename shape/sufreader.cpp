@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <fast_float/fast_float.h>
 
 #include "base/error.h"
 #include "base/numtext.h"
@@ -140,6 +143,101 @@ class Tokenizer {
             if (!token.empty())
                 return token;
         }
+    }
+
+    // The next token as a number when it is a plain one that lies whole in
+    // the chunk, as the writers make every number: true with value set, and
+    // the token taken. Otherwise false, with only the white space before the
+    // token taken (and its line breaks counted, as ReadToken would), so that
+    // ReadToken and ParseSufNumber then read the token and give the very same
+    // result or failure. The value is the correctly rounded one, as
+    // ParseSufNumber's; zeros other than "0", subnormals, infinities and NaN
+    // are left to ParseSufNumber, whose range rules decide them.
+    bool TryReadNumber(double& value) {
+        if (m_inComment || !m_inLine)
+            return false;
+        const char* const data = m_chunk.get();
+        std::size_t i = m_pos;
+        for (;;) {
+            if (i == m_end) {
+                m_pos = i;
+                return false;
+            }
+            const char c = data[i];
+            if (!IsWhite(static_cast<unsigned char>(c)))
+                break;
+            if (c == kCr) {
+                // A line end with more of the chunk after it: the next line
+                // begins as StartLine would begin it. Near the chunk's end
+                // ReadToken does it, refilling as it needs.
+                if (i + 2 >= m_end) {
+                    m_pos = i;
+                    return false;
+                }
+                m_pos = i;
+                LineBreak();
+                i += data[i + 1] == kLf ? 2 : 1;
+                m_lineStart = m_base + i;
+                ++m_lineNo;
+                continue;
+            }
+            if (c == kLf) {
+                m_pos = i;
+                LineBreak();
+            }
+            ++i;
+        }
+        m_pos = i;
+        const char c = data[i];
+        if (!((c >= '0' && c <= '9') || c == '-' || c == '.'))
+            return false;
+        if (ReadShortDecimal(data + i, data + m_end, value))
+            return true;
+        double number = 0;
+        const auto result = fast_float::from_chars(data + i, data + m_end, number);
+        // The token must end at white space here: any other byte would belong
+        // to it (or open a comment) and make it something else.
+        if (result.ec != std::errc() || result.ptr == data + m_end ||
+            !IsWhite(static_cast<unsigned char>(*result.ptr)))
+            return false;
+        if (!std::isnormal(number))
+            return false;
+        m_pos = static_cast<std::size_t>(result.ptr - data);
+        value = number;
+        return true;
+    }
+
+    // The writers' usual number, ending at white space before end: "0", or
+    // [-]digits[.digits] of at most 19 digits that make an integer 1..2^53,
+    // at most 22 of them after the point. One division of two exact doubles
+    // gives the correctly rounded value, as every exact parser does, several
+    // times cheaper than the general parser. Takes it and returns true, or
+    // returns false and takes nothing.
+    bool ReadShortDecimal(const char* p, const char* end, double& value) {
+        static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const char* const start = p;
+        const bool negative = *p == '-';
+        p += negative;
+        std::uint64_t digits = 0;
+        int count = 0, fraction = 0;
+        for (; p != end && static_cast<unsigned>(*p - '0') < 10 && count < 19; ++p, ++count)
+            digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        if (p != end && *p == '.')
+            for (++p; p != end && static_cast<unsigned>(*p - '0') < 10 && count < 19;
+                 ++p, ++count, ++fraction)
+                digits = digits * 10 + static_cast<unsigned>(*p - '0');
+        // Of the zeros only "0" itself: ParseSufNumber's range rules decide
+        // the rest (a "-0" keeps its sign there).
+        if (count == 0 || p == end || !IsWhite(static_cast<unsigned char>(*p)) ||
+            (digits == 0 && p != start + 1) || digits > (std::uint64_t{1} << 53) ||
+            fraction > 22)
+            return false;
+        const double magnitude = static_cast<double>(digits) / kPow10[fraction];
+        value = negative ? -magnitude : magnitude;
+        m_pos += static_cast<std::size_t>(p - start);
+        return true;
     }
 
     // Lines read so far, blank lines included: the line of the last token.
@@ -440,27 +538,40 @@ class Reader {
         const bool hasUv = kind == kUvPoly || kind == kUvShade;
         TVESK_Vertex* last = nullptr;
         for (;;) {
-            const std::string_view token = m_tokens.ReadToken();
-            if (token == ")")
-                break;
+            double x = 0;
+            const bool plainX = m_tokens.TryReadNumber(x);
+            std::string_view token;
+            if (!plainX) {
+                token = m_tokens.ReadToken();
+                if (token == ")")
+                    break;
+            }
             TVESK_Vertex* vertex = m_records.TryNewVertex();
             if (vertex == nullptr)
                 ThrowOutOfMemory(m_tokens.LineNo());
             AppendVertex(polygon, last, vertex);
-            vertex->X = ToNumber(token);
-            vertex->Y = ToNumber(m_tokens.ReadToken());
-            vertex->Z = ToNumber(m_tokens.ReadToken());
+            vertex->X = plainX ? x : ToNumber(token);
+            vertex->Y = ReadNumber();
+            vertex->Z = ReadNumber();
             if (hasNormal) {
-                vertex->NX = ToNumber(m_tokens.ReadToken());
-                vertex->NY = ToNumber(m_tokens.ReadToken());
-                vertex->NZ = ToNumber(m_tokens.ReadToken());
+                vertex->NX = ReadNumber();
+                vertex->NY = ReadNumber();
+                vertex->NZ = ReadNumber();
             }
             if (hasUv) {
-                vertex->U = ToNumber(m_tokens.ReadToken());
-                vertex->V = ToNumber(m_tokens.ReadToken());
+                vertex->U = ReadNumber();
+                vertex->V = ReadNumber();
             }
             ExtendBox(*vertex);
         }
+    }
+
+    // The next token as a number; throws the reader's message if it is none.
+    double ReadNumber() {
+        double value;
+        if (m_tokens.TryReadNumber(value))
+            return value;
+        return ToNumber(m_tokens.ReadToken());
     }
 
     void ExtendBox(const TVESK_Vertex& vertex) {

@@ -172,7 +172,9 @@ void LiveTerrain::showShape(std::shared_ptr<const talorin::TerrainMesh> mesh) {
         // Made again, smaller, from the settings it came from: the document
         // has not changed since (the window shows the shape only then).
         try {
-            planRun(*job, m_document.makeArgs(), talorin::ViewPolygonBudget(m_viewBudget));
+            planRun(*job, m_document.makeArgs(),
+                    std::min(talorin::ViewPolygonBudget(m_viewBudget),
+                             talorin::kReducedShapePolygonBudget));
         } catch (const talorin::Error&) {
             return;
         }

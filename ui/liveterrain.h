@@ -45,7 +45,8 @@ class LiveTerrain : public QObject {
     // Shows mesh (the shape just generated from the document as it is now),
     // labelled with its polygon count; the geometry is built on the worker.
     // A shape the view cannot hold within its budget is shown as a reduced
-    // copy, generated at the deepest depth that fits, and labelled so.
+    // copy, generated at the deepest depth that fits (and holds at most
+    // kReducedShapePolygonBudget polygons), and labelled so.
     void showShape(std::shared_ptr<const talorin::TerrainMesh> mesh);
 
     // The bytes the view may take for one terrain (kViewByteBudget unless a

@@ -90,6 +90,11 @@ int PreviewDepth(int depth, bool quads, int paMax, std::uint64_t budget = kPrevi
 // edges takes for a while. A larger shape is shown as a reduced copy.
 inline constexpr std::uint64_t kViewByteBudget = std::uint64_t(1) << 30;
 
+// The most polygons a reduced copy of an output shape holds: more than the
+// window has pixels, and generated and prepared within a second or two, where
+// the deepest copy within kViewByteBudget would take several.
+inline constexpr std::uint64_t kReducedShapePolygonBudget = std::uint64_t(1) << 20;
+
 // An upper estimate of what the view takes, in bytes, for a mesh of these
 // counts (corners: the length of its index list), all of the above included.
 std::uint64_t ViewBytes(std::uint64_t vertices, std::uint64_t polygons, std::uint64_t corners);

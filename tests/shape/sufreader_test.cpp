@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/numtext.h"
 #include "shape/shape.h"
 #include "base/sjis.h"
 
@@ -302,6 +304,29 @@ TEST_F(SufReaderConversion, PrimWithoutParenthesisLosesTheFirstNumber) {
     EXPECT_EQ(vertices[0]->X, 1);
     EXPECT_EQ(vertices[0]->Y, 2);
     EXPECT_EQ(vertices[0]->Z, 3);
+}
+
+TEST_F(SufReaderConversion, EveryNumberReadsAsTheNumberParserReadsIt) {
+    // The first number of a vertex and a later one take the reader's own path
+    // for plain numbers; edge cases must still come out as ParseSufNumber's.
+    for (const std::string token :
+         {"0", "-0", "-", "0.0", "00.5", "1.", ".5", ".", "-.5e3", "+1", "1E+5", "1e", "1e+", "1-2",
+          "--1", "1e-320", "-1e-400", "1e400", "1.7976931348623157e308",
+          "2.2250738585072014e-308", "inf", "nan", "-infinity", "0x10", "9007199254740993",
+          "123456789012345678901234567890", "0.1000000000000000055511151231257827"}) {
+        const std::string text = "obj suf a {\r\nprim poly (\r\n " + token + " 0 " + token +
+                                 "\r\n)\r\n}\r\n";
+        double expected = 0;
+        if (!ParseSufNumber(token, expected)) {
+            EXPECT_EQ(ThrownText(text), NotANumber(token)) << token;
+            continue;
+        }
+        Chain chain(Load(text));
+        ASSERT_NE(chain.first, nullptr) << token;
+        const TVESK_Vertex& v = *chain->Polygons->Vertices;
+        EXPECT_EQ(std::memcmp(&v.X, &expected, sizeof expected), 0) << token;
+        EXPECT_EQ(std::memcmp(&v.Z, &expected, sizeof expected), 0) << token;
+    }
 }
 
 TEST_F(SufReaderConversion, TokenIsShownAsUtf8) {
