@@ -44,11 +44,12 @@
 namespace {
 
 const QString kProgram = QStringLiteral("/opt/my tools/talorin");
-const QStringList kOpenFilters = {QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm)"),
+const QStringList kOpenFilters = {QStringLiteral("画像ファイル (*.bmp *.png *.pgm *.ppm *.tif *.tiff)"),
                                   QStringLiteral("BMPファイル (*.bmp)"),
                                   QStringLiteral("PNGファイル (*.png)"),
                                   QStringLiteral("PGMファイル (*.pgm)"),
                                   QStringLiteral("PPMファイル (*.ppm)"),
+                                  QStringLiteral("TIFFファイル (*.tif *.tiff)"),
                                   QStringLiteral("すべてのファイル (*)")};
 
 int Hill(int x, int y) {
