@@ -6,7 +6,8 @@
 # threads (label "threads": generation, saving, exports, the terrain document,
 # background work, the 3D preview's worker, the window, the live 3D view) again
 # under ThreadSanitizer, and a short run of each fuzz target (the BMP, PNG and
-# PGM/PPM decoders; the .suf reader with its write-read-write round trip),
+# PGM/PPM and TIFF decoders; the .suf reader with its write-read-write round
+# trip),
 # each with its seed corpus when it has one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -69,7 +70,7 @@ fuzz_one() {
   name=$(basename "$f")
   corpus="tests/fuzz/corpus/${name%_fuzz}"
   mkdir -p build-fuzz/corpus-$name
-  "$f" -max_total_time=20 -rss_limit_mb=2048 -timeout=10 build-fuzz/corpus-$name \
+  "$f" -max_total_time=15 -rss_limit_mb=2048 -timeout=10 build-fuzz/corpus-$name \
     $( [ -d "$corpus" ] && echo "$corpus" ) > build-fuzz/$name.log 2>&1 ||
     { cat build-fuzz/$name.log; echo "$name found a fault" >&2; return 1; }
   tail -n 1 build-fuzz/$name.log
