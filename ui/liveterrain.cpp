@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "terrain/adaptive.h"
+#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "base/error.h"
 #include "ui/terrainview.h"
@@ -50,6 +51,7 @@ struct LiveTerrain::Job {
     std::optional<talorin::Talorin_Args> args;
     std::shared_ptr<const talorin::TerrainMesh> mesh;
     double maxError = 0; // > 0: adaptive depth
+    double solidBase = 0; // > 0: shown closed into a solid down to -solidBase
     std::size_t polygonsPerCell = 0;
     QString label;
 };
@@ -81,6 +83,7 @@ struct LiveTerrain::Key {
     bool reduced = false; // made shallower than chosen: labelled
     talorin::HeightSampling sampling = talorin::HeightSampling::Nearest;
     talorin::TerrainAspect aspect = talorin::TerrainAspect::Square;
+    double solidBase = 0;
     friend bool operator==(const Key&, const Key&) = default;
 };
 
@@ -129,7 +132,7 @@ void LiveTerrain::refresh() {
     const Key key{args.Bitmap.get(), args.Lattice,   args.PaMax,      depth,
                   args.QuadMode,  args.ShapeMode, args.CurveLevel, args.Size,
                   args.MaxHeight, m_maxError,     false,           depth < args.Depth,
-                  args.Sampling,  args.Aspect};
+                  args.Sampling,  args.Aspect,    solidBase()};
     if (m_lastKey && *m_lastKey == key)
         return;
     m_lastKey = std::make_unique<Key>(key);
@@ -149,9 +152,15 @@ bool LiveTerrain::planRun(Job& job, talorin::Talorin_Args args, std::uint64_t bu
         job.polygonsPerCell *= 4;
     job.args = std::move(args);
     job.maxError = m_maxError;
-    if (m_maxError > 0)
-        job.polygonsPerCell = 0; // cells differ: no outlines from counts
+    job.solidBase = solidBase();
+    // Cells that differ, or walls after them: no outlines from counts.
+    if (m_maxError > 0 || job.solidBase > 0)
+        job.polygonsPerCell = 0;
     return reduced;
+}
+
+double LiveTerrain::solidBase() const {
+    return m_document.solid() ? m_document.solidBase() : 0;
 }
 
 void LiveTerrain::setMaxError(double maxError) {
@@ -183,8 +192,10 @@ void LiveTerrain::showShape(std::shared_ptr<const talorin::TerrainMesh> mesh) {
         return;
     }
     const std::size_t cells = std::size_t(m_document.density()) * m_document.density();
-    job->polygonsPerCell =
-        cells > 0 && mesh->polygonCount() % cells == 0 ? mesh->polygonCount() / cells : 0;
+    job->solidBase = solidBase();
+    job->polygonsPerCell = cells > 0 && mesh->polygonCount() % cells == 0 && job->solidBase == 0
+                               ? mesh->polygonCount() / cells
+                               : 0;
     job->label = ShapeLabel(mesh->polygonCount());
     job->mesh = std::move(mesh);
     submit(std::move(job));
@@ -213,6 +224,15 @@ void LiveTerrain::build(LiveTerrain* self, const Job& job, WorkProgress& progres
         }
         if (!current())
             return;
+        if (job.solidBase > 0) {
+            try {
+                mesh = std::make_shared<const talorin::TerrainMesh>(
+                    talorin::MakeSolid(*mesh, job.solidBase));
+            } catch (const talorin::Error&) {
+                // Ground below the base, which the save refuses too: the
+                // view shows the terrain without walls.
+            }
+        }
         auto surface = std::make_shared<talorin::ViewGeometry>(talorin::BuildViewSurface(*mesh));
         if (!current())
             return;

@@ -5,6 +5,7 @@
 // wait for one. The same worker counts polygons at adaptive depth for the window. A run whose
 // polygon count would pass the live budget is made at the deepest depth under it and labelled so.
 // After the output command the generated shape itself can be shown instead.
+// With the document's solid base on, both are shown closed into the solid.
 
 #include <QObject>
 #include <QPointer>
@@ -82,6 +83,9 @@ class LiveTerrain : public QObject {
     // Gives job the settings of a run from args at the deepest depth whose
     // polygons fit budget; true when that is shallower than args.Depth.
     bool planRun(Job& job, talorin::Talorin_Args args, std::uint64_t budget) const;
+    // The depth of the solid base the view shows below the terrain (the
+    // document's, while its solid is on), or 0 for none.
+    double solidBase() const;
     // Builds the wireframe, outlines and coarse stand-in of the preview on
     // the screen, once it has been drawn.
     void startExtras();

@@ -1044,8 +1044,8 @@ void TTalorin_main::OutputSUF() {
     SufSave.initialFolder = FromUtf8(talorin::FolderPart(fileName.toStdString()));
     const std::string path = LocalPath(fileName);
     const talorin::ExportTexture texture{LocalPath(m_imageFile), &m_document.image()};
-    // The solid base goes on in the formats that can hold one; the view
-    // keeps showing the terrain itself.
+    // The solid base goes on in the formats that can hold one (the view shows
+    // it while the option is on, whatever the format).
     std::shared_ptr<const talorin::TerrainMesh> toSave = CurrentShape;
     if (m_document.solid() && format != talorin::ExportFormat::Suf) {
         auto solid = std::make_shared<talorin::TerrainMesh>();

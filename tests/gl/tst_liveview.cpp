@@ -15,6 +15,7 @@
 
 #include "../ui/fakedialogs.h"
 #include "terrain/adaptive.h"
+#include "terrain/solid.h"
 #include "terrain/terrain.h"
 #include "view/viewgeometry.h"
 #include "tests/support/bmp24.h"
@@ -214,6 +215,23 @@ class LiveViewTest : public QObject {
         m_window->findChild<QAction*>(QStringLiteral("OutputOptionsMenu"))->trigger();
         QVERIFY(settled());
         QCOMPARE(view->terrain()->polygonCount, uniform);
+    }
+
+    // The solid base shows in the view while it is on, and goes with it.
+    void solidBaseIsPreviewed() {
+        TerrainView* view = openView();
+        m_window->document().setDepth(3);
+        QVERIFY(settled());
+        const std::size_t top = view->terrain()->polygonCount;
+        m_window->document().setSolid(true);
+        QVERIFY(settled());
+        const talorin::TerrainMesh solid = talorin::MakeSolid(
+            talorin::GenerateTerrainMesh(m_window->document().makeArgs()), m_window->document().solidBase());
+        QVERIFY(solid.polygonCount() > top);
+        QCOMPARE(view->terrain()->polygonCount, solid.polygonCount());
+        m_window->document().setSolid(false);
+        QVERIFY(settled());
+        QCOMPARE(view->terrain()->polygonCount, top);
     }
 
     void outputShowsTheExactShape() {
