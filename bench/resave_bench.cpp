@@ -21,42 +21,12 @@
 #include <vector>
 
 #include "benchsupport.h"
+#include "commandrun.h"
 #include "image/pngencode.h"
 
 namespace {
 
 using namespace talorin::bench;
-
-struct Sample {
-    double seconds = 0;
-    double peakMiB = 0;
-};
-
-// Runs argv with stdout and stderr sent to /dev/null; exits on failure.
-Sample Run(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::fflush(nullptr);
-    const auto start = Clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    const double seconds = SecondsSince(start);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "failed: %s (status %d)\n", argv[0].c_str(), status);
-        std::exit(1);
-    }
-    return {seconds, double(usage.ru_maxrss) / 1024};
-}
 
 void Print(const char* what, const char* unit, const std::vector<double>& values) {
     const Summary s = Summarize(values);

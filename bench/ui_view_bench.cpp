@@ -246,11 +246,8 @@ void BM_DrawOnly(benchmark::State& state) {
         benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// A click on the main window's preview until the 3D view shows the changed
-// terrain on the window: 16 x 16 cells at depth 5, 262144 quads, generated,
-// prepared and drawn. The image is a round hill of 233 x 233 pixels.
-void BM_PreviewClickToPicture(benchmark::State& state) {
-    TTalorin_main main(RealDialogs(), {QStringLiteral("talorin")});
+// A round hill of 233 x 233 pixels, the size of the main window's preview.
+talorin::Bitmap RoundHill() {
     talorin::Bitmap image(233, 233);
     for (int y = 0; y < 233; ++y)
         for (int x = 0; x < 233; ++x) {
@@ -258,7 +255,15 @@ void BM_PreviewClickToPicture(benchmark::State& state) {
             const auto v = std::uint8_t(255 * (1 - r));
             image.setPixel(x, y, {v, v, v});
         }
-    main.document().setImage(image, "hill");
+    return image;
+}
+
+// A click on the main window's preview until the 3D view shows the changed
+// terrain on the window: 16 x 16 cells at depth 5, 262144 quads, generated,
+// prepared and drawn. The image is a round hill of 233 x 233 pixels.
+void BM_PreviewClickToPicture(benchmark::State& state) {
+    TTalorin_main main(RealDialogs(), {QStringLiteral("talorin")});
+    main.document().setImage(RoundHill(), "hill");
     main.document().setDensity(16);
     main.document().setDepth(5);
     main.findChild<QAction*>(QStringLiteral("View3D"))->trigger();
@@ -339,14 +344,7 @@ void ResetPeak() {
 // memory the view took for it beside the shape (peak_view_mib).
 void BM_ShapeAfterSave(benchmark::State& state) {
     TTalorin_main main(RealDialogs(), {QStringLiteral("talorin")});
-    talorin::Bitmap image(233, 233);
-    for (int y = 0; y < 233; ++y)
-        for (int x = 0; x < 233; ++x) {
-            const double r = std::min(1.0, std::hypot(x - 116.0, y - 116.0) / 116.0);
-            const auto v = std::uint8_t(255 * (1 - r));
-            image.setPixel(x, y, {v, v, v});
-        }
-    main.document().setImage(image, "hill");
+    main.document().setImage(RoundHill(), "hill");
     main.document().setDensity(16);
     main.document().setDepth(int(state.range(0)));
     main.findChild<QAction*>(QStringLiteral("View3D"))->trigger();

@@ -95,8 +95,10 @@ VertexSampler::VertexSampler(const Talorin_Args& args)
 namespace {
 
 // The value at(c, r) interpolated between the four pixels around p, its
-// position clamped into the image (spans = size - 1); false for a position
-// not finite.
+// position clamped into the image (spans = size - 1): pixel centres at whole
+// coordinates, a point past an edge takes the edge. False for a position not
+// finite. a + (b - a) t is exactly a where the pixels are equal, so flat
+// ground stays flat.
 template <typename At>
 bool Interpolate(MeshPoint p, int spanX, int spanY, At&& at, double& value) {
     if (!std::isfinite(p.X) || !std::isfinite(p.Y))
@@ -149,24 +151,7 @@ bool VertexSampler::otherHeight(MeshPoint p, double& z) const {
 }
 
 bool VertexSampler::smoothLevel(MeshPoint p, double& level) const {
-    if (!std::isfinite(p.X) || !std::isfinite(p.Y))
-        return false;
-    // Pixel centres at whole coordinates; a point past an edge takes the edge.
-    const double x = std::min(std::max(p.X, 0.0), double(m_spanX));
-    const double y = std::min(std::max(p.Y, 0.0), double(m_spanY));
-    const int c0 = static_cast<int>(x);
-    const int r0 = static_cast<int>(y);
-    const int c1 = std::min(c0 + 1, m_spanX);
-    const int r1 = std::min(r0 + 1, m_spanY);
-    const double fx = x - c0;
-    const double fy = y - r0;
-    // a + (b - a) t: exactly a where the pixels are equal, so flat ground stays flat.
-    const double l00 = levelAt(c0, r0), l10 = levelAt(c1, r0);
-    const double l01 = levelAt(c0, r1), l11 = levelAt(c1, r1);
-    const double top = l00 + (l10 - l00) * fx;
-    const double bottom = l01 + (l11 - l01) * fx;
-    level = top + (bottom - top) * fy;
-    return true;
+    return Interpolate(p, m_spanX, m_spanY, [this](int c, int r) { return levelAt(c, r); }, level);
 }
 
 bool VertexSampler::smoothHeight(MeshPoint p, double& z) const {
