@@ -43,30 +43,26 @@ void ApplySettings(TerrainDocument& doc, const GenerateOptions& o, bool fromProj
     const auto use = [&](unsigned given) { return !fromProject || (o.given & given); };
     if (fromProject && use(kGivenDensity))
         doc.setDensity(o.density);
-    if (use(kGivenSize))
-        doc.setSizeText(o.sizeText);
-    if (use(kGivenHeight))
-        doc.setHeightText(o.heightText);
-    if (use(kGivenTriangles))
-        doc.setQuadMode(o.quads);
-    if (use(kGivenProfile))
-        doc.setShapeMode(o.shapeMode);
-    if (use(kGivenLevel))
-        doc.setLevel(o.level);
-    if (use(kGivenDepth))
-        doc.setDepth(o.depth);
+    TerrainSettings settings = doc.settings();
+    const auto take = [&](unsigned given, auto member) {
+        if (use(given))
+            settings.*member = o.settings.*member;
+    };
+    take(kGivenSize, &TerrainSettings::sizeText);
+    take(kGivenHeight, &TerrainSettings::heightText);
+    take(kGivenTriangles, &TerrainSettings::quadMode);
+    take(kGivenProfile, &TerrainSettings::shapeMode);
+    take(kGivenLevel, &TerrainSettings::level);
+    take(kGivenDepth, &TerrainSettings::depth);
+    take(kGivenNoUv, &TerrainSettings::withUV);
+    take(kGivenNormals, &TerrainSettings::withShade);
+    take(kGivenSampling, &TerrainSettings::sampling);
+    take(kGivenAspect, &TerrainSettings::aspect);
+    doc.setSettings(settings);
     if (o.objectName)
         doc.setObjectName(*o.objectName);
     if (use(kGivenAttribute))
         doc.setAttributeName(o.attributeName);
-    if (use(kGivenNoUv))
-        doc.setWithUV(o.withUV);
-    if (use(kGivenNormals))
-        doc.setWithShade(o.withShade);
-    if (use(kGivenSampling))
-        doc.setSampling(o.sampling);
-    if (use(kGivenAspect))
-        doc.setAspect(o.aspect);
     if (o.solidBase) {
         char text[32];
         doc.setSolid(true);
@@ -83,8 +79,8 @@ void FillTrueScale(GenerateOptions& o, const Bitmap& image) {
     if (!o.trueScale)
         return;
     const TrueScale scale = ComputeTrueScale(image, *o.trueScale);
-    o.sizeText = MetresText(scale.size);
-    o.heightText = MetresText(scale.height);
+    o.settings.sizeText = MetresText(scale.size);
+    o.settings.heightText = MetresText(scale.height);
 }
 
 void FillDocument(TerrainDocument& doc, const GenerateOptions& o, Bitmap image) {
@@ -233,7 +229,7 @@ std::uint64_t EstimateOnImage(const GenerateOptions& given, std::string& range) 
     FillDocument(doc, o, std::move(image));
     const Talorin_Args args = MakeArgs(doc, o);
     if (!o.maxError)
-        return std::uint64_t(EstimatePolygonCount(o.depth, o.quads ? 1 : 0, o.density));
+        return std::uint64_t(EstimatePolygonCount(o.settings.depth, o.settings.quadMode ? 1 : 0, o.density));
     TerminalProgress progress;
     const std::uint64_t count = AdaptivePolygonCount(args, *o.maxError, progress.callback());
     progress.finish();

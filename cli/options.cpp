@@ -401,34 +401,34 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         } else if (IsHelp(arg)) {
             help = true;
             return o;
-        } else if (TakeCountOption(args, arg, o.depth, o.density, o.quads, o.given)) {
+        } else if (TakeCountOption(args, arg, o.settings.depth, o.density, o.settings.quadMode, o.given)) {
         } else if (arg == "-o") {
             o.output = args.value(arg);
         } else if (arg == "--size") {
-            o.sizeText = args.value(arg);
+            o.settings.sizeText = args.value(arg);
             o.given |= kGivenSize;
         } else if (arg == "--height") {
-            o.heightText = args.value(arg);
+            o.settings.heightText = args.value(arg);
             o.given |= kGivenHeight;
         } else if (arg == "--profile") {
-            o.shapeMode = ParseProfile(args.value(arg));
+            o.settings.shapeMode = ParseProfile(args.value(arg));
             o.given |= kGivenProfile;
         } else if (arg == "--level") {
-            o.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
+            o.settings.level = ParseInt(args.value(arg), kMinLevel, kMaxLevel, arg);
             o.given |= kGivenLevel;
         } else if (arg == "--sampling") {
-            o.sampling = ParseSampling(args.value(arg));
+            o.settings.sampling = ParseSampling(args.value(arg));
             o.given |= kGivenSampling;
         } else if (arg == "--aspect") {
-            o.aspect = ParseAspect(args.value(arg));
+            o.settings.aspect = ParseAspect(args.value(arg));
             o.given |= kGivenAspect;
         } else if (arg == "--no-uv") {
             args.noValue(arg);
-            o.withUV = false;
+            o.settings.withUV = false;
             o.given |= kGivenNoUv;
         } else if (arg == "--normals") {
             args.noValue(arg);
-            o.withShade = true;
+            o.settings.withShade = true;
             o.given |= kGivenNormals;
         } else if (arg == "--object") {
             o.objectName = args.value(arg);
@@ -460,7 +460,7 @@ GenerateOptions ParseRun(ArgCursor& args, bool& help, bool forEstimate, bool& ha
         if (o.given & (kGivenSize | kGivenHeight))
             throw UsageError("--true-scale sets the size and height; give it without --size and "
                              "--height");
-        o.aspect = TerrainAspect::Image;
+        o.settings.aspect = TerrainAspect::Image;
         o.given |= kGivenAspect | kGivenSize | kGivenHeight;
     }
     if (forEstimate)
@@ -493,9 +493,9 @@ EstimateOptions ParseEstimate(ArgCursor& args, bool& help) {
     std::string imageOption;
     GenerateOptions run = ParseRun(args, help, true, haveImage, imageOption);
     EstimateOptions o;
-    o.depth = run.depth;
+    o.depth = run.settings.depth;
     o.density = run.density;
-    o.quads = run.quads;
+    o.quads = run.settings.quadMode;
     if (help)
         return o;
     if (haveImage)

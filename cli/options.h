@@ -42,17 +42,8 @@ enum GivenOption : unsigned {
 struct GenerateOptions {
     std::string image;
     std::optional<std::string> output; // "-" is standard output; unset: next to the image
-    std::string sizeText = kDefaultSizeText;
-    std::string heightText = kDefaultHeightText;
-    int depth = kDefaultDepth;
+    TerrainSettings settings;
     int density = kDefaultPaMax;
-    bool quads = kDefaultQuadMode;
-    std::uint8_t shapeMode = kDefaultShapeMode;
-    int level = kDefaultLevel;
-    bool withUV = kDefaultWithUv;
-    bool withShade = kDefaultWithShade;
-    HeightSampling sampling = kDefaultSampling;
-    TerrainAspect aspect = kDefaultAspect;
     std::optional<std::string> objectName;           // UTF-8; unset: the image's base name
     std::string attributeName = kImageAttributeName; // UTF-8
     // Presses on the 233 x 233 preview (pull = left, push = right), in

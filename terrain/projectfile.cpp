@@ -202,18 +202,9 @@ ProjectState CaptureProject(const TerrainDocument& document, const std::string& 
     p.imageSha256 = FileSha256(imageFile);
     p.density = document.density();
     p.lattice = document.lattice();
-    p.depth = document.depth();
-    p.quadMode = document.quadMode();
-    p.shapeMode = document.shapeMode();
-    p.level = document.level();
-    p.withUV = document.withUV();
-    p.withShade = document.withShade();
-    p.sizeText = document.sizeText();
-    p.heightText = document.heightText();
+    p.settings = document.settings();
     p.objectName = document.objectName();
     p.attributeName = document.attributeName();
-    p.sampling = document.sampling();
-    p.aspect = document.aspect();
     p.solid = document.solid();
     p.solidBaseText = document.solidBaseText();
     p.solidBase = document.solidBase();
@@ -234,18 +225,18 @@ std::string ProjectText(const ProjectState& p) {
                      {"width", p.imageWidth},     {"height", p.imageHeight},
                      {"sha256", p.imageSha256}};
     root["lattice"] = {{"density", p.density}, {"points", kPointsMark}};
-    root["settings"] = {{"polygons", p.quadMode ? "quads" : "triangles"},
-                        {"uv", p.withUV},
-                        {"normals", p.withShade},
-                        {"depth", p.depth},
-                        {"profile", kProfileNames[p.shapeMode]},
-                        {"level", p.level},
-                        {"size", p.sizeText},
-                        {"height", p.heightText},
+    root["settings"] = {{"polygons", p.settings.quadMode ? "quads" : "triangles"},
+                        {"uv", p.settings.withUV},
+                        {"normals", p.settings.withShade},
+                        {"depth", p.settings.depth},
+                        {"profile", kProfileNames[p.settings.shapeMode]},
+                        {"level", p.settings.level},
+                        {"size", p.settings.sizeText},
+                        {"height", p.settings.heightText},
                         {"objectName", p.objectName},
                         {"attributeName", p.attributeName},
-                        {"sampling", kSamplingNames[int(p.sampling)]},
-                        {"aspect", kAspectNames[int(p.aspect)]}};
+                        {"sampling", kSamplingNames[int(p.settings.sampling)]},
+                        {"aspect", kAspectNames[int(p.settings.aspect)]}};
     root["output"] = {{"adaptive", p.adaptive},     {"maxErrorText", p.maxErrorText},
                       {"maxError", p.maxError},     {"solid", p.solid},
                       {"solidBaseText", p.solidBaseText}, {"solidBase", p.solidBase}};
@@ -328,18 +319,18 @@ ProjectState ParseProject(std::string_view text) {
     const std::string polygons = Text(settings, "polygons", "settings.");
     if (polygons != "quads" && polygons != "triangles")
         Refuse(talorin::Text(Msg::BadPolygons));
-    p.quadMode = polygons == "quads";
-    p.withUV = Flag(settings, "uv", "settings.");
-    p.withShade = Flag(settings, "normals", "settings.");
-    p.depth = Integer(settings, "depth", "settings.", kMinDepth, kMaxDepth);
+    p.settings.quadMode = polygons == "quads";
+    p.settings.withUV = Flag(settings, "uv", "settings.");
+    p.settings.withShade = Flag(settings, "normals", "settings.");
+    p.settings.depth = Integer(settings, "depth", "settings.", kMinDepth, kMaxDepth);
     const std::string profile = Text(settings, "profile", "settings.");
     const auto known = std::find(std::begin(kProfileNames), std::end(kProfileNames), profile);
     if (known == std::end(kProfileNames))
         Refuse(talorin::Text(Msg::BadProfile));
-    p.shapeMode = std::uint8_t(known - std::begin(kProfileNames));
-    p.level = Integer(settings, "level", "settings.", kMinLevel, kMaxLevel);
-    p.sizeText = Text(settings, "size", "settings.");
-    p.heightText = Text(settings, "height", "settings.");
+    p.settings.shapeMode = std::uint8_t(known - std::begin(kProfileNames));
+    p.settings.level = Integer(settings, "level", "settings.", kMinLevel, kMaxLevel);
+    p.settings.sizeText = Text(settings, "size", "settings.");
+    p.settings.heightText = Text(settings, "height", "settings.");
     p.objectName = Text(settings, "objectName", "settings.");
     p.attributeName = Text(settings, "attributeName", "settings.");
 
@@ -352,9 +343,9 @@ ProjectState ParseProject(std::string_view text) {
 
     // Added after the first files were written: absent means the default.
     if (settings.contains("sampling"))
-        p.sampling = HeightSampling(Choice(settings, "sampling", "settings.", kSamplingNames));
+        p.settings.sampling = HeightSampling(Choice(settings, "sampling", "settings.", kSamplingNames));
     if (settings.contains("aspect"))
-        p.aspect = TerrainAspect(Choice(settings, "aspect", "settings.", kAspectNames));
+        p.settings.aspect = TerrainAspect(Choice(settings, "aspect", "settings.", kAspectNames));
     if (output.contains("solid"))
         p.solid = Flag(output, "solid", "output.");
     if (output.contains("solidBaseText"))
@@ -450,18 +441,9 @@ void ApplyProject(TerrainDocument& document, const ProjectState& p, Bitmap image
                   const std::string& imageBaseName) {
     document.setImage(std::move(image), imageBaseName);
     document.setLattice(p.density, p.lattice);
-    document.setDepth(p.depth);
-    document.setQuadMode(p.quadMode);
-    document.setShapeMode(p.shapeMode);
-    document.setLevel(p.level);
-    document.setWithUV(p.withUV);
-    document.setWithShade(p.withShade);
-    document.setSizeText(p.sizeText);
-    document.setHeightText(p.heightText);
+    document.setSettings(p.settings);
     document.setObjectName(p.objectName);
     document.setAttributeName(p.attributeName);
-    document.setSampling(p.sampling);
-    document.setAspect(p.aspect);
     document.setSolid(p.solid);
     document.setSolidBase(p.solidBaseText, p.solidBase);
     document.clearHistory();

@@ -46,19 +46,10 @@ struct ProjectState {
     // density used; the rest zero).
     int density = kDefaultPaMax;
     MeshLattice lattice{};
-    // The settings, as the document holds them.
-    int depth = kDefaultDepth;
-    bool quadMode = kDefaultQuadMode;
-    std::uint8_t shapeMode = kDefaultShapeMode;
-    int level = kDefaultLevel;
-    bool withUV = kDefaultWithUv;
-    bool withShade = kDefaultWithShade;
-    std::string sizeText = kDefaultSizeText;
-    std::string heightText = kDefaultHeightText;
+    // The settings and names, as the document holds them.
+    TerrainSettings settings;
     std::string objectName = kDefaultObjectName;
     std::string attributeName = kDefaultAttributeName;
-    HeightSampling sampling = kDefaultSampling;
-    TerrainAspect aspect = kDefaultAspect;
     // The output options: adaptive depth, its allowed error as typed and as a
     // value (MaxErrorInRange).
     bool adaptive = kDefaultAdaptive;

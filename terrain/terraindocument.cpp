@@ -169,63 +169,74 @@ void TerrainDocument::restore(const LatticeState& state) {
 
 // --- Settings --------------------------------------------------------------------
 
-void TerrainDocument::setDepth(int depth) {
-    if (depth == m_depth)
+void TerrainDocument::setSettings(const TerrainSettings& settings) {
+    if (settings.shapeMode > 2)
+        throw Error(Text(Msg::ProfileRange));
+    if (settings.level < kMinLevel || settings.level > kMaxLevel)
+        throw Error(Text(Msg::LevelRange, {std::to_string(kMinLevel), std::to_string(kMaxLevel)}));
+    if (settings == m_settings)
         return;
-    m_depth = depth;
+    m_settings = settings;
+    notify(kSettingsChanged);
+}
+
+void TerrainDocument::setDepth(int depth) {
+    if (depth == m_settings.depth)
+        return;
+    m_settings.depth = depth;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setQuadMode(bool quads) {
-    if (quads == m_quadMode)
+    if (quads == m_settings.quadMode)
         return;
-    m_quadMode = quads;
+    m_settings.quadMode = quads;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setShapeMode(std::uint8_t mode) {
     if (mode > 2)
         throw Error(Text(Msg::ProfileRange));
-    if (mode == m_shapeMode)
+    if (mode == m_settings.shapeMode)
         return;
-    m_shapeMode = mode;
+    m_settings.shapeMode = mode;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setLevel(int level) {
     if (level < kMinLevel || level > kMaxLevel)
         throw Error(Text(Msg::LevelRange, {std::to_string(kMinLevel), std::to_string(kMaxLevel)}));
-    if (level == m_level)
+    if (level == m_settings.level)
         return;
-    m_level = level;
+    m_settings.level = level;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setWithUV(bool on) {
-    if (on == m_withUV)
+    if (on == m_settings.withUV)
         return;
-    m_withUV = on;
+    m_settings.withUV = on;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setWithShade(bool on) {
-    if (on == m_withShade)
+    if (on == m_settings.withShade)
         return;
-    m_withShade = on;
+    m_settings.withShade = on;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setSampling(HeightSampling sampling) {
-    if (sampling == m_sampling)
+    if (sampling == m_settings.sampling)
         return;
-    m_sampling = sampling;
+    m_settings.sampling = sampling;
     notify(kSettingsChanged);
 }
 
 void TerrainDocument::setAspect(TerrainAspect aspect) {
-    if (aspect == m_aspect)
+    if (aspect == m_settings.aspect)
         return;
-    m_aspect = aspect;
+    m_settings.aspect = aspect;
     notify(kSettingsChanged);
 }
 
@@ -254,10 +265,10 @@ void TerrainDocument::setText(std::string& field, const std::string& text) {
 }
 
 void TerrainDocument::setSizeText(const std::string& text) {
-    setText(m_sizeText, text);
+    setText(m_settings.sizeText, text);
 }
 void TerrainDocument::setHeightText(const std::string& text) {
-    setText(m_heightText, text);
+    setText(m_settings.heightText, text);
 }
 void TerrainDocument::setObjectName(const std::string& utf8) {
     setText(m_objectName, utf8);
@@ -269,7 +280,7 @@ void TerrainDocument::setAttributeName(const std::string& utf8) {
 // --- Derived values --------------------------------------------------------------
 
 std::int32_t TerrainDocument::polygonCount() const {
-    return EstimatePolygonCount(m_depth, m_quadMode ? 1 : 0, m_paMax);
+    return EstimatePolygonCount(m_settings.depth, m_settings.quadMode ? 1 : 0, m_paMax);
 }
 
 Talorin_Args TerrainDocument::makeArgs() const {
@@ -285,18 +296,18 @@ Talorin_Args TerrainDocument::makeArgs() const {
         }
     };
     Talorin_Args args;
-    args.Size = convert(Field::Size, [&] { return vesk::TextToFloat(m_sizeText); });
-    args.MaxHeight = convert(Field::Height, [&] { return vesk::TextToFloat(m_heightText); });
-    args.QuadMode = m_quadMode;
-    args.ShapeMode = m_shapeMode;
+    args.Size = convert(Field::Size, [&] { return vesk::TextToFloat(m_settings.sizeText); });
+    args.MaxHeight = convert(Field::Height, [&] { return vesk::TextToFloat(m_settings.heightText); });
+    args.QuadMode = m_settings.quadMode;
+    args.ShapeMode = m_settings.shapeMode;
     args.CurveLevel = curveLevel();
     if (!m_image)
         throw ArgsError(Field::Image, Text(Msg::NoContourImage));
     args.Bitmap = m_image;
-    if (m_depth < kMinDepth || m_depth > kMaxDepth)
+    if (m_settings.depth < kMinDepth || m_settings.depth > kMaxDepth)
         throw ArgsError(Field::Depth,
                         Text(Msg::DepthRange, {std::to_string(kMinDepth), std::to_string(kMaxDepth)}));
-    args.Depth = m_depth;
+    args.Depth = m_settings.depth;
     args.ObjName = convert(Field::ObjectName, [&] { return vesk::Cp932FromUtf8(m_objectName); });
     args.AtrName =
         convert(Field::AttributeName, [&] { return vesk::Cp932FromUtf8(m_attributeName); });
@@ -307,10 +318,10 @@ Talorin_Args TerrainDocument::makeArgs() const {
         throw ArgsError(Field::AttributeName, problem, true);
     args.Lattice = m_lattice;
     args.PaMax = m_paMax;
-    args.WithUV = m_withUV;
-    args.WithShade = m_withShade;
-    args.Sampling = m_sampling;
-    args.Aspect = m_aspect;
+    args.WithUV = m_settings.withUV;
+    args.WithShade = m_settings.withShade;
+    args.Sampling = m_settings.sampling;
+    args.Aspect = m_settings.aspect;
     return args;
 }
 

@@ -71,6 +71,22 @@ inline constexpr double kDefaultMaxError = 1.0;
 inline bool MaxErrorInRange(double maxError) {
     return maxError > 0 && std::isfinite(maxError);
 }
+// The settings of a run that the document, a project file and the command
+// line all hold, with their defaults: depth, polygons, profile and its level,
+// UV and normals, sampling, proportions, and the size and height as typed.
+struct TerrainSettings {
+    int depth = kDefaultDepth;
+    bool quadMode = kDefaultQuadMode;
+    std::uint8_t shapeMode = kDefaultShapeMode;
+    int level = kDefaultLevel;
+    bool withUV = kDefaultWithUv;
+    bool withShade = kDefaultWithShade;
+    HeightSampling sampling = kDefaultSampling;
+    TerrainAspect aspect = kDefaultAspect;
+    std::string sizeText = kDefaultSizeText;
+    std::string heightText = kDefaultHeightText;
+    friend bool operator==(const TerrainSettings&, const TerrainSettings&) = default;
+};
 // The attribute name proposed whenever an image is opened.
 inline constexpr const char* kImageAttributeName = "BodyM";
 // The object name proposed for an image whose file name (no folder, no
@@ -184,27 +200,31 @@ class TerrainDocument {
     void clearHistory();
 
     // --- Settings ------------------------------------------------------------------
+    // All of them at once: checked as the setters below check them (nothing
+    // changes when one is refused), then one notification.
+    void setSettings(const TerrainSettings& settings);
+    const TerrainSettings& settings() const { return m_settings; }
     // The depth as the user gave it, not clamped (the count shows it as typed).
     void setDepth(int depth);
-    int depth() const { return m_depth; }
+    int depth() const { return m_settings.depth; }
     void setQuadMode(bool quads);
-    bool quadMode() const { return m_quadMode; }
+    bool quadMode() const { return m_settings.quadMode; }
     // 0 rise, 1 dome, 2 hill; talorin::Error for anything else.
     void setShapeMode(std::uint8_t mode);
-    std::uint8_t shapeMode() const { return m_shapeMode; }
+    std::uint8_t shapeMode() const { return m_settings.shapeMode; }
     // kMinLevel..kMaxLevel; talorin::Error otherwise.
     void setLevel(int level);
-    int level() const { return m_level; }
+    int level() const { return m_settings.level; }
     // The profile exponent: level / 10 (10 gives exactly 1.0).
-    double curveLevel() const { return m_level / 10.0; }
+    double curveLevel() const { return m_settings.level / 10.0; }
     void setWithUV(bool on);
-    bool withUV() const { return m_withUV; }
+    bool withUV() const { return m_settings.withUV; }
     void setWithShade(bool on);
-    bool withShade() const { return m_withShade; }
+    bool withShade() const { return m_settings.withShade; }
     void setSampling(HeightSampling sampling);
-    HeightSampling sampling() const { return m_sampling; }
+    HeightSampling sampling() const { return m_settings.sampling; }
     void setAspect(TerrainAspect aspect);
-    TerrainAspect aspect() const { return m_aspect; }
+    TerrainAspect aspect() const { return m_settings.aspect; }
     // A solid base for the formats that can hold one (not .suf): the terrain
     // closed by walls down to a flat bottom at -solidBase().
     void setSolid(bool on);
@@ -216,9 +236,9 @@ class TerrainDocument {
     double solidBase() const { return m_solidBase; }
     // Texts as typed (UTF-8); checked only by makeArgs.
     void setSizeText(const std::string& text);
-    const std::string& sizeText() const { return m_sizeText; }
+    const std::string& sizeText() const { return m_settings.sizeText; }
     void setHeightText(const std::string& text);
-    const std::string& heightText() const { return m_heightText; }
+    const std::string& heightText() const { return m_settings.heightText; }
     void setObjectName(const std::string& utf8);
     const std::string& objectName() const { return m_objectName; }
     void setAttributeName(const std::string& utf8);
@@ -260,19 +280,10 @@ class TerrainDocument {
     std::deque<LatticeState> m_undo;
     std::vector<LatticeState> m_redo;
 
-    int m_depth = kDefaultDepth;
-    bool m_quadMode = kDefaultQuadMode;
-    std::uint8_t m_shapeMode = kDefaultShapeMode;
-    int m_level = kDefaultLevel;
-    bool m_withUV = kDefaultWithUv;
-    bool m_withShade = kDefaultWithShade;
-    HeightSampling m_sampling = kDefaultSampling;
-    TerrainAspect m_aspect = kDefaultAspect;
+    TerrainSettings m_settings;
     bool m_solid = kDefaultSolid;
     std::string m_solidBaseText = kDefaultSolidBaseText;
     double m_solidBase = kDefaultSolidBase;
-    std::string m_sizeText = kDefaultSizeText;
-    std::string m_heightText = kDefaultHeightText;
     std::string m_objectName = kDefaultObjectName;
     std::string m_attributeName = kDefaultAttributeName;
 

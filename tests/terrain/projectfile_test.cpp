@@ -59,10 +59,10 @@ TEST_F(ProjectFile, LatticeAndSettingsComeBackExactly) {
     EXPECT_EQ(read.density, 7);
     EXPECT_EQ(read.imagePath, "hill.bmp");
     EXPECT_EQ(read.imageSha256, FileSha256(path("hill.bmp")));
-    EXPECT_FALSE(read.quadMode);
-    EXPECT_EQ(read.shapeMode, 2);
-    EXPECT_EQ(read.level, 37);
-    EXPECT_EQ(read.sizeText, "12.5");
+    EXPECT_FALSE(read.settings.quadMode);
+    EXPECT_EQ(read.settings.shapeMode, 2);
+    EXPECT_EQ(read.settings.level, 37);
+    EXPECT_EQ(read.settings.sizeText, "12.5");
     EXPECT_EQ(read.objectName, "山");
     EXPECT_TRUE(read.adaptive);
     EXPECT_EQ(read.maxError, 0.25);
@@ -108,8 +108,8 @@ TEST_F(ProjectFile, PrintAndEngineOptionsComeBackAndOlderFilesReadTheDefaults) {
     for (std::string::size_type at; (at = old.find(",\n  }")) != std::string::npos;)
         old.erase(at, 1);
     const ProjectState older = ParseProject(old);
-    EXPECT_EQ(older.sampling, HeightSampling::Nearest);
-    EXPECT_EQ(older.aspect, TerrainAspect::Square);
+    EXPECT_EQ(older.settings.sampling, HeightSampling::Nearest);
+    EXPECT_EQ(older.settings.aspect, TerrainAspect::Square);
     EXPECT_FALSE(older.solid);
     EXPECT_EQ(older.solidBase, kDefaultSolidBase);
 }
@@ -169,7 +169,7 @@ TEST_F(ProjectFile, FilesAndImagePathsThatAreNoRegularFilesAreRefusedByName) {
     TerrainDocument doc;
     ProjectState project = Saved(doc);
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
-    for (const std::string image : {std::string("/dev/null"), path("pipe").string(), m_dir.string()}) {
+    for (const std::string& image : {std::string("/dev/null"), path("pipe").string(), m_dir.string()}) {
         project.imagePath = image;
         EXPECT_THROW(LocateProjectImage(project, path("p.talorin")), Error) << image;
     }
